@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds and runs the whole test suite.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+scripts/build.sh
+build_dir=${BUILD_DIR:-build}
+cd "$build_dir"
+ctest --output-on-failure -j "$(nproc)"
