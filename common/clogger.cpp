@@ -1,0 +1,125 @@
+#include "clogger.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <unistd.h>
+
+CLogger::CLogger(const QString &path, MODE mode)
+    : logPath(path)
+{
+    if (logPath.isEmpty())
+        return;
+    if (QFileInfo(logPath).isDir()) {
+        qDebug() << "!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!";
+        logPath.clear();
+        return;
+    }
+    const int slash = logPath.lastIndexOf(QLatin1Char('/'));
+    if (slash > 0) {
+        const QString folder = logPath.left(slash);
+        if (!QFileInfo::exists(folder))
+            QDir().mkpath(folder);
+    }
+
+    QIODevice::OpenMode openMode;
+    switch (mode) {
+    case WRITE_ONLY:
+        openMode = QIODevice::WriteOnly | QIODevice::Truncate;
+        break;
+    case READ_WRITE:
+        openMode = QIODevice::ReadWrite;
+        break;
+    default:
+        return;
+    }
+    auto file = std::make_unique<QFile>(logPath);
+    if (!file->open(openMode)) {
+        // Without a log the update still runs; the operator sees every line in the window.
+        qWarning() << "cannot open the run log" << logPath << file->errorString();
+        return;
+    }
+    logFile = std::move(file);
+}
+
+CLogger::~CLogger()
+{
+    close();
+}
+
+void CLogger::toggleLogger(bool on)
+{
+    enabled = on;
+}
+
+bool CLogger::isOpen() const
+{
+    return logFile && logFile->isOpen();
+}
+
+bool CLogger::writable() const
+{
+    return enabled && isOpen();
+}
+
+void CLogger::write(const QString &text)
+{
+    if (!writable())
+        return;
+    qDebug() << "Clog write message:" << text;
+    logFile->seek(logFile->size());
+    logFile->write(text.toUtf8());
+    logFile->flush();
+    // The stick may be pulled or the panel may lose power right after this line.
+    sync();
+}
+
+void CLogger::writeReport(const QString &text)
+{
+    if (!writable())
+        return;
+    const QByteArray report = text.toUtf8();
+    qDebug() << "Clog write report:" << text;
+
+    // The head line is normally rewritten in place, so a power cut never leaves a log without
+    // one. A report of another length (a language file with other texts) would overwrite the
+    // start of the next line or leave the tail of the old head line behind, so then the whole
+    // log is written again behind the new head line.
+    QByteArray rest;
+    bool sameLength = false;
+    if (logFile->openMode() & QIODevice::ReadOnly) {
+        logFile->seek(0);
+        const QByteArray content = logFile->readAll();
+        const int lineEnd = content.indexOf('\n');
+        const int headLength = lineEnd < 0 ? content.size() : lineEnd + 1;
+        sameLength = headLength == report.size();
+        rest = content.mid(headLength);
+    } else {
+        // A write-only log (the launcher's) cannot be read back; it is written from its start.
+        sameLength = true;
+    }
+
+    logFile->seek(0);
+    if (sameLength) {
+        logFile->write(report);
+    } else {
+        logFile->write(report + rest);
+        logFile->resize(report.size() + rest.size());
+    }
+    logFile->flush();
+    logFile->seek(logFile->size());
+    sync();
+}
+
+void CLogger::close()
+{
+    if (logFile) {
+        logFile->flush();
+        logFile->close();
+        sync();
+        logFile.reset();
+    }
+    enabled = false;
+}

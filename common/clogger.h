@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+class QFile;
+
+// The run log on the stick: a head line that tells whether the last update succeeded, then
+// every line the operator saw. The launcher creates it, the updater continues it.
+class CLogger
+{
+public:
+    enum MODE {
+        WRITE_ONLY = 0, // a new log: the old content is gone (launcher)
+        READ_WRITE = 1, // continue an existing log (updater)
+    };
+
+    CLogger(const QString &path, MODE mode);
+    virtual ~CLogger();
+    CLogger(const CLogger &) = delete;
+    CLogger &operator=(const CLogger &) = delete;
+
+    void toggleLogger(bool on);
+
+    // Appends text at the end of the log; the caller supplies the line end.
+    void write(const QString &text);
+
+    // Replaces the head line of the log with text (a line with its line end).
+    void writeReport(const QString &text);
+
+    // Flushes, closes and releases the file; nothing is written afterwards.
+    void close();
+
+    bool isOpen() const;
+    QString path() const { return logPath; }
+
+private:
+    bool writable() const;
+
+    QString logPath;
+    std::unique_ptr<QFile> logFile;
+    bool enabled = true;
+};

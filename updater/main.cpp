@@ -1,0 +1,153 @@
+// upgrunner: the updater started from the stick by the launcher.
+#include "clogger.h"
+#include "command_line.h"
+#include "main_cfg.h"
+#include "multilingual_manager.h"
+#include "my_kill_process.h"
+#include "qws_process.h"
+#include "startup.h"
+#include "udisk_up_win.h"
+#include "updater_messages.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QSocketNotifier>
+#include <QTextCodec>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+UDiskUpWin *pDiskUpWin = nullptr;
+
+// A newer updater tells this one to close with SIGRTMIN+10. The handler only wakes the main
+// thread through this pipe: closing a window inside a signal handler is not safe.
+int signalPipe[2] = { -1, -1 };
+
+int closeSignal()
+{
+    return SIGRTMIN + 10;
+}
+
+void sigHandler(int sig)
+{
+    if (sig != closeSignal())
+        return;
+    const int savedErrno = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+    errno = savedErrno;
+}
+
+bool installCloseSignal()
+{
+    if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    struct sigaction action {};
+    action.sa_handler = sigHandler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    return sigaction(closeSignal(), &action, nullptr) == 0;
+}
+
+QString text(int id)
+{
+    return MultilingualManager::GetInstance()->getMultilingualValue(id);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+
+    installCloseSignal();
+    my_kill_process::kill_Self_Previous(UpdaterProgramName, closeSignal());
+
+    const CommandLine commandLine = CommandLine::parse(argc, argv);
+
+    switch (commandLine.execCond) {
+    case EXEC_COND_EXIT:
+        // The HMI runtime is stopped here completely (5000 ms before stronger means, no
+        // dialog) once the application shutdown is part of the program.
+        break;
+    case EXEC_COND_TO_SETUP:
+        // The HMI runtime is returned to its setup state here (5000 ms) once the application
+        // shutdown is part of the program.
+        break;
+    default:
+        break;
+    }
+
+    char exePath[1024] = {};
+    if (readlink("/proc/self/exe", exePath, sizeof exePath - 1) < 0) {
+        std::printf("upgrunner get exepath failed:%s\n", std::strerror(errno));
+        return -1;
+    }
+    const QString base = baseDirFromExePath(QByteArray(exePath));
+
+    if (!QwsProcess::qwsServerIsExit(0))
+        QwsProcess::startQwsServer(base + QStringLiteral("/qws/qwsserver"));
+
+    QApplication app(argc, argv);
+    hixInitResources();
+    MainCfg().initCfg(app);
+    // The window's own close ends the program, also when it was never shown.
+    app.setQuitOnLastWindowClosed(false);
+
+    updateEnvPath();
+
+    const LanguageChoice language = chooseLanguage(base, commandLine.lanID);
+    MultilingualManager::GetInstance()->loadMultilingualFile(
+        language.languageFile, QString::fromLatin1(BuiltinLanguageTable));
+    // The shutdown dialogs of the HMI runtime get the same language here, together with the
+    // application shutdown.
+
+    auto logger = std::make_unique<CLogger>(base + QString::fromLatin1(RunLogName),
+                                            CLogger::READ_WRITE);
+    logger->toggleLogger(true);
+
+    pDiskUpWin = new (std::nothrow)
+        UDiskUpWin(language.lanID, commandLine.title, commandLine.showUpdatePage);
+    if (!pDiskUpWin) {
+        logger->writeReport(text(MsgReportFailed) + QLatin1Char('\n'));
+        logger->write(QStringLiteral("------------------------\n"));
+        logger->write(text(MsgWindowNoMemory) + QLatin1Char('\n'));
+        logger->close();
+        qDebug() << "dlgUpnote 内存分配失败";
+        return -1;
+    }
+    pDiskUpWin->setLogger(logger.get());
+    QObject::connect(pDiskUpWin, &UDiskUpWin::windowClosed, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+
+    QSocketNotifier closeNotifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&closeNotifier, &QSocketNotifier::activated, &app, [&app] {
+        char drained[16];
+        while (::read(signalPipe[0], drained, sizeof drained) > 0) {
+        }
+        if (pDiskUpWin) {
+            pDiskUpWin->CloseBySignal();
+            delete pDiskUpWin;
+            pDiskUpWin = nullptr;
+        }
+        app.exit(0);
+    });
+
+    if (commandLine.showUpdatePage)
+        pDiskUpWin->show();
+    else
+        pDiskUpWin->updateShow();
+
+    const int result = app.exec();
+    delete pDiskUpWin;
+    pDiskUpWin = nullptr;
+    logger.reset();
+    return result;
+}

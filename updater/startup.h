@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Start-up facts of the updater that do not need its window.
+
+// The stick's root: the parent of the folder that holds the running program
+// ("/media/usb0/hixupdateu/upgrunner.bin" gives "/media/usb0").
+QString baseDirFromExePath(const QByteArray &exePath);
+
+// Sets the library path to the application directory and makes it the working directory.
+bool updateEnvPath();
+
+struct LanguageChoice {
+    QString lanID;        // passed on to every program the updater starts
+    QString languageFile; // base + "/language/" + lanID + ".lan"
+};
+
+// The language of the run: the command line's number, else the HMI project's "lan_setup.ini",
+// and when that file does not exist either, the launcher's "config/baseUpdateSet.ini".
+LanguageChoice chooseLanguage(const QString &base, const QString &lanID);
+
+// The project folder whose "lan_setup.ini" names the panel's language.
+QString projectDir();
+
+constexpr const char *BuiltinLanguageTable = ":/new/prefix1/resource/lan/0000.lan";
+constexpr const char *RunLogName = "/upgradeProcess.log";
+constexpr const char *UpdaterProgramName = "upgrunner.bin";
