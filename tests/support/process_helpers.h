@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QString>
+#include <QThread>
+
+#include <memory>
+#include <signal.h>
+#include <sys/types.h>
+
+namespace testsupport {
+
+// The probe program built with the tests.
+inline QString probeProgram()
+{
+    return QStringLiteral(HIX_PROBE_PATH);
+}
+
+// A copy of the probe under a name that no other test or program uses, inside dir.
+inline QString uniqueProbeCopy(const QString &dir, const QString &stem)
+{
+    static int serial = 0;
+    const QString name = QStringLiteral("%1_%2_%3.bin")
+                             .arg(stem)
+                             .arg(QCoreApplication::applicationPid())
+                             .arg(++serial);
+    const QString copy = dir + QLatin1Char('/') + name;
+    QFile::remove(copy);
+    QFile::copy(probeProgram(), copy);
+    QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                              | QFileDevice::ExeOwner);
+    return copy;
+}
+
+// Waits until the file exists (bounded), processing events meanwhile.
+inline bool waitForFile(const QString &path, int timeoutMs = 10000)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!QFileInfo::exists(path)) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents();
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+inline QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Whether the process with this id still exists (and is not a zombie).
+inline bool processAlive(qint64 pid)
+{
+    if (kill(static_cast<pid_t>(pid), 0) != 0)
+        return false;
+    const QByteArray stat = readAll(QStringLiteral("/proc/%1/stat").arg(pid));
+    const int close = stat.lastIndexOf(')');
+    return close < 0 || stat.mid(close + 2, 1) != "Z";
+}
+
+// Ends a process started by a test, by its id, and waits for it to go (bounded).
+inline void endProcess(qint64 pid)
+{
+    if (pid <= 0)
+        return;
+    kill(static_cast<pid_t>(pid), SIGKILL);
+    QDeadlineTimer deadline(5000);
+    while (processAlive(pid) && !deadline.hasExpired())
+        QThread::msleep(10);
+}
+
+} // namespace testsupport
