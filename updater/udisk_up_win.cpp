@@ -115,8 +115,11 @@ void UDiskUpWin::updateShow()
 {
     if (updateStarted || !initOk || startTimer)
         return;
-    if (showPage)
+    if (showPage) {
         backgroundWin->show();
+        // The dialog stays above its background also where no window manager keeps it there.
+        raise();
+    }
 
     const QString appDir = QCoreApplication::applicationDirPath();
     if (changeWorkingDir(appDir.toUtf8().constData()))
