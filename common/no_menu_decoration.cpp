@@ -19,11 +19,13 @@ void no_menu_decoration::regionDoubleClicked(QWidget *, int)
 
 void no_menu_decoration::decorate(QWidget *window) const
 {
-    // Without a system menu or a maximise action a double click on the title bar has nothing
-    // to do; the marks tell a panel plug-in the same.
-    const Qt::WindowFlags unwanted = Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint;
-    if (window->windowFlags() & unwanted)
-        window->setWindowFlags(window->windowFlags() & ~unwanted);
+    // Without a maximise action a double click on the title bar has nothing to do. Qt keeps
+    // the system-menu hint on every window with a close button, so the mark below is what a
+    // panel plug-in reads to leave the menu out. Without the customise hint Qt would add the
+    // default hints back.
+    if (window->windowFlags() & Qt::WindowMaximizeButtonHint)
+        window->setWindowFlags((window->windowFlags() | Qt::CustomizeWindowHint)
+                               & ~Qt::WindowMaximizeButtonHint);
     window->setProperty(NoSystemMenuProperty, true);
     if (titleBarHeight > 0)
         window->setProperty(TitleBarHeightProperty, titleBarHeight);

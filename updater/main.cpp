@@ -128,16 +128,18 @@ int main(int argc, char *argv[])
                      Qt::QueuedConnection);
 
     QSocketNotifier closeNotifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&closeNotifier, &QSocketNotifier::activated, &app, [&app] {
-        char drained[16];
-        while (::read(signalPipe[0], drained, sizeof drained) > 0) {
-        }
+    QObject::connect(&closeNotifier, &QSocketNotifier::activated, [&logger] {
         if (pDiskUpWin) {
             pDiskUpWin->CloseBySignal();
             delete pDiskUpWin;
             pDiskUpWin = nullptr;
         }
-        app.exit(0);
+        logger->close();
+        // The process ends here and now: the signal may have arrived while the run was inside
+        // one of the window's own calls, which must never continue on a deleted window.
+        std::fflush(stdout);
+        std::fflush(stderr);
+        _exit(0);
     });
 
     if (commandLine.showUpdatePage)

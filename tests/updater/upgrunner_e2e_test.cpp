@@ -68,7 +68,7 @@ protected:
 
 } // namespace
 
-TEST_F(UpgrunnerTest, SecondStart_EndsTheFirstWithStatusZero)
+TEST_F(UpgrunnerTest, SecondStart_EndsAHiddenFirstWithStatusZero)
 {
     ASSERT_TRUE(copied);
     QProcess *first = start({ "-showUpdatePage 0" });
@@ -81,8 +81,22 @@ TEST_F(UpgrunnerTest, SecondStart_EndsTheFirstWithStatusZero)
     EXPECT_EQ(first->exitCode(), 0);
     EXPECT_TRUE(waitForLog(LauncherHead + "开始升级...\n开始升级...\n"));
     EXPECT_EQ(second->state(), QProcess::Running);
+    const QByteArray output = first->readAll();
     // The display server is missing on the emulated panel: one look, no wait.
-    EXPECT_TRUE(first->readAll().contains("connect more than 20 seconds"));
+    EXPECT_TRUE(output.contains("connect more than 20 seconds"));
+    EXPECT_TRUE(output.contains("exiting ..."));
+}
+
+TEST_F(UpgrunnerTest, SecondStart_EndsAShownFirstWithStatusZero)
+{
+    ASSERT_TRUE(copied);
+    QProcess *first = start({ "-title Update" });
+    ASSERT_TRUE(waitForLog(LauncherHead + "开始升级...\n"));
+    start({ "-showUpdatePage 0" });
+    ASSERT_TRUE(first->waitForFinished(15000)) << first->readAll().toStdString();
+    EXPECT_EQ(first->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(first->exitCode(), 0);
+    EXPECT_TRUE(waitForLog(LauncherHead + "开始升级...\n开始升级...\n"));
 }
 
 TEST_F(UpgrunnerTest, LanguageFileOnTheStick_GivesTheLinesOfItsLanguage)
