@@ -14,7 +14,8 @@
 
 namespace {
 
-struct DirCloser {
+struct DirCloser
+{
     void operator()(DIR *dir) const { closedir(dir); }
 };
 

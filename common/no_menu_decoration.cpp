@@ -9,13 +9,9 @@ no_menu_decoration::no_menu_decoration(QObject *parent)
 {
 }
 
-void no_menu_decoration::buildSysMenu(QWidget *, QMenu *)
-{
-}
+void no_menu_decoration::buildSysMenu(QWidget *, QMenu *) { }
 
-void no_menu_decoration::regionDoubleClicked(QWidget *, int)
-{
-}
+void no_menu_decoration::regionDoubleClicked(QWidget *, int) { }
 
 void no_menu_decoration::decorate(QWidget *window) const
 {
@@ -24,8 +20,8 @@ void no_menu_decoration::decorate(QWidget *window) const
     // panel plug-in reads to leave the menu out. Without the customise hint Qt would add the
     // default hints back.
     if (window->windowFlags() & Qt::WindowMaximizeButtonHint)
-        window->setWindowFlags((window->windowFlags() | Qt::CustomizeWindowHint)
-                               & ~Qt::WindowMaximizeButtonHint);
+        window->setWindowFlags(
+            (window->windowFlags() | Qt::CustomizeWindowHint) & ~Qt::WindowMaximizeButtonHint);
     window->setProperty(NoSystemMenuProperty, true);
     if (titleBarHeight > 0)
         window->setProperty(TitleBarHeightProperty, titleBarHeight);

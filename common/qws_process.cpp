@@ -66,8 +66,7 @@ bool connectOnce(const QByteArray &socketPath)
     if (socketPath.size() >= static_cast<int>(sizeof address.sun_path))
         return false;
     std::memcpy(address.sun_path, socketPath.constData(), socketPath.size());
-    return ::connect(sock.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address)
-        == 0;
+    return ::connect(sock.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
 }
 
 } // namespace
@@ -102,7 +101,9 @@ bool QwsProcess::startQwsServer(const QString &serverFile)
     if (target.get() < 0)
         return false;
 
-    struct stat sourceStat {};
+    struct stat sourceStat
+    {
+    };
     if (fstat(source.get(), &sourceStat) != 0)
         return false;
     off_t remaining = sourceStat.st_size;
@@ -129,7 +130,9 @@ bool QwsProcess::startQwsServer(const QString &serverFile)
         return false;
     }
 
-    struct stat copyStat {};
+    struct stat copyStat
+    {
+    };
     if (stat(copyNative.constData(), &copyStat) != 0
         || chmod(copyNative.constData(), copyStat.st_mode | S_IXUSR | S_IXGRP | S_IXOTH) != 0) {
         std::printf("cmd exec failed...\n");

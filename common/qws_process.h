@@ -9,7 +9,7 @@ class QwsProcess
 public:
     // Fixed panel paths; they go through the sysroot mapping.
     static const char *const ServerSocket; // "/tmp/qtembedded-0/QtEmbedded-0"
-    static const char *const ServerCopy;   // "/tmp/qwsserver"
+    static const char *const ServerCopy; // "/tmp/qwsserver"
     static const char *const ServerArgument;
 
     // True when a display server accepts a connection within timeoutSec seconds; 0 tries once.

@@ -6,7 +6,8 @@
 // The updater's command line. The launcher passes every option together with its value in ONE
 // argument, separated by a blank ("-execond 1"); an option is recognised anywhere inside an
 // argument, and later arguments override earlier ones.
-struct CommandLine {
+struct CommandLine
+{
     QString lanID;
     QString title;
     int execCond = 0;
@@ -19,6 +20,6 @@ struct CommandLine {
 
 // What the updater does with the running HMI runtime before the update.
 enum EXEC_COND {
-    EXEC_COND_EXIT = 0,     // stop it completely
+    EXEC_COND_EXIT = 0, // stop it completely
     EXEC_COND_TO_SETUP = 1, // return it to its setup state
 };

@@ -49,7 +49,9 @@ bool installCloseSignal()
 {
     if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return false;
-    struct sigaction action {};
+    struct sigaction action
+    {
+    };
     action.sa_handler = sigHandler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
@@ -109,8 +111,8 @@ int main(int argc, char *argv[])
     // The shutdown dialogs of the HMI runtime get the same language here, together with the
     // application shutdown.
 
-    auto logger = std::make_unique<CLogger>(base + QString::fromLatin1(RunLogName),
-                                            CLogger::READ_WRITE);
+    auto logger
+        = std::make_unique<CLogger>(base + QString::fromLatin1(RunLogName), CLogger::READ_WRITE);
     logger->toggleLogger(true);
 
     pDiskUpWin = new (std::nothrow)
@@ -124,8 +126,8 @@ int main(int argc, char *argv[])
         return -1;
     }
     pDiskUpWin->setLogger(logger.get());
-    QObject::connect(pDiskUpWin, &UDiskUpWin::windowClosed, &app, &QCoreApplication::quit,
-                     Qt::QueuedConnection);
+    QObject::connect(
+        pDiskUpWin, &UDiskUpWin::windowClosed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
 
     QSocketNotifier closeNotifier(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&closeNotifier, &QSocketNotifier::activated, [&logger] {

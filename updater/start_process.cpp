@@ -56,7 +56,8 @@ namespace {
         if (n <= 0)
             break;
         for (long offset = 0; offset < n;) {
-            struct LinuxDirent64 {
+            struct LinuxDirent64
+            {
                 ino64_t d_ino;
                 off64_t d_off;
                 unsigned short d_reclen;
@@ -91,8 +92,7 @@ namespace {
 
 } // namespace
 
-int startProcess::startProc(const QString &workDir, const QString &program,
-                            const QStringList &args)
+int startProcess::startProc(const QString &workDir, const QString &program, const QStringList &args)
 {
     if (program.isEmpty())
         return -1;
@@ -127,8 +127,7 @@ int startProcess::startProc(const QString &workDir, const QString &program,
     // The first child ends as soon as it has forked the program; collecting it at once keeps
     // the updater free of zombies.
     int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) { }
     return 0;
 }
 

@@ -79,10 +79,11 @@ LanguageChoice chooseLanguage(const QString &base, const QString &lanID)
     choice.languageFile = languageFileOf(base, choice.lanID);
 
     if (choice.lanID.isEmpty() || !QFileInfo::exists(choice.languageFile)) {
-        QSettings settings(base + QStringLiteral("/config/baseUpdateSet.ini"),
-                           QSettings::IniFormat);
+        QSettings settings(
+            base + QStringLiteral("/config/baseUpdateSet.ini"), QSettings::IniFormat);
         settings.setIniCodec(QTextCodec::codecForName("UTF-8"));
-        choice.lanID = languageNumber(settings.value(QStringLiteral("/tool_language/type"), 0).toInt());
+        choice.lanID
+            = languageNumber(settings.value(QStringLiteral("/tool_language/type"), 0).toInt());
         choice.languageFile = languageFileOf(base, choice.lanID);
     }
     return choice;

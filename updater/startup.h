@@ -12,8 +12,9 @@ QString baseDirFromExePath(const QByteArray &exePath);
 // Sets the library path to the application directory and makes it the working directory.
 bool updateEnvPath();
 
-struct LanguageChoice {
-    QString lanID;        // passed on to every program the updater starts
+struct LanguageChoice
+{
+    QString lanID; // passed on to every program the updater starts
     QString languageFile; // base + "/language/" + lanID + ".lan"
 };
 

@@ -136,8 +136,8 @@ bool UDiskUpWin::changeWorkingDir(const char *path)
 {
     if (chdir(path) == 0)
         return true;
-    emit emitMessage(text(MsgChangeDirFailed).arg(PathDeal::getTargetName(QString::fromUtf8(path))),
-                     Qt::red);
+    emit emitMessage(
+        text(MsgChangeDirFailed).arg(PathDeal::getTargetName(QString::fromUtf8(path))), Qt::red);
     qDebug() << "Couldn`t  change current working diretory!";
     return false;
 }
@@ -183,8 +183,8 @@ void UDiskUpWin::setLogger(CLogger *pLogger)
 void UDiskUpWin::updatefinished()
 {
     updateFinished = true;
-    const QString report = text(updateSuccess ? MsgReportSuccess : MsgReportFailed)
-        + QLatin1Char('\n');
+    const QString report
+        = text(updateSuccess ? MsgReportSuccess : MsgReportFailed) + QLatin1Char('\n');
     if (logger) {
         logger->writeReport(report);
         logger->close();

@@ -51,7 +51,8 @@ TEST_F(CLoggerTest, LauncherThenUpdater_HeadSeparatorAndLinesInOrder)
     updater.write(QStringLiteral("开始升级...\n"));
     updater.writeReport(QStringLiteral("[成功]\n"));
     updater.close();
-    EXPECT_EQ(content(logPath()), QByteArray("[成功]\n------------------------\n启动成功\n开始升级...\n"));
+    EXPECT_EQ(content(logPath()),
+        QByteArray("[成功]\n------------------------\n启动成功\n开始升级...\n"));
 }
 
 TEST_F(CLoggerTest, MissingFolders_AreCreated)
@@ -76,7 +77,8 @@ TEST_F(CLoggerTest, DirectoryPath_GivesNoLogAndThirtyExclamationMarks)
 
     EXPECT_FALSE(log.isOpen());
     EXPECT_TRUE(log.path().isEmpty());
-    EXPECT_TRUE(debugLines.contains(QString(30, QLatin1Char('!')))) << debugLines.join('|').toStdString();
+    EXPECT_TRUE(debugLines.contains(QString(30, QLatin1Char('!'))))
+        << debugLines.join('|').toStdString();
     EXPECT_TRUE(QFileInfo(dir).isDir());
     EXPECT_TRUE(QDir(dir).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
 }
@@ -117,7 +119,8 @@ TEST_F(CLoggerTest, SameLengthReport_RewritesHeadInPlaceAndKeepsSeparator)
     log.writeReport(QStringLiteral("[成功]\n"));
     log.write(QStringLiteral("line two\n"));
     log.close();
-    EXPECT_EQ(content(logPath()), QByteArray("[成功]\n------------------------\nline one\nline two\n"));
+    EXPECT_EQ(
+        content(logPath()), QByteArray("[成功]\n------------------------\nline one\nline two\n"));
 }
 
 TEST_F(CLoggerTest, ReportOfAnotherLength_ReplacesOnlyTheHeadLine)
@@ -128,13 +131,14 @@ TEST_F(CLoggerTest, ReportOfAnotherLength_ReplacesOnlyTheHeadLine)
         log.writeReport(QStringLiteral("[OK]\n"));
         log.write(QStringLiteral("line two\n"));
     }
-    EXPECT_EQ(content(logPath()), QByteArray("[OK]\n------------------------\nline one\nline two\n"));
+    EXPECT_EQ(
+        content(logPath()), QByteArray("[OK]\n------------------------\nline one\nline two\n"));
 
     CLogger log(logPath(), CLogger::READ_WRITE);
     log.writeReport(QStringLiteral("[SUCCESSFUL]\n"));
     log.close();
     EXPECT_EQ(content(logPath()),
-              QByteArray("[SUCCESSFUL]\n------------------------\nline one\nline two\n"));
+        QByteArray("[SUCCESSFUL]\n------------------------\nline one\nline two\n"));
 }
 
 TEST_F(CLoggerTest, Modes_ReadWriteAppendsWriteOnlyEmptiesOtherOpensNothing)

@@ -17,7 +17,7 @@ TEST(MainCfg, SmallScreenFontNoIconAndNoSystemMenu)
 
     QDialog dialog;
     dialog.setWindowFlags(dialog.windowFlags() | Qt::WindowSystemMenuHint
-                          | Qt::WindowMaximizeButtonHint | Qt::WindowStaysOnTopHint);
+        | Qt::WindowMaximizeButtonHint | Qt::WindowStaysOnTopHint);
     dialog.show();
     EXPECT_TRUE(dialog.isVisible());
     EXPECT_FALSE(dialog.windowFlags() & Qt::WindowMaximizeButtonHint);

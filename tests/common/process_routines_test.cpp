@@ -100,8 +100,8 @@ TEST_F(ProcessRoutinesTest, GetPidByName_RejectsBadArgumentsAndHonoursMax)
 
 TEST_F(ProcessRoutinesTest, BasenameBySelf_IsTheTextAfterTheLastSlash)
 {
-    EXPECT_STREQ(my_kill_process::basename_byself("/media/usb0/hixupdateu/upgrunner.bin"),
-                 "upgrunner.bin");
+    EXPECT_STREQ(
+        my_kill_process::basename_byself("/media/usb0/hixupdateu/upgrunner.bin"), "upgrunner.bin");
     EXPECT_STREQ(my_kill_process::basename_byself("upgrunner.bin"), "upgrunner.bin");
     EXPECT_STREQ(my_kill_process::basename_byself("dir/"), "");
 }
@@ -113,8 +113,7 @@ TEST_F(ProcessRoutinesTest, KillSelfPrevious_SignalsTheOlderCopyButNeverTheCalle
     ASSERT_TRUE(processAlive(older.pid()));
 
     const QString aliveFile = sysroot.path("/alive");
-    RunningProbe newer(copy, sysroot.root(),
-                       { "killprev", QString::number(SIGTERM), aliveFile });
+    RunningProbe newer(copy, sysroot.root(), { "killprev", QString::number(SIGTERM), aliveFile });
     ASSERT_TRUE(waitForFile(aliveFile));
     EXPECT_EQ(readAll(aliveFile), QByteArray("alive\n"));
     ASSERT_TRUE(older.process.waitForFinished(5000));
@@ -173,14 +172,15 @@ TEST_F(ProcessRoutinesTest, QwsServerIsExit_WaitsForAServerThatComesLater)
 TEST_F(ProcessRoutinesTest, StartQwsServer_CopiesMakesExecutableAndStartsWithQws)
 {
     const QString argsFile = sysroot.path("/qws_args");
-    const QString server = sysroot.writeFile(
-        "/media/usb0/qws/qwsserver",
+    const QString server = sysroot.writeFile("/media/usb0/qws/qwsserver",
         QByteArray("#!/bin/sh\necho \"$@\" > '") + QFile::encodeName(argsFile) + "'\n");
     ASSERT_TRUE(QwsProcess::startQwsServer(server));
 
     const QString copy = sysroot.path("/tmp/qwsserver");
     EXPECT_EQ(readAll(copy), readAll(server));
-    struct stat info {};
+    struct stat info
+    {
+    };
     ASSERT_EQ(stat(QFile::encodeName(copy).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 0111, 0111u);
     QDeadlineTimer deadline(10000);

@@ -32,8 +32,8 @@ inline QString uniqueProbeCopy(const QString &dir, const QString &stem)
     const QString copy = dir + QLatin1Char('/') + name;
     QFile::remove(copy);
     QFile::copy(probeProgram(), copy);
-    QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                              | QFileDevice::ExeOwner);
+    QFile::setPermissions(
+        copy, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     return copy;
 }
 

@@ -41,7 +41,8 @@ TEST(CommandLine, LanId_SecondPieceOfTheArgument)
 
 TEST(CommandLine, Title_EverythingAfterTheFirstBlank)
 {
-    EXPECT_EQ(CommandLine::parse({ "-title  two  blanks " }).title, QStringLiteral(" two  blanks "));
+    EXPECT_EQ(
+        CommandLine::parse({ "-title  two  blanks " }).title, QStringLiteral(" two  blanks "));
     EXPECT_EQ(CommandLine::parse({ "-title 升级 工具" }).title, QStringLiteral("升级 工具"));
     EXPECT_TRUE(CommandLine::parse({ "-title" }).title.isEmpty());
 }

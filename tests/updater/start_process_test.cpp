@@ -14,7 +14,8 @@ using namespace testsupport;
 namespace {
 
 // What the probe saw as a started program.
-struct Report {
+struct Report
+{
     QMap<QString, QString> values;
     QMap<int, QString> fds;
     QStringList args;
@@ -114,8 +115,8 @@ TEST_F(StartProcessTest, ManyArguments_PassesTheFirst98NonEmptyOnes)
 TEST_F(StartProcessTest, ArgumentWithBlank_StaysOneArgument)
 {
     int result = 1;
-    const Report report = startAndRead(sysroot.root(), { "-lanID 0001", "name with 'quotes' $x" },
-                                       &result);
+    const Report report
+        = startAndRead(sysroot.root(), { "-lanID 0001", "name with 'quotes' $x" }, &result);
     ASSERT_EQ(result, 0);
     ASSERT_EQ(report.args.size(), 5);
     EXPECT_EQ(report.args.at(3), QStringLiteral("-lanID 0001"));

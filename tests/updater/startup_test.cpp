@@ -22,11 +22,11 @@ protected:
     }
     void toolLanguage(const QByteArray &type)
     {
-        sysroot.writeFile("/media/usb0/config/baseUpdateSet.ini",
-                          "[tool_language]\ntype=" + type + "\n");
+        sysroot.writeFile(
+            "/media/usb0/config/baseUpdateSet.ini", "[tool_language]\ntype=" + type + "\n");
     }
-    void projectLanguage(const QByteArray &content,
-                         const QString &project = QStringLiteral("/usr/vexo_app/project"))
+    void projectLanguage(
+        const QByteArray &content, const QString &project = QStringLiteral("/usr/vexo_app/project"))
     {
         sysroot.writeFile(project + "/lan_setup.ini", content);
     }
@@ -38,7 +38,8 @@ protected:
 
 TEST(BaseDir, IsTheParentOfTheProgramsFolder)
 {
-    EXPECT_EQ(baseDirFromExePath("/media/usb0/hixupdateu/upgrunner.bin"), QStringLiteral("/media/usb0"));
+    EXPECT_EQ(
+        baseDirFromExePath("/media/usb0/hixupdateu/upgrunner.bin"), QStringLiteral("/media/usb0"));
     EXPECT_EQ(baseDirFromExePath("/a/b/c/d/upgrunner.bin"), QStringLiteral("/a/b/c"));
     EXPECT_EQ(baseDirFromExePath("/hixupdateu/upgrunner.bin"), QString());
 }

@@ -9,8 +9,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
-#include <QScreen>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextBlock>
@@ -29,15 +29,15 @@ protected:
     {
         MultilingualManager::GetInstance()->loadMultilingualFile(
             QString(), QStringLiteral(":/new/prefix1/resource/lan/0000.lan"));
-        logPath = sysroot.writeFile("/media/usb0/upgradeProcess.log",
-                                    "[失败]\n------------------------\n");
+        logPath = sysroot.writeFile(
+            "/media/usb0/upgradeProcess.log", "[失败]\n------------------------\n");
         logger = std::make_unique<CLogger>(logPath, CLogger::READ_WRITE);
     }
 
     std::unique_ptr<UDiskUpWin> makeWindow(bool showPage)
     {
-        auto window = std::make_unique<UDiskUpWin>(QStringLiteral("0000"),
-                                                   QStringLiteral("升级工具"), showPage);
+        auto window = std::make_unique<UDiskUpWin>(
+            QStringLiteral("0000"), QStringLiteral("升级工具"), showPage);
         window->setLogger(logger.get());
         return window;
     }
@@ -98,7 +98,7 @@ TEST_F(UDiskUpWinTest, Form_HasTheNamedObjectsAndSizes)
     EXPECT_EQ(outer->itemAt(0)->layout(), top);
     EXPECT_EQ(top->itemAt(0)->layout(), labels);
     for (QLayout *layout : { static_cast<QLayout *>(outer), static_cast<QLayout *>(top),
-                             static_cast<QLayout *>(labels) })
+             static_cast<QLayout *>(labels) })
         EXPECT_EQ(layout->spacing(), 6) << layout->objectName().toStdString();
 
     auto *label = window->findChild<QLabel *>(QStringLiteral("label"));
@@ -123,8 +123,8 @@ TEST_F(UDiskUpWinTest, Form_HasTheNamedObjectsAndSizes)
     EXPECT_EQ(bar->value(), 0);
     EXPECT_FALSE(bar->isTextVisible());
     EXPECT_EQ(bar->styleSheet(),
-              QStringLiteral("QProgressBar{border:2px solid white;}QProgressBar::chunk "
-                             "{background-color:rgb(0, 47, 167);width:10px;margin:0px;}"));
+        QStringLiteral("QProgressBar{border:2px solid white;}QProgressBar::chunk "
+                       "{background-color:rgb(0, 47, 167);width:10px;margin:0px;}"));
     EXPECT_TRUE(lines(*window)->isReadOnly());
 
     winBackgrnd *background = window->background();
@@ -160,7 +160,7 @@ TEST_F(UDiskUpWinTest, FirstRedLine_TurnsDialogAndBackgroundRedLaterLinesStayBla
 
     window->updateOutMessage(QStringLiteral("正在拷贝文件:a"), Qt::black);
     EXPECT_EQ(lineColours(*window),
-              (QList<QColor> { QColor(Qt::black), QColor(Qt::red), QColor(Qt::black) }));
+        (QList<QColor> { QColor(Qt::black), QColor(Qt::red), QColor(Qt::black) }));
     EXPECT_EQ(window->palette().color(QPalette::Window), QColor(Qt::red));
     EXPECT_EQ(window->background()->palette().color(QPalette::Window), QColor(Qt::red));
 }

@@ -19,8 +19,8 @@ class UpgrunnerTest : public ::testing::Test
 protected:
     UpgrunnerTest()
     {
-        const QString installed = QString::fromLocal8Bit(qgetenv("HIX_BIN_DIR"))
-            + QStringLiteral("/upgrunner.bin");
+        const QString installed
+            = QString::fromLocal8Bit(qgetenv("HIX_BIN_DIR")) + QStringLiteral("/upgrunner.bin");
         program = sysroot.path("/media/usb0/hixupdateu/upgrunner.bin");
         QDir().mkpath(QFileInfo(program).path());
         copied = QFile::copy(installed, program);
