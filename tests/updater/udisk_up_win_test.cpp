@@ -165,12 +165,16 @@ TEST_F(UDiskUpWinTest, FirstRedLine_TurnsDialogAndBackgroundRedLaterLinesStayBla
     EXPECT_EQ(window->background()->palette().color(QPalette::Window), QColor(Qt::red));
 }
 
-TEST_F(UDiskUpWinTest, EveryLine_IsAppendedToTheLog)
+TEST_F(UDiskUpWinTest, EveryLine_IsAppendedToTheLogAsASpacedParagraph)
 {
     auto window = makeWindow(true);
     emit window->emitMessage(QStringLiteral("第一行"));
     window->updateOutMessage(QStringLiteral("第二行"), Qt::red);
     emit window->emitMessage(QStringLiteral("third"), Qt::black);
+    const QTextDocument *document = lines(*window)->document();
+    EXPECT_EQ(document->blockCount(), 3);
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next())
+        EXPECT_EQ(block.blockFormat().bottomMargin(), 3.0) << block.text().toStdString();
     EXPECT_EQ(log(), QByteArray("[失败]\n------------------------\n第一行\n第二行\nthird\n"));
 }
 
