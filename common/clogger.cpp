@@ -91,11 +91,9 @@ void CLogger::writeReport(const QString &text)
     bool sameLength = false;
     if (logFile->openMode() & QIODevice::ReadOnly) {
         logFile->seek(0);
-        const QByteArray content = logFile->readAll();
-        const int lineEnd = content.indexOf('\n');
-        const int headLength = lineEnd < 0 ? content.size() : lineEnd + 1;
-        sameLength = headLength == report.size();
-        rest = content.mid(headLength);
+        sameLength = logFile->readLine().size() == report.size();
+        if (!sameLength)
+            rest = logFile->readAll();
     } else {
         // A write-only log (the launcher's) cannot be read back; it is written from its start.
         sameLength = true;
