@@ -7,7 +7,7 @@ packages=(
     qtbase5-dev qtbase5-dev-tools libqt5test5
     libnl-3-dev libnl-genl-3-dev zlib1g-dev libssl-dev
     googletest libgtest-dev
-    xvfb xdotool x11-apps fonts-wqy-zenhei
+    xvfb xdotool x11-apps fonts-wqy-zenhei python3
     libc6-armhf-cross libc6-armel-cross
 )
 
