@@ -22,8 +22,8 @@ void measure(const char *label, int calls)
     for (int i = 0; i < calls; ++i)
         last = ParseConfigInfo::getBackupPath();
     const double perCallUs = double(timer.nsecsElapsed()) / calls / 1000.0;
-    std::printf("%-34s %8.1f us per call (%d calls)  -> %s\n", label, perCallUs, calls,
-                qPrintable(last));
+    std::printf(
+        "%-34s %8.1f us per call (%d calls)  -> %s\n", label, perCallUs, calls, qPrintable(last));
 }
 
 } // namespace
