@@ -5,6 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 build_dir=${FUZZ_BUILD_DIR:-build-fuzz}
+command -v clang++ >/dev/null || { echo "fuzz/run.sh needs clang (apt-get install clang)" >&2; exit 1; }
 flags="-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer -g"
 cmake -S . -B "$build_dir" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHIX_BUILD_TESTS=OFF -DHIX_BUILD_FUZZ=ON \

@@ -1,6 +1,8 @@
+#include "parse_config_info.h"
 #include "temp_sysroot.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -140,4 +142,18 @@ TEST_F(HixpackTest, Failures_ExitNonZeroWithAClearMessage)
     const ToolRun help = hixpack({ "--help" });
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.out.contains("hixpack crc FILE"));
+}
+
+TEST_F(HixpackTest, ScrambledDescription_IsReadByTheUpdater)
+{
+    const QString plain = dir.writeFile("/author/update.ini",
+        "\xEF\xBB\xBF# package\n[UPDATE_CONFIG]\nPROGRAM_NUM=1\n"
+        "[PROGRAM1_CONFIG]\nPATH=./tool.bin\n");
+    const QString onStick = dir.path("/media/usb0/hixupdateu/update.ini");
+    QDir().mkpath(QFileInfo(onStick).path());
+    ASSERT_EQ(hixpack({ "scramble", plain, onStick }).exitCode, 0);
+    ParseConfigInfo parser;
+    ASSERT_TRUE(parser.readIni(onStick));
+    ASSERT_EQ(parser.getProgramConfigInfo().size(), 1u);
+    EXPECT_EQ(parser.getProgramConfigInfo()[0].path, QString("./tool.bin"));
 }
