@@ -116,7 +116,7 @@ TEST_F(ProcessRoutinesTest, KillSelfPrevious_SignalsTheOlderCopyButNeverTheCalle
     RunningProbe newer(copy, sysroot.root(), { "killprev", QString::number(SIGTERM), aliveFile });
     ASSERT_TRUE(waitForFile(aliveFile));
     EXPECT_EQ(readAll(aliveFile), QByteArray("alive\n"));
-    ASSERT_TRUE(older.process.waitForFinished(5000));
+    ASSERT_TRUE(waitForExit(older.process));
     EXPECT_EQ(older.process.exitStatus(), QProcess::CrashExit);
     EXPECT_TRUE(processAlive(newer.pid()));
 }
@@ -127,8 +127,8 @@ TEST_F(ProcessRoutinesTest, KillProcess_SignalsEveryProcessOfTheName)
     RunningProbe a(copy, sysroot.root(), { "sleep", "20" });
     RunningProbe b(copy, sysroot.root(), { "sleep", "20" });
     EXPECT_TRUE(my_kill_process::kill_process(QFile::encodeName(copy).constData(), SIGTERM));
-    EXPECT_TRUE(a.process.waitForFinished(5000));
-    EXPECT_TRUE(b.process.waitForFinished(5000));
+    EXPECT_TRUE(waitForExit(a.process));
+    EXPECT_TRUE(waitForExit(b.process));
     EXPECT_TRUE(my_kill_process::kill_process("no_such_program_anywhere.bin", SIGTERM));
 }
 

@@ -56,6 +56,13 @@ inline QByteArray readAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// Waits (bounded) until a started program has ended; true also when the event loop has
+// already seen it end.
+inline bool waitForExit(QProcess &process, int timeoutMs = 5000)
+{
+    return process.state() == QProcess::NotRunning || process.waitForFinished(timeoutMs);
+}
+
 // Whether the process with this id still exists (and is not a zombie).
 inline bool processAlive(qint64 pid)
 {

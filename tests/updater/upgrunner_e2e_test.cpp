@@ -19,8 +19,11 @@ class UpgrunnerTest : public ::testing::Test
 protected:
     UpgrunnerTest()
     {
-        const QString installed
-            = QString::fromLocal8Bit(qgetenv("HIX_BIN_DIR")) + QStringLiteral("/upgrunner.bin");
+        // <build>/bin from ctest's variable, or beside the test programs' folder <build>/tests.
+        QString binDir = qEnvironmentVariable("HIX_BIN_DIR");
+        if (binDir.isEmpty())
+            binDir = QCoreApplication::applicationDirPath() + QStringLiteral("/../bin");
+        const QString installed = binDir + QStringLiteral("/upgrunner.bin");
         program = sysroot.path("/media/usb0/hixupdateu/upgrunner.bin");
         QDir().mkpath(QFileInfo(program).path());
         copied = QFile::copy(installed, program);
@@ -76,7 +79,7 @@ TEST_F(UpgrunnerTest, SecondStart_EndsAHiddenFirstWithStatusZero)
     EXPECT_EQ(first->state(), QProcess::Running);
 
     QProcess *second = start({ "-execond 2", "-title Update" });
-    ASSERT_TRUE(first->waitForFinished(15000)) << first->readAll().toStdString();
+    ASSERT_TRUE(waitForExit(*first, 15000)) << first->readAll().toStdString();
     EXPECT_EQ(first->exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(first->exitCode(), 0);
     EXPECT_TRUE(waitForLog(LauncherHead + "开始升级...\n开始升级...\n"));
@@ -93,7 +96,7 @@ TEST_F(UpgrunnerTest, SecondStart_EndsAShownFirstWithStatusZero)
     QProcess *first = start({ "-title Update" });
     ASSERT_TRUE(waitForLog(LauncherHead + "开始升级...\n"));
     start({ "-showUpdatePage 0" });
-    ASSERT_TRUE(first->waitForFinished(15000)) << first->readAll().toStdString();
+    ASSERT_TRUE(waitForExit(*first, 15000)) << first->readAll().toStdString();
     EXPECT_EQ(first->exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(first->exitCode(), 0);
     EXPECT_TRUE(waitForLog(LauncherHead + "开始升级...\n开始升级...\n"));
