@@ -25,7 +25,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Accepting in bursts keeps one busy client from starving the others in a round.
-constexpr int AcceptBurst = 64;
+constexpr int AcceptBurst = 1024;
 
 struct Connection
 {
@@ -86,7 +86,7 @@ bool TCPServer::start(Handler handler)
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof(address);
     if (::bind(listenFd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0
-        || ::listen(listenFd, 128) != 0
+        || ::listen(listenFd, SOMAXCONN) != 0
         || ::getsockname(listenFd, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
         fprintf(stderr, "Kz: cannot serve 127.0.0.1:%u: %s\n", requestedPort, strerror(errno));
         ::close(listenFd);
