@@ -46,8 +46,8 @@ bool writeTone(int fd, int hz)
 // timer-driven GUI never waits for the buzzer.
 bool soundInputBeeper(int ms)
 {
-    QDirIterator devices(QStringLiteral("/dev/input"), {QStringLiteral("event*")},
-                         QDir::System | QDir::Files);
+    QDirIterator devices(
+        QStringLiteral("/dev/input"), { QStringLiteral("event*") }, QDir::System | QDir::Files);
     while (devices.hasNext()) {
         const QByteArray path = QFile::encodeName(devices.next());
         const int fd = open(path.constData(), O_WRONLY | O_CLOEXEC);

@@ -95,8 +95,8 @@ bool writeFileAtomically(const QString &name, const QByteArray &content)
     }
     const bool written = file.write(content) == content.size() && file.flush();
     file.close();
-    if (!written || ::rename(QFile::encodeName(temporary).constData(),
-                             QFile::encodeName(target).constData())
+    if (!written
+        || ::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(target).constData())
             != 0) {
         QFile::remove(temporary);
         qWarning() << "supervisor: cannot replace" << target;
@@ -182,8 +182,8 @@ int __notify_logger_flush()
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
         return -1;
-    file.write("flush " + QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toLatin1()
-               + '\n');
+    file.write(
+        "flush " + QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toLatin1() + '\n');
     file.close();
     sync();
     return 0;

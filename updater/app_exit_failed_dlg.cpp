@@ -45,8 +45,8 @@ void app_exit_failed_dlg::setAppExitMethod(APP_EXIT_METHOD method)
 {
     exitMethod = method;
     ui->label->setText(method == EXIT_TO_SETUP
-                           ? text(MsgExitingToSetup, "正在退出到系统设置界面，请稍候...")
-                           : text(MsgExitingApp, "正在退出应用程序，请稍候..."));
+            ? text(MsgExitingToSetup, "正在退出到系统设置界面，请稍候...")
+            : text(MsgExitingApp, "正在退出应用程序，请稍候..."));
 }
 
 void app_exit_failed_dlg::showEvent(QShowEvent *event)
@@ -83,10 +83,9 @@ void app_exit_failed_dlg::on_rebootBtn_clicked()
     const QString reason = QString::fromLocal8Bit(strerror(errno));
     qWarning() << "restart failed:" << reason;
     QMessageBox box(QMessageBox::Warning, text(MsgWarning, "警告"),
-                    text(MsgRestartFailed, "系统重启失败!%1").arg(reason), QMessageBox::NoButton,
-                    this);
-    box.setWindowFlags((windowFlags() & ~Qt::WindowContextHelpButtonHint)
-                       | Qt::WindowStaysOnTopHint);
+        text(MsgRestartFailed, "系统重启失败!%1").arg(reason), QMessageBox::NoButton, this);
+    box.setWindowFlags(
+        (windowFlags() & ~Qt::WindowContextHelpButtonHint) | Qt::WindowStaysOnTopHint);
     box.setWindowIcon(QIcon(QStringLiteral(" ")));
     box.addButton(text(MsgConfirm, "确认"), QMessageBox::AcceptRole);
     box.exec();

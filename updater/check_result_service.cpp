@@ -1,6 +1,5 @@
 #include "check_result_service.h"
 
-
 #include <QDebug>
 
 CheckResultService::CheckResultService(std::atomic<int> &result)
@@ -21,8 +20,8 @@ bool CheckResultService::startCheckResultServer(unsigned port)
     Kz::Net::TCPServer *const serverView = server.get();
     auto service = std::make_unique<Kz::RPC::DispatchService>(server.release());
     service->setServiceName(hix::result::ServiceName);
-    service->_add(new Kz::RPC::TDispatcher<void, int>(hix::result::MethodName,
-                                                      [this](int value) { responseResult(value); }));
+    service->_add(new Kz::RPC::TDispatcher<void, int>(
+        hix::result::MethodName, [this](int value) { responseResult(value); }));
     if (!service->serve()) {
         qWarning() << "check-result service: cannot serve port" << port;
         return false;

@@ -121,8 +121,8 @@ int main(int argc, char **argv)
         QFile::remove(filePath(QStringLiteral("protect")));
     setState(options.state);
     // The pid goes last: once it is there the runtime is complete and answers requests.
-    writeFileAtomically(QStringLiteral("pid"),
-                        QByteArray::number(qint64(getpid())) + ' ' + ownStartTime() + '\n');
+    writeFileAtomically(
+        QStringLiteral("pid"), QByteArray::number(qint64(getpid())) + ' ' + ownStartTime() + '\n');
     logEvent("started");
 
     const qint64 deadline = nowMs() + options.lifetimeMs;
@@ -137,14 +137,14 @@ int main(int argc, char **argv)
             if (fields.size() == 2) {
                 const QByteArray &verb = fields[1];
                 const bool refuse = (verb == "exit" && options.refuseExit)
-                    || (verb == "stop" && options.refuseStop)
-                    || (verb != "exit" && verb != "stop");
-                logEvent("request " + verb + (options.noAnswer ? " unanswered"
-                                                  : refuse     ? " refused"
-                                                               : " accepted"));
+                    || (verb == "stop" && options.refuseStop) || (verb != "exit" && verb != "stop");
+                logEvent("request " + verb
+                    + (options.noAnswer ? " unanswered"
+                            : refuse    ? " refused"
+                                        : " accepted"));
                 if (!options.noAnswer)
                     writeFileAtomically(QStringLiteral("reply"),
-                                        fields[0] + (refuse ? " refused\n" : " accepted\n"));
+                        fields[0] + (refuse ? " refused\n" : " accepted\n"));
                 if (!refuse && !options.noAnswer) {
                     if (verb == "exit" && options.exitDelayMs >= 0 && exitAt < 0)
                         exitAt = nowMs() + options.exitDelayMs;

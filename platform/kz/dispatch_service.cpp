@@ -7,7 +7,7 @@ namespace Kz::RPC {
 namespace {
 
 std::string answer(DispatchService::Status status, const std::string &message,
-                   const std::string &result = std::string())
+    const std::string &result = std::string())
 {
     utils::Buffer out;
     const unsigned char code = status;

@@ -30,17 +30,14 @@ public:
 };
 
 // How a value of type T travels: its type name, then its bytes.
-template<typename T>
-struct TypeCodec;
+template<typename T> struct TypeCodec;
 
-template<>
-struct TypeCodec<void>
+template<> struct TypeCodec<void>
 {
     static const char *name() { return "void"; }
 };
 
-template<>
-struct TypeCodec<int>
+template<> struct TypeCodec<int>
 {
     static const char *name() { return "int"; }
     // Four bytes, little-endian, as the panel stores an int.
@@ -62,19 +59,17 @@ struct TypeCodec<int>
 
 // Each argument is its type name (a utils::String) followed by its value; a missing buffer, a
 // type name that is not the expected one or a short value is refused before anything is called.
-template<typename T>
-T unpackArgument(utils::IBuffer *in)
+template<typename T> T unpackArgument(utils::IBuffer *in)
 {
     utils::String typeName;
-    T value{};
+    T value {};
     if (!in || !typeName.deserialize(in) || typeName != utils::String(TypeCodec<T>::name())
         || !TypeCodec<T>::read(in, &value))
         throw Net::Exception("Unpack", "deserialize failed");
     return value;
 }
 
-template<typename R, typename... Args>
-class TDispatcher : public IDispatchable
+template<typename R, typename... Args> class TDispatcher : public IDispatchable
 {
 public:
     using Function = std::function<R(Args...)>;
@@ -89,14 +84,14 @@ public:
     int argsNum() const override { return int(sizeof...(Args)); }
     std::vector<utils::String> argsName() const override
     {
-        return {utils::String(TypeCodec<Args>::name())...};
+        return { utils::String(TypeCodec<Args>::name())... };
     }
     utils::String resultName() const override { return TypeCodec<R>::name(); }
 
     void invoke(utils::IBuffer *in, utils::IBuffer *out) override
     {
         // Braced initialisation decodes the arguments strictly from left to right.
-        std::tuple<Args...> arguments{unpackArgument<Args>(in)...};
+        std::tuple<Args...> arguments { unpackArgument<Args>(in)... };
         if constexpr (std::is_void_v<R>) {
             (void)out;
             std::apply(function, arguments);

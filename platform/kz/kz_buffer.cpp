@@ -34,8 +34,8 @@ bool Buffer::readUInt32(std::uint32_t *value)
 
 void putUInt32(std::string *out, std::uint32_t value)
 {
-    const char raw[4] = {char(value & 0xff), char((value >> 8) & 0xff), char((value >> 16) & 0xff),
-                         char((value >> 24) & 0xff)};
+    const char raw[4] = { char(value & 0xff), char((value >> 8) & 0xff), char((value >> 16) & 0xff),
+        char((value >> 24) & 0xff) };
     out->append(raw, sizeof(raw));
 }
 

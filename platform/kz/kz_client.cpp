@@ -42,7 +42,7 @@ bool Client::connect(unsigned port, int timeoutMs, std::string *error)
     if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0) {
         code = errno;
         if (code == EINPROGRESS) {
-            pollfd wait = {fd, POLLOUT, 0};
+            pollfd wait = { fd, POLLOUT, 0 };
             const int ready = ::poll(&wait, 1, timeoutMs);
             socklen_t length = sizeof(code);
             if (ready == 1)
@@ -63,7 +63,7 @@ bool Client::connect(unsigned port, int timeoutMs, std::string *error)
 }
 
 bool Client::call(const utils::String &service, const utils::String &method,
-                  const std::string &arguments, std::string *result, std::string *error)
+    const std::string &arguments, std::string *result, std::string *error)
 {
     if (fd < 0) {
         *error = "not connected";
@@ -122,7 +122,7 @@ bool Client::sendAll(const std::string &bytes, std::string *error)
         }
         if (sent < 0 && errno == EINTR)
             continue;
-        pollfd wait = {fd, POLLOUT, 0};
+        pollfd wait = { fd, POLLOUT, 0 };
         if (sent < 0 && errno == EAGAIN && ::poll(&wait, 1, timeoutMs) == 1)
             continue;
         *error = sent < 0 && errno != EAGAIN ? systemError("send", errno) : "send timed out";
@@ -136,7 +136,7 @@ bool Client::receiveAll(char *data, std::size_t size, std::string *error)
 {
     std::size_t done = 0;
     while (done < size) {
-        pollfd wait = {fd, POLLIN, 0};
+        pollfd wait = { fd, POLLIN, 0 };
         const int ready = ::poll(&wait, 1, timeoutMs);
         if (ready <= 0) {
             if (ready < 0 && errno == EINTR)

@@ -23,7 +23,7 @@ public:
     // holds what it wrote. False with error set otherwise (the service's refusal text, or the
     // transport's failure).
     bool call(const utils::String &service, const utils::String &method,
-              const std::string &arguments, std::string *result, std::string *error);
+        const std::string &arguments, std::string *result, std::string *error);
     void close();
     bool isConnected() const { return fd >= 0; }
 

@@ -109,8 +109,7 @@ void TCPServer::stop()
     if (!worker.joinable())
         return;
     const std::uint64_t one = 1;
-    while (::write(wakeFd, &one, sizeof(one)) < 0 && errno == EINTR) {
-    }
+    while (::write(wakeFd, &one, sizeof(one)) < 0 && errno == EINTR) { }
     worker.join();
     ::close(wakeFd);
     ::close(listenFd);
@@ -137,13 +136,13 @@ void TCPServer::run(Handler handler)
         long timeout = 1000;
         fds.clear();
         polled.clear();
-        fds.push_back({wakeFd, POLLIN, 0});
-        fds.push_back({listenFd, POLLIN, 0});
+        fds.push_back({ wakeFd, POLLIN, 0 });
+        fds.push_back({ listenFd, POLLIN, 0 });
         for (Connection &c : connections) {
             short events = c.output.empty() ? POLLIN : POLLOUT;
             if (c.peerClosed && c.output.empty())
                 events = 0;
-            fds.push_back({c.fd, events, 0});
+            fds.push_back({ c.fd, events, 0 });
             polled.push_back(&c);
             timeout = std::min(timeout, msUntil(c.lastActivity + idleTimeout, now));
             if (c.inFrame)
@@ -162,15 +161,14 @@ void TCPServer::run(Handler handler)
                     break;
                 ++counters.accepted;
                 if (connections.size() >= maxConnections) {
-                    auto oldest = std::min_element(
-                        connections.begin(), connections.end(),
+                    auto oldest = std::min_element(connections.begin(), connections.end(),
                         [](const Connection &a, const Connection &b) {
                             return a.lastActivity < b.lastActivity;
                         });
                     // Connections accepted in this round are not in polled[]; keep it valid by
                     // only clearing the slot of one that is.
-                    std::replace(polled.begin(), polled.end(), &*oldest,
-                                 static_cast<Connection *>(nullptr));
+                    std::replace(
+                        polled.begin(), polled.end(), &*oldest, static_cast<Connection *>(nullptr));
                     closeConnection(oldest);
                     ++counters.evicted;
                 }
@@ -186,7 +184,8 @@ void TCPServer::run(Handler handler)
                 continue;
             bool drop = false;
             if ((revents & POLLOUT) && !c->output.empty()) {
-                const ssize_t sent = ::send(c->fd, c->output.data(), c->output.size(), MSG_NOSIGNAL);
+                const ssize_t sent
+                    = ::send(c->fd, c->output.data(), c->output.size(), MSG_NOSIGNAL);
                 if (sent > 0) {
                     c->output.erase(0, std::size_t(sent));
                     c->lastActivity = Clock::now();
@@ -235,7 +234,8 @@ void TCPServer::run(Handler handler)
                 }
                 utils::putUInt32(&c->output, std::uint32_t(answer.size()));
                 c->output += answer;
-                const ssize_t sent = ::send(c->fd, c->output.data(), c->output.size(), MSG_NOSIGNAL);
+                const ssize_t sent
+                    = ::send(c->fd, c->output.data(), c->output.size(), MSG_NOSIGNAL);
                 if (sent > 0)
                     c->output.erase(0, std::size_t(sent));
                 else if (sent < 0 && errno != EAGAIN && errno != EINTR)

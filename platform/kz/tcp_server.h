@@ -30,12 +30,12 @@ public:
     // What the server has seen, for diagnostics and tests.
     struct Stats
     {
-        std::atomic<unsigned> accepted{0};
-        std::atomic<unsigned> open{0};
-        std::atomic<unsigned> requests{0};
-        std::atomic<unsigned> badFrames{0};
-        std::atomic<unsigned> timedOut{0};
-        std::atomic<unsigned> evicted{0};
+        std::atomic<unsigned> accepted { 0 };
+        std::atomic<unsigned> open { 0 };
+        std::atomic<unsigned> requests { 0 };
+        std::atomic<unsigned> badFrames { 0 };
+        std::atomic<unsigned> timedOut { 0 };
+        std::atomic<unsigned> evicted { 0 };
     };
 
     // port 0 lets the system choose (see port()); maxConnections 0 counts as 1.

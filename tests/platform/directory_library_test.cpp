@@ -46,7 +46,7 @@ TEST(DirectoryLibrary, Delete_UnremovableEntry_ReportsFailure)
     sysroot.writeFile("/data/locked/inner/file", "x");
     const QString inner = sysroot.path("/data/locked/inner");
     ASSERT_TRUE(QFile::setPermissions(inner, QFile::ReadOwner | QFile::ExeOwner));
-    EXPECT_EQ(Vexo_DeleteDirectory(QFile::encodeName(sysroot.path("/data/locked")).constData()),
-              -1);
+    EXPECT_EQ(
+        Vexo_DeleteDirectory(QFile::encodeName(sysroot.path("/data/locked")).constData()), -1);
     QFile::setPermissions(inner, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }

@@ -15,9 +15,13 @@ TEST(KzString, RoundTripAndRefusalOfShortOrHugeLengths)
     EXPECT_EQ(read.str(), "CheckUpdateResult");
 
     String untouched("before");
-    Buffer huge(std::string("\xff\xff\xff\x7f" "abc", 7));
+    Buffer huge(std::string("\xff\xff\xff\x7f"
+                            "abc",
+        7));
     EXPECT_FALSE(untouched.deserialize(&huge));
-    Buffer shortText(std::string("\x05\x00\x00\x00" "ab", 6));
+    Buffer shortText(std::string("\x05\x00\x00\x00"
+                                 "ab",
+        6));
     EXPECT_FALSE(untouched.deserialize(&shortText));
     EXPECT_FALSE(untouched.deserialize(nullptr));
     EXPECT_EQ(untouched.str(), "before");
@@ -37,7 +41,10 @@ TEST(KzDispatcher, IntArgument_DecodedLittleEndianIncludingNegative)
 {
     int stored = 0;
     Kz::RPC::TDispatcher<void, int> dispatcher("m", [&](int v) { stored = v; });
-    Buffer in(std::string("\x03\x00\x00\x00" "int" "\x01\x02\x00\x00", 11));
+    Buffer in(std::string("\x03\x00\x00\x00"
+                          "int"
+                          "\x01\x02\x00\x00",
+        11));
     dispatcher.invoke(&in, nullptr);
     EXPECT_EQ(stored, 0x201);
     Buffer negative(hix::result::encodeArgument(-7));
@@ -50,8 +57,8 @@ TEST(KzDispatcher, BadArguments_RefusedWithUnpackDeserializeFailed_NothingStored
     int stored = 42;
     Kz::RPC::TDispatcher<void, int> dispatcher("m", [&](int v) { stored = v; });
     const std::string threeBytes = hix::result::encodeArgument(1).substr(0, 10);
-    for (const std::string &input : {hix::result::encodeArgument(1, "long"), threeBytes,
-                                      std::string(), hix::result::encodeArgument(1, "Int")}) {
+    for (const std::string &input : { hix::result::encodeArgument(1, "long"), threeBytes,
+             std::string(), hix::result::encodeArgument(1, "Int") }) {
         Buffer in(input);
         try {
             dispatcher.invoke(&in, nullptr);

@@ -7,8 +7,7 @@
 namespace {
 
 // Waits (bounded) until the condition holds.
-template<typename Condition>
-bool eventually(Condition condition, int timeoutMs = 3000)
+template<typename Condition> bool eventually(Condition condition, int timeoutMs = 3000)
 {
     QElapsedTimer waited;
     waited.start();
@@ -35,7 +34,7 @@ TEST(ProcessSupervisor, NoRuntime_CountsAsExitedAndRefusesEveryRequest)
 TEST(ProcessSupervisor, RunningRuntime_StopAccepted_ReachesSetupThenExitAccepted_Exits)
 {
     TempSysroot sysroot;
-    FakeRuntime runtime({"--stop-delay", "100", "--exit-delay", "100"}, sysroot.root());
+    FakeRuntime runtime({ "--stop-delay", "100", "--exit-delay", "100" }, sysroot.root());
     ASSERT_TRUE(runtime.started());
     EXPECT_EQ(__check_application_state(0), 0);
     EXPECT_EQ(__check_application_state(1), 0);
@@ -53,7 +52,7 @@ TEST(ProcessSupervisor, RunningRuntime_StopAccepted_ReachesSetupThenExitAccepted
 TEST(ProcessSupervisor, RefusingRuntime_RequestsReportRefusalAndRuntimeKeepsRunning)
 {
     TempSysroot sysroot;
-    FakeRuntime runtime({"--refuse-exit", "--refuse-stop"}, sysroot.root());
+    FakeRuntime runtime({ "--refuse-exit", "--refuse-stop" }, sysroot.root());
     ASSERT_TRUE(runtime.started());
     EXPECT_NE(__notify_exit_application(), 0);
     EXPECT_NE(__notify_stop_application(), 0);
@@ -66,7 +65,7 @@ TEST(ProcessSupervisor, RefusingRuntime_RequestsReportRefusalAndRuntimeKeepsRunn
 TEST(ProcessSupervisor, SilentRuntime_RequestTimesOutAsRefused)
 {
     TempSysroot sysroot;
-    FakeRuntime runtime({"--no-answer"}, sysroot.root());
+    FakeRuntime runtime({ "--no-answer" }, sysroot.root());
     ASSERT_TRUE(runtime.started());
     QElapsedTimer took;
     took.start();
@@ -92,7 +91,7 @@ TEST(ProcessSupervisor, Kill_EndsRegisteredProcessAndItCountsAsExitedEvenUnreape
 TEST(ProcessSupervisor, ProtectedRuntime_KillRefused)
 {
     TempSysroot sysroot;
-    FakeRuntime runtime({"--refuse-kill"}, sysroot.root());
+    FakeRuntime runtime({ "--refuse-kill" }, sysroot.root());
     ASSERT_TRUE(runtime.started());
     EXPECT_NE(__notify_kill_application(0), 0);
     usleep(50000);

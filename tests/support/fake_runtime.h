@@ -26,7 +26,7 @@ public:
         : runFolder(sysrootPath + QStringLiteral("/run/vexo_app/"))
     {
         const QByteArray program = qgetenv("HIX_BIN_DIR") + "/fake_vexo_app";
-        std::vector<QByteArray> storage{program};
+        std::vector<QByteArray> storage { program };
         for (const QString &argument : arguments)
             storage.push_back(argument.toUtf8());
         storage.push_back("--lifetime");
@@ -96,7 +96,7 @@ public:
         for (const QByteArray &line : log.readAll().split('\n')) {
             const int blank = line.indexOf(' ');
             if (blank > 0)
-                result.append({line.left(blank).toLongLong(), line.mid(blank + 1)});
+                result.append({ line.left(blank).toLongLong(), line.mid(blank + 1) });
         }
         return result;
     }

@@ -29,8 +29,8 @@ TEST(AppExitFailedDlg, Form_ObjectNamesTextsAndWindowPolicy)
 {
     app_exit_failed_dlg dialog(nullptr, {});
     EXPECT_EQ(dialog.objectName(), "app_exit_failed_dlg");
-    for (const char *name : {"gridLayout", "verticalLayout_2", "verticalLayout",
-                             "horizontalLayout_2", "horizontalLayout_3", "horizontalLayout"})
+    for (const char *name : { "gridLayout", "verticalLayout_2", "verticalLayout",
+             "horizontalLayout_2", "horizontalLayout_3", "horizontalLayout" })
         EXPECT_NE(dialog.findChild<QLayout *>(name), nullptr) << name;
     EXPECT_EQ(label(dialog, "label"), QString::fromUtf8("正在退出应用程序，请稍候..."));
     EXPECT_EQ(label(dialog, "label_2"), QString::fromUtf8("若长时间无退出可强制执行或继续等待"));

@@ -20,7 +20,8 @@ using Clock = std::chrono::steady_clock;
 
 long elapsedMs(Clock::time_point since)
 {
-    return long(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+    return long(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
 }
 
 // A raw loopback socket, closed when it goes out of scope.
@@ -54,6 +55,7 @@ public:
     RawSocket &operator=(const RawSocket &) = delete;
 
     bool isOpen() const { return fd >= 0; }
+    int handle() const { return fd; }
     bool send(const std::string &bytes) const
     {
         return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size());
@@ -64,7 +66,7 @@ public:
         const auto start = Clock::now();
         char sink[256];
         while (elapsedMs(start) < timeoutMs) {
-            pollfd wait = {fd, POLLIN, 0};
+            pollfd wait = { fd, POLLIN, 0 };
             if (::poll(&wait, 1, 50) == 1) {
                 const ssize_t got = ::recv(fd, sink, sizeof(sink), 0);
                 if (got <= 0)
@@ -124,8 +126,8 @@ protected:
         return hix::result::report(value, port, 2000, error ? error : &ignored);
     }
 
-    std::atomic<int> updateRes{-1};
-    CheckResultService service{updateRes};
+    std::atomic<int> updateRes { -1 };
+    CheckResultService service { updateRes };
     unsigned port = 0;
 };
 
@@ -135,7 +137,7 @@ TEST_F(CheckResult, CommandLineClient_ReportsValueIntoResult)
 {
     QProcess client;
     client.start(qEnvironmentVariable("HIX_BIN_DIR") + "/hixresult",
-                 {"--port", QString::number(port), "-3"});
+        { "--port", QString::number(port), "-3" });
     ASSERT_TRUE(client.waitForFinished(5000));
     EXPECT_EQ(client.exitCode(), 0) << client.readAllStandardError().constData();
     EXPECT_EQ(updateRes.load(), -3);
@@ -161,14 +163,40 @@ TEST_F(CheckResult, TypeNameLong_RefusedWithDeserializeFailed_ValueUnchanged)
     std::string error;
     ASSERT_TRUE(client.connect(port, 2000, &error)) << error;
     EXPECT_FALSE(client.call(hix::result::ServiceName, hix::result::MethodName,
-                             hix::result::encodeArgument(77, "long"), nullptr, &error));
+        hix::result::encodeArgument(77, "long"), nullptr, &error));
     EXPECT_EQ(error, "Unpack: deserialize failed");
     EXPECT_EQ(updateRes.load(), 4);
     // The refusal leaves the connection usable.
     EXPECT_TRUE(client.call(hix::result::ServiceName, hix::result::MethodName,
-                            hix::result::encodeArgument(8), nullptr, &error))
+        hix::result::encodeArgument(8), nullptr, &error))
         << error;
     EXPECT_EQ(updateRes.load(), 8);
+}
+
+TEST_F(CheckResult, DocumentedBytes_ReportSevenAndGetDocumentedAnswer)
+{
+    const std::string request = std::string("\x32\x00\x00\x00"
+                                            "\x11\x00\x00\x00"
+                                            "CheckUpdateResult"
+                                            "\x0e\x00\x00\x00"
+                                            "responseResult"
+                                            "\x03\x00\x00\x00"
+                                            "int"
+                                            "\x07\x00\x00\x00",
+        54);
+    RawSocket socket(port);
+    ASSERT_TRUE(socket.send(request));
+    char answer[9] = {};
+    std::size_t got = 0;
+    pollfd wait = { socket.handle(), POLLIN, 0 };
+    while (got < sizeof(answer) && ::poll(&wait, 1, 2000) == 1) {
+        const ssize_t n = ::recv(socket.handle(), answer + got, sizeof(answer) - got, 0);
+        if (n <= 0)
+            break;
+        got += std::size_t(n);
+    }
+    EXPECT_EQ(std::string(answer, got), std::string("\x05\x00\x00\x00\x00\x00\x00\x00\x00", 9));
+    EXPECT_EQ(updateRes.load(), 7);
 }
 
 TEST_F(CheckResult, WrongServiceOrMethod_Refused)
@@ -176,10 +204,10 @@ TEST_F(CheckResult, WrongServiceOrMethod_Refused)
     Kz::RPC::Client client;
     std::string error;
     ASSERT_TRUE(client.connect(port, 2000, &error));
-    EXPECT_FALSE(client.call("OtherService", hix::result::MethodName,
-                             hix::result::encodeArgument(1), nullptr, &error));
-    EXPECT_FALSE(client.call(hix::result::ServiceName, "otherMethod",
-                             hix::result::encodeArgument(1), nullptr, &error));
+    EXPECT_FALSE(client.call(
+        "OtherService", hix::result::MethodName, hix::result::encodeArgument(1), nullptr, &error));
+    EXPECT_FALSE(client.call(
+        hix::result::ServiceName, "otherMethod", hix::result::encodeArgument(1), nullptr, &error));
     EXPECT_EQ(updateRes.load(), -1);
 }
 
@@ -194,7 +222,7 @@ TEST_F(CheckResult, AfterStop_PortNotServedAndClientSaysSo)
 
     QProcess client;
     client.start(qEnvironmentVariable("HIX_BIN_DIR") + "/hixresult",
-                 {"--port", QString::number(port), "1"});
+        { "--port", QString::number(port), "1" });
     ASSERT_TRUE(client.waitForFinished(5000));
     EXPECT_NE(client.exitCode(), 0);
     EXPECT_TRUE(client.readAllStandardError().contains("nothing listens on 127.0.0.1:"));
@@ -202,7 +230,7 @@ TEST_F(CheckResult, AfterStop_PortNotServedAndClientSaysSo)
 
 TEST_F(CheckResult, PortAlreadyServed_SecondServiceFailsToStart)
 {
-    std::atomic<int> other{-1};
+    std::atomic<int> other { -1 };
     CheckResultService second(other);
     EXPECT_FALSE(second.startCheckResultServer(port));
     EXPECT_FALSE(second.isRunning());
@@ -212,13 +240,14 @@ TEST_F(CheckResult, PortAlreadyServed_SecondServiceFailsToStart)
 
 TEST(CheckResultLoopback, ListensOnLoopbackOnly)
 {
-    std::atomic<int> result{-1};
+    std::atomic<int> result { -1 };
     CheckResultService service(result);
     ASSERT_TRUE(service.startCheckResultServer(0));
     // Read the listening socket's address from the kernel's table.
     QFile table(QStringLiteral("/proc/net/tcp"));
     ASSERT_TRUE(table.open(QIODevice::ReadOnly));
-    const QByteArray portHex = QByteArray::number(service.port(), 16).toUpper().rightJustified(4, '0');
+    const QByteArray portHex
+        = QByteArray::number(service.port(), 16).toUpper().rightJustified(4, '0');
     bool found = false;
     for (const QByteArray &line : table.readAll().split('\n')) {
         const QList<QByteArray> fields = line.simplified().split(' ');
@@ -309,7 +338,7 @@ TEST_F(CheckResult, ThousandIdleConnections_RealClientStillServedAndStopIsQuick)
 TEST_F(CheckResult, OneBytePerSecondClient_CutOffWhileOthersAreServed)
 {
     const std::string whole = frame(reportPayload(55));
-    std::atomic<bool> cutOff{false};
+    std::atomic<bool> cutOff { false };
     std::thread slow([&] {
         RawSocket trickle(port);
         for (std::size_t i = 0; i < whole.size() && !cutOff; ++i) {

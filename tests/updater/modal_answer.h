@@ -9,8 +9,8 @@
 
 // Acts on the next shutdown dialog once it is the active modal window: a single-shot timer looks
 // for it and looks again shortly after while it is not there yet (a bounded number of times).
-inline void whenDialogShows(std::function<void(app_exit_failed_dlg *)> action,
-                            int attemptsLeft = 400)
+inline void whenDialogShows(
+    std::function<void(app_exit_failed_dlg *)> action, int attemptsLeft = 400)
 {
     QTimer::singleShot(20, [action, attemptsLeft] {
         auto *dialog = qobject_cast<app_exit_failed_dlg *>(QApplication::activeModalWidget());

@@ -30,10 +30,11 @@ bool parseNumber(const char *text, long min, long max, long *value)
 
 int usage()
 {
-    fprintf(stderr, "usage: hixresult [--port P] N\n"
-                    "  reports the result number N to the updater on 127.0.0.1:P "
-                    "(default port %u)\n",
-            hix::result::DefaultPort);
+    fprintf(stderr,
+        "usage: hixresult [--port P] N\n"
+        "  reports the result number N to the updater on 127.0.0.1:P "
+        "(default port %u)\n",
+        hix::result::DefaultPort);
     return 2;
 }
 
@@ -63,8 +64,8 @@ int main(int argc, char **argv)
 
     std::string error;
     if (!hix::result::report(int(value), unsigned(port), TimeoutMs, &error)) {
-        fprintf(stderr, "hixresult: cannot report %ld to the updater on 127.0.0.1:%ld: %s\n",
-                value, port, error.c_str());
+        fprintf(stderr, "hixresult: cannot report %ld to the updater on 127.0.0.1:%ld: %s\n", value,
+            port, error.c_str());
         return 1;
     }
     return 0;
