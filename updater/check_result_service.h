@@ -36,6 +36,11 @@ public:
     // The transport, for its limits and counters (null when stopped).
     Kz::Net::TCPServer *server() const { return transport; }
 
+    // The value of "nothing reported". Set before each program starts, so that a program that
+    // reports nothing is never judged by the report of the one before it.
+    static constexpr int NoResult = -1;
+    void forgetResult() { result.store(NoResult); }
+
     // Stores a reported result.
     void responseResult(int value) { result.store(value); }
 

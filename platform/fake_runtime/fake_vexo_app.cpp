@@ -115,6 +115,9 @@ int main(int argc, char **argv)
     std::signal(SIGTERM, onTerminate);
     std::signal(SIGINT, onTerminate);
 
+    // A request or answer left from an earlier runtime is not meant for this one.
+    QFile::remove(filePath(QStringLiteral("request")));
+    QFile::remove(filePath(QStringLiteral("reply")));
     if (options.refuseKill)
         writeFileAtomically(QStringLiteral("protect"), "1\n");
     else

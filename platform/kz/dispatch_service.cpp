@@ -6,6 +6,8 @@ namespace Kz::RPC {
 
 namespace {
 
+constexpr unsigned MaxRefusalsReported = 20;
+
 std::string answer(DispatchService::Status status, const std::string &message,
     const std::string &result = std::string())
 {
@@ -76,7 +78,11 @@ std::string DispatchService::handle(const std::string &request)
     try {
         found->second->invoke(&arguments, &result);
     } catch (const Net::Exception &error) {
-        fprintf(stderr, "Kz: %s.%s refused: %s\n", service.c_str(), method.c_str(), error.what());
+        if (refusalsReported < MaxRefusalsReported) {
+            ++refusalsReported;
+            fprintf(
+                stderr, "Kz: %s.%s refused: %s\n", service.c_str(), method.c_str(), error.what());
+        }
         return answer(Failed, error.what());
     } catch (const std::exception &error) {
         return answer(Failed, error.what());

@@ -140,6 +140,8 @@ private:
     std::mutex lock;
     utils::String serviceName;
     std::map<std::string, std::unique_ptr<IDispatchable>> methods;
+    // Refusals are reported on standard error, but a flood of bad calls only up to a point.
+    unsigned refusalsReported = 0;
 };
 
 } // namespace Kz::RPC

@@ -154,6 +154,9 @@ TEST_F(CheckResult, TwoReports_LaterOneCounts)
     ASSERT_TRUE(report(5));
     ASSERT_TRUE(report(9));
     EXPECT_EQ(updateRes.load(), 9);
+    // The next program starts with nothing reported.
+    service.forgetResult();
+    EXPECT_EQ(updateRes.load(), CheckResultService::NoResult);
 }
 
 TEST_F(CheckResult, TypeNameLong_RefusedWithDeserializeFailed_ValueUnchanged)
