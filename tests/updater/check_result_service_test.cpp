@@ -380,3 +380,52 @@ TEST_F(CheckResult, CallerThread_ServiceStartAndStopNeverBlock)
     ASSERT_TRUE(report(3));
     EXPECT_EQ(updateRes.load(), 3);
 }
+
+TEST_F(CheckResult, SilentConnection_ClosedAfterIdleTimeout)
+{
+    service.stopCheckResultServer();
+    Kz::Net::TCPServer::Limits limits;
+    limits.idleTimeoutMs = 500;
+    service.setLimits(limits);
+    ASSERT_TRUE(service.startCheckResultServer(0));
+    port = service.port();
+
+    RawSocket silent(port);
+    Kz::RPC::Client caller;
+    std::string error;
+    ASSERT_TRUE(caller.connect(port, 2000, &error));
+    ASSERT_TRUE(caller.call(hix::result::ServiceName, hix::result::MethodName,
+        hix::result::encodeArgument(13), nullptr, &error));
+    const auto start = Clock::now();
+    EXPECT_TRUE(silent.closedByPeer(2000));
+    EXPECT_GE(elapsedMs(start), 300);
+    // The caller's connection has gone quiet as well and is closed the same way.
+    EXPECT_FALSE(caller.call(hix::result::ServiceName, hix::result::MethodName,
+        hix::result::encodeArgument(14), nullptr, &error));
+    EXPECT_EQ(updateRes.load(), 13);
+    EXPECT_GE(service.server()->stats().timedOut.load(), 2u);
+}
+
+TEST(CheckResultClient, ListenerThatNeverAnswers_HixresultGivesUpWithMessage)
+{
+    // A socket that listens but never accepts: the connection completes in the kernel's queue
+    // and no answer ever comes.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof(address)), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length), 0);
+
+    QProcess client;
+    client.start(qEnvironmentVariable("HIX_BIN_DIR") + "/hixresult",
+        { "--port", QString::number(ntohs(address.sin_port)), "1" });
+    const bool finished = client.waitForFinished(10000);
+    ::close(listener);
+    ASSERT_TRUE(finished) << "the client must never hang a package program";
+    EXPECT_EQ(client.exitCode(), 1);
+    EXPECT_TRUE(client.readAllStandardError().contains("no answer in time"));
+}
