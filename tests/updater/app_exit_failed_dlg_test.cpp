@@ -65,12 +65,13 @@ TEST(AppExitFailedDlg, RebootButton_RestartsThroughGuardAndDialogStays)
     ASSERT_TRUE(runtime.started());
     app_exit_failed_dlg dialog(nullptr, {});
     bool stillShownAfterRestart = false;
-    whenDialogShows([&](app_exit_failed_dlg *shown) {
+    DialogAnswers answers { [&](app_exit_failed_dlg *shown) {
         shown->findChild<QPushButton *>("rebootBtn")->click();
         stillShownAfterRestart = shown->isVisible();
         shown->findChild<QPushButton *>("forceExecBtn")->click();
-    });
+    } };
     dialog.exec();
+    EXPECT_EQ(answers.shown(), 1);
     EXPECT_TRUE(stillShownAfterRestart);
     EXPECT_TRUE(sysroot.readFile("/var/log/restart.log").startsWith("restart requested by "));
     EXPECT_FALSE(dialog.isContinueWait());

@@ -115,11 +115,12 @@ TEST_F(VexoProcess, RefusedKillWithDialog_ForcePressed_BoundedWaitReportsRuntime
     ASSERT_TRUE(runtime.started());
     vexo_process::setKillWaitLimit(500);
     QString shownText;
-    whenDialogShows([&](app_exit_failed_dlg *dialog) {
+    DialogAnswers answers { [&](app_exit_failed_dlg *dialog) {
         shownText = dialog->findChild<QLabel *>("label")->text();
         dialog->findChild<QPushButton *>("forceExecBtn")->click();
-    });
+    } };
     EXPECT_EQ(vexo_process::exitProcess(100, nullptr, false), 0);
+    EXPECT_EQ(answers.shown(), 1);
     EXPECT_EQ(shownText, QString::fromUtf8("正在退出应用程序，请稍候..."));
     EXPECT_TRUE(runtime.isAlive());
 }
@@ -128,12 +129,10 @@ TEST_F(VexoProcess, RefusedKillWithDialog_RuntimeLeavesWhileShown_DialogClosesIt
 {
     FakeRuntime runtime({ "--refuse-kill", "--exit-delay", "1200" }, sysroot.root());
     ASSERT_TRUE(runtime.started());
-    int dialogs = 0;
-    whenDialogShows([&](app_exit_failed_dlg *) { ++dialogs; });
-    took.start();
+    DialogAnswers answers { [](app_exit_failed_dlg *) {} };
     // 100 ms of waiting, then the dialog; the runtime leaves 1.2 s after the request.
     EXPECT_EQ(vexo_process::exitProcess(100, nullptr, false), 1);
-    EXPECT_EQ(dialogs, 1);
+    EXPECT_EQ(answers.shown(), 1);
     EXPECT_EQ(runtime.reap(), 0);
 }
 
@@ -151,13 +150,11 @@ TEST_F(VexoProcess, BackToCsevr_RuntimeReturnsWithinWait_NoDialog)
 {
     FakeRuntime runtime({ "--stop-delay", "300" }, sysroot.root());
     ASSERT_TRUE(runtime.started());
-    int dialogs = 0;
-    whenDialogShows([&](app_exit_failed_dlg *dialog) {
-        ++dialogs;
+    DialogAnswers answers { [](app_exit_failed_dlg *dialog) {
         dialog->findChild<QPushButton *>("forceExecBtn")->click();
-    });
+    } };
     EXPECT_EQ(vexo_process::backToCsevr(5000, nullptr), 1);
-    EXPECT_EQ(dialogs, 0);
+    EXPECT_EQ(answers.shown(), 0);
     EXPECT_EQ(QString::fromLatin1(sysroot.readFile("/run/vexo_app/state")).trimmed(), "setup");
     EXPECT_TRUE(runtime.isAlive()) << "returning to setup must not end the runtime";
 }
@@ -167,11 +164,12 @@ TEST_F(VexoProcess, BackToCsevr_ForcePressed_CallerGoesOnWhileRuntimeStillRuns)
     FakeRuntime runtime({ "--stop-delay", "-1" }, sysroot.root());
     ASSERT_TRUE(runtime.started());
     QString shownText;
-    whenDialogShows([&](app_exit_failed_dlg *dialog) {
+    DialogAnswers answers { [&](app_exit_failed_dlg *dialog) {
         shownText = dialog->findChild<QLabel *>("label")->text();
         dialog->findChild<QPushButton *>("forceExecBtn")->click();
-    });
+    } };
     EXPECT_EQ(vexo_process::backToCsevr(200, nullptr), 1);
+    EXPECT_EQ(answers.shown(), 1);
     EXPECT_EQ(shownText, QString::fromUtf8("正在退出到系统设置界面，请稍候..."));
     EXPECT_EQ(QString::fromLatin1(sysroot.readFile("/run/vexo_app/state")).trimmed(), "running");
 }
@@ -180,17 +178,12 @@ TEST_F(VexoProcess, BackToCsevr_DialogClosedOtherwise_AsksAgainAndShowsDialogAga
 {
     FakeRuntime runtime({ "--stop-delay", "-1" }, sysroot.root());
     ASSERT_TRUE(runtime.started());
-    int dialogs = 0;
-    whenDialogShows([&](app_exit_failed_dlg *dialog) {
-        ++dialogs;
-        dialog->close();
-        whenDialogShows([&](app_exit_failed_dlg *again) {
-            ++dialogs;
+    DialogAnswers answers { [](app_exit_failed_dlg *dialog) { dialog->close(); },
+        [](app_exit_failed_dlg *again) {
             again->findChild<QPushButton *>("forceExecBtn")->click();
-        });
-    });
+        } };
     EXPECT_EQ(vexo_process::backToCsevr(200, nullptr), 1);
-    EXPECT_EQ(dialogs, 2);
+    EXPECT_EQ(answers.shown(), 2);
     EXPECT_EQ(runtime.countEvents("request stop accepted"), 2);
 }
 
@@ -198,11 +191,10 @@ TEST_F(VexoProcess, BackToCsevr_RuntimeReachesSetupWhileDialogShown_DialogCloses
 {
     FakeRuntime runtime({ "--stop-delay", "1500" }, sysroot.root());
     ASSERT_TRUE(runtime.started());
-    int dialogs = 0;
-    whenDialogShows([&](app_exit_failed_dlg *) { ++dialogs; });
+    DialogAnswers answers { [](app_exit_failed_dlg *) {} };
     took.start();
     EXPECT_EQ(vexo_process::backToCsevr(200, nullptr), 1);
-    EXPECT_EQ(dialogs, 1);
+    EXPECT_EQ(answers.shown(), 1);
     // Reached at 1.5 s; checks come every 100 ms after the first second of the dialog.
     EXPECT_LT(took.elapsed(), 1500 + 400);
     EXPECT_EQ(QString::fromLatin1(sysroot.readFile("/run/vexo_app/state")).trimmed(), "setup");
