@@ -88,22 +88,3 @@ TEST(AppExitFailedDlg, RuntimeGone_FirstCheckAfterOneSecondClosesDialog)
     EXPECT_GE(took.elapsed(), app_exit_failed_dlg::FirstCheckMs - 50);
     EXPECT_LT(took.elapsed(), app_exit_failed_dlg::FirstCheckMs + 500);
 }
-
-TEST(AppExitFailedDlg, RuntimeStillRunning_ChecksRepeatTenTimesASecondAndDialogStays)
-{
-    TempSysroot sysroot;
-    FakeRuntime runtime({}, sysroot.root());
-    ASSERT_TRUE(runtime.started());
-    app_exit_failed_dlg dialog(nullptr, {});
-    dialog.setAppExitMethod(app_exit_failed_dlg::EXIT_TO_SETUP);
-    QTimer *checkTimer = dialog.findChild<QTimer *>();
-    ASSERT_NE(checkTimer, nullptr);
-    int intervalAfterFirstCheck = 0;
-    QTimer::singleShot(1300, [&] {
-        intervalAfterFirstCheck = checkTimer->interval();
-        dialog.close();
-    });
-    dialog.exec();
-    EXPECT_EQ(intervalAfterFirstCheck, app_exit_failed_dlg::RepeatCheckMs);
-    EXPECT_TRUE(dialog.isContinueWait()) << "closed by other means: the caller waits on";
-}
