@@ -71,7 +71,7 @@ Figure runBackup(const std::vector<backupFileInfo_s> &list, const QString &check
         std::fprintf(stderr, "backup failed\n");
         std::exit(3);
     }
-    return {timer.nsecsElapsed() / 1e9, syncNanos / 1e9, syncCalls};
+    return { timer.nsecsElapsed() / 1e9, syncNanos / 1e9, syncCalls };
 }
 
 Figure runRestore(const std::vector<backupFileInfo_s> &list, const QString &checkFile)
@@ -87,7 +87,7 @@ Figure runRestore(const std::vector<backupFileInfo_s> &list, const QString &chec
         std::fprintf(stderr, "restore failed\n");
         std::exit(4);
     }
-    return {timer.nsecsElapsed() / 1e9, syncNanos / 1e9, syncCalls};
+    return { timer.nsecsElapsed() / 1e9, syncNanos / 1e9, syncCalls };
 }
 
 // "cp -r" plus one sync, so both sides end with the data on the medium.
@@ -111,18 +111,18 @@ Figure runCp(const QString &from, const QString &to)
         std::fprintf(stderr, "cp failed\n");
         std::exit(5);
     }
-    return {timer.nsecsElapsed() / 1e9, syncSeconds, 1};
+    return { timer.nsecsElapsed() / 1e9, syncSeconds, 1 };
 }
 
 void report(const char *what, const Figure &f, int files, double mib)
 {
     std::printf("%-28s %8.2f s %10.1f files/s %8.1f MiB/s   sync: %5d calls %7.2f s (%4.1f%%)\n",
-                what, f.seconds, files / f.seconds, mib / f.seconds, f.syncs, f.syncSeconds,
-                100.0 * f.syncSeconds / f.seconds);
+        what, f.seconds, files / f.seconds, mib / f.seconds, f.syncs, f.syncSeconds,
+        100.0 * f.syncSeconds / f.seconds);
 }
 
-void measure(const QString &scratch, const char *label, const QString &panelFolder, int files,
-             double mib)
+void measure(
+    const QString &scratch, const char *label, const QString &panelFolder, int files, double mib)
 {
     const QString stick = scratch + "/stick/" + label;
     const QString checkFile = stick + "/backupFileCheck.ini";
@@ -131,7 +131,7 @@ void measure(const QString &scratch, const char *label, const QString &panelFold
     entry.dstPath = stick + "/saved/";
     entry.mode = 2;
     entry.existCheck = true;
-    const std::vector<backupFileInfo_s> list{entry};
+    const std::vector<backupFileInfo_s> list { entry };
 
     std::printf("-- %s: %d files, %.1f MiB\n", label, files, mib);
     report("backup (list+copy+verify)", runBackup(list, checkFile), files, mib);
@@ -163,7 +163,8 @@ int main(int argc, char **argv)
     const int smallCount = 2000;
     const qint64 smallSize = 4096;
     for (int i = 0; i < smallCount; ++i) {
-        const QString folder = scratch + QString("/panel_small/d%1").arg(i / 100, 2, 10, QChar('0'));
+        const QString folder
+            = scratch + QString("/panel_small/d%1").arg(i / 100, 2, 10, QChar('0'));
         QDir().mkpath(folder);
         writeFile(folder + QString("/f%1.dat").arg(i, 4, 10, QChar('0')), smallSize, char(i));
     }
@@ -172,7 +173,7 @@ int main(int argc, char **argv)
     ::syscall(SYS_sync);
 
     measure(scratch, "small", scratch + "/panel_small", smallCount,
-            smallCount * double(smallSize) / (1 << 20));
+        smallCount * double(smallSize) / (1 << 20));
     measure(scratch, "big", scratch + "/panel_big", 1, 256.0);
 
     QDir(scratch).removeRecursively();

@@ -31,7 +31,10 @@ constexpr int BlockSize = 4096;
 class FdHolder
 {
 public:
-    explicit FdHolder(int fd) : fd(fd) {}
+    explicit FdHolder(int fd)
+        : fd(fd)
+    {
+    }
     ~FdHolder()
     {
         if (fd >= 0)
@@ -83,9 +86,8 @@ QFileInfoList listFolder(const QString &folder, QDir::Filters kinds)
     QFileInfoList entries = dir.entryInfoList(
         kinds | QDir::Hidden | QDir::NoDotAndDotDot | QDir::Readable | QDir::Writable,
         QDir::NoSort);
-    std::sort(entries.begin(), entries.end(), [](const QFileInfo &a, const QFileInfo &b) {
-        return a.fileName() < b.fileName();
-    });
+    std::sort(entries.begin(), entries.end(),
+        [](const QFileInfo &a, const QFileInfo &b) { return a.fileName() < b.fileName(); });
     return entries;
 }
 
@@ -109,8 +111,8 @@ void backup_file_c::message(int id, const QString &path, const QColor &color)
     emit emitMessage(text(id).arg(PathDeal::getTargetName(path)), color);
 }
 
-void backup_file_c::insertRecord(const QString &key, const QString &src, const QString &dst,
-                                 const QString &crc)
+void backup_file_c::insertRecord(
+    const QString &key, const QString &src, const QString &dst, const QString &crc)
 {
     backupFileInfo_s record;
     record.srcPath = src;
@@ -346,13 +348,13 @@ bool backup_file_c::backupBaseFile(const QString &src, const QString &dst)
     if (dstCrc.isEmpty()) {
         message(MsgTargetCrcFailed, dst);
         qDebug() << QString::fromUtf8("目标%1文件CRC校验失败").arg(dst);
-        m_removeList.push_back(delFileInfo_s{dst, 0});
+        m_removeList.push_back(delFileInfo_s { dst, 0 });
         return false;
     }
     if (srcCrc.compare(dstCrc, Qt::CaseInsensitive) != 0) {
         message(MsgCrcMismatch, src);
         qDebug() << QString::fromUtf8("%1文件和%2文件CRC32校验不匹配").arg(src, dst);
-        m_removeList.push_back(delFileInfo_s{dst, 0});
+        m_removeList.push_back(delFileInfo_s { dst, 0 });
         return false;
     }
     return true;
@@ -368,7 +370,8 @@ bool backup_file_c::readWriteData(const QString &src, const QString &dst)
     struct stat st;
     const off_t expected = ::fstat(in.get(), &st) == 0 ? st.st_size : 0;
 
-    FdHolder out(::open(nativePath(dst).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755));
+    FdHolder out(
+        ::open(nativePath(dst).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755));
     if (out.get() < 0) {
         message(MsgOpenTargetFailed, dst);
         return false;
@@ -380,8 +383,8 @@ bool backup_file_c::readWriteData(const QString &src, const QString &dst)
         if (count < 0) {
             if (errno == EINTR)
                 return false;
-            emit emitMessage(text(MsgReadFailed).arg(PathDeal::getTargetName(src),
-                                                     errorText(errno)));
+            emit emitMessage(
+                text(MsgReadFailed).arg(PathDeal::getTargetName(src), errorText(errno)));
             return false;
         }
         if (count == 0)
@@ -392,8 +395,7 @@ bool backup_file_c::readWriteData(const QString &src, const QString &dst)
     }
     // A file that shrank while it was read was not saved whole.
     if (copied < expected) {
-        emit emitMessage(
-            text(MsgReadFailed).arg(PathDeal::getTargetName(src), errorText(ENODATA)));
+        emit emitMessage(text(MsgReadFailed).arg(PathDeal::getTargetName(src), errorText(ENODATA)));
         return false;
     }
     ::sync();
@@ -545,13 +547,13 @@ bool backup_file_c::parseIniFile(PARASE_TYPE type)
     qDebug() << QString::fromUtf8("运行环境:正在解析升级文件...");
     std::unique_ptr<QSettings> settings;
     if (type == PARASE_CRYPT) {
-        settings.reset(QSettingsFactory::createQSettings(QString::fromLatin1(RuntimeFileList),
-                                                         QSettings::IniFormat));
+        settings.reset(QSettingsFactory::createQSettings(
+            QString::fromLatin1(RuntimeFileList), QSettings::IniFormat));
         if (!settings)
             return false;
     } else {
-        settings = std::make_unique<QSettings>(QString::fromLatin1(RuntimeFileList),
-                                               QSettings::IniFormat);
+        settings = std::make_unique<QSettings>(
+            QString::fromLatin1(RuntimeFileList), QSettings::IniFormat);
     }
     settings->setIniCodec(QTextCodec::codecForName("UTF-8"));
     if (settings->value("/UPDATEINFO/file_num").toUInt() == 0) {
@@ -586,7 +588,7 @@ bool backup_file_c::creatLink()
         }
         const QString folder = m_runtimeDir.isEmpty() ? QDir::currentPath() : m_runtimeDir;
         m_renamed.emplace_back(QDir::cleanPath(folder + QLatin1Char('/') + name),
-                               QDir::cleanPath(folder + QLatin1Char('/') + target));
+            QDir::cleanPath(folder + QLatin1Char('/') + target));
     }
     emit emitMessage(text(MsgLibrariesRepaired));
     return true;

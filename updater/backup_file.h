@@ -12,7 +12,7 @@
 #include <vector>
 
 enum BACKUP_DIRECT {
-    DIRECT_BACKUP = 0,  // panel files into the backup folder
+    DIRECT_BACKUP = 0, // panel files into the backup folder
     DIRECT_RECOVER = 1, // saved files back to their places on the panel
 };
 
@@ -106,8 +106,8 @@ signals:
 private:
     static QString text(int id);
     void message(int id, const QString &path, const QColor &color = QColor(Qt::black));
-    void insertRecord(const QString &key, const QString &src, const QString &dst,
-                      const QString &crc);
+    void insertRecord(
+        const QString &key, const QString &src, const QString &dst, const QString &crc);
     bool listFilesOf(const backupFileInfo_s &entry, bool *added);
     bool restoresRuntimeFolder(const std::vector<backupFileInfo_s> &list) const;
     void removeFailedCopies();

@@ -26,7 +26,7 @@ struct Native
 
 Native native(const QString &path)
 {
-    return Native{path.toUtf8()};
+    return Native { path.toUtf8() };
 }
 
 QString text(int id)
@@ -45,7 +45,7 @@ std::map<QString, QByteArray> snapshot(const QString &root)
 {
     std::map<QString, QByteArray> tree;
     QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
+        QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
         const QString relative = QDir(root).relativeFilePath(path);
@@ -63,7 +63,7 @@ int countSymlinks(const QString &root)
 {
     int links = 0;
     QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
+        QDirIterator::Subdirectories);
     while (it.hasNext()) {
         it.next();
         links += it.fileInfo().isSymLink() ? 1 : 0;
@@ -85,8 +85,10 @@ protected:
 
     void watch(backup_file_c &worker)
     {
-        QObject::connect(&worker, &backup_file_c::emitMessage,
-                         [this](const QString &t, const QColor &c) { lines.push_back({t, c}); });
+        QObject::connect(
+            &worker, &backup_file_c::emitMessage, [this](const QString &t, const QColor &c) {
+                lines.push_back({ t, c });
+            });
     }
 
     bool saw(const QString &wanted, QColor color = QColor(Qt::black)) const
@@ -98,8 +100,8 @@ protected:
         return false;
     }
 
-    static backupFileInfo_s entry(const QString &src, const QString &dst, int mode,
-                                  bool existCheck = true)
+    static backupFileInfo_s entry(
+        const QString &src, const QString &dst, int mode, bool existCheck = true)
     {
         backupFileInfo_s e;
         e.srcPath = src;
@@ -140,8 +142,8 @@ TEST_F(BackupTest, RuntimeTree_WithEmptyFoldersHiddenFilesAndLinks_RestoresIdent
 {
     const QString cwd = QDir::currentPath();
     sysroot.writeFile("/usr/vexo_app/update.ini",
-                      "[UPDATEINFO]\nfile_num=3\n[ACCESSRIGHT]\nfile_num=1\n"
-                      "[EXE1]\nfile_name=bin/run.sh\n");
+        "[UPDATEINFO]\nfile_num=3\n[ACCESSRIGHT]\nfile_num=1\n"
+        "[EXE1]\nfile_name=bin/run.sh\n");
     sysroot.writeFile("/usr/vexo_app/.hidden", "secret");
     sysroot.writeFile("/usr/vexo_app/bin/run.sh", "#!/bin/sh\necho run\n");
     sysroot.writeFile("/usr/vexo_app/libx.so.1.2.3", QByteArray(9000, 'L'));
@@ -154,7 +156,7 @@ TEST_F(BackupTest, RuntimeTree_WithEmptyFoldersHiddenFilesAndLinks_RestoresIdent
     ASSERT_EQ(::symlink("../.hidden", native(runtime + "/a/hidden_link")), 0);
     const auto before = snapshot(runtime);
 
-    const std::vector<backupFileInfo_s> list{entry(runtime + "/", backupRoot + "/app/", 2)};
+    const std::vector<backupFileInfo_s> list { entry(runtime + "/", backupRoot + "/app/", 2) };
     ASSERT_TRUE(backup(list));
     for (const Line &line : lines)
         EXPECT_EQ(line.color, QColor(Qt::black)) << line.text.toStdString();
@@ -190,7 +192,7 @@ TEST_F(BackupTest, ChineseNames_RoundTripAsUtf8OnDiskAndInTheCheckFile)
     const QString name = QString::fromUtf8("升级文件.txt");
     const QString folder = sysroot.path(QString::fromUtf8("/data/中文"));
     sysroot.writeFile(QString::fromUtf8("/data/中文/") + name, "payload");
-    const std::vector<backupFileInfo_s> list{entry(folder + "/", backupRoot + "/d/", 1)};
+    const std::vector<backupFileInfo_s> list { entry(folder + "/", backupRoot + "/d/", 1) };
     ASSERT_TRUE(backup(list));
 
     // The saved file carries the name's UTF-8 bytes.
@@ -213,7 +215,7 @@ TEST_F(BackupTest, ChineseNames_RoundTripAsUtf8OnDiskAndInTheCheckFile)
 TEST_F(BackupTest, SavedCopyEditedOnTheStick_FailsRestoreVerificationWith2127)
 {
     const QString panelFile = sysroot.writeFile("/data/param.bin", "original");
-    const std::vector<backupFileInfo_s> list{entry(panelFile, backupRoot + "/param.bin", 0)};
+    const std::vector<backupFileInfo_s> list { entry(panelFile, backupRoot + "/param.bin", 0) };
     ASSERT_TRUE(backup(list));
     sysroot.writeFile("/media/usb0/hixbackup/PANEL01/param.bin", "tampered");
 
@@ -229,10 +231,9 @@ TEST_F(BackupTest, PanelFileWhoseReadsFail_FailsTheBackupWith2106NamingIt)
     if (!QFileInfo::exists("/proc/self/mem"))
         GTEST_SKIP() << "no /proc/self/mem on this machine";
     sysroot.writeFile("/data/ok.txt", "fine");
-    ASSERT_EQ(::symlink("/proc/self/mem", native(sysroot.path("/data/broken.bin"))),
-              0);
-    const std::vector<backupFileInfo_s> list{
-        entry(sysroot.path("/data/"), backupRoot + "/data/", 1)};
+    ASSERT_EQ(::symlink("/proc/self/mem", native(sysroot.path("/data/broken.bin"))), 0);
+    const std::vector<backupFileInfo_s> list { entry(
+        sysroot.path("/data/"), backupRoot + "/data/", 1) };
     EXPECT_FALSE(backup(list));
     bool namesTheFile = false;
     for (const Line &line : lines)
@@ -251,14 +252,12 @@ TEST_F(BackupTest, PanelFileEndingBeforeItsSize_StopsTheListWith2109)
     if (!QFileInfo(shrinking).isFile() || QFileInfo(shrinking).size() <= 100)
         GTEST_SKIP() << "no sysfs attribute with an overstated size here";
     ASSERT_TRUE(QDir().mkpath(sysroot.path("/data")));
-    ASSERT_EQ(::symlink(native(shrinking),
-                        native(sysroot.path("/data/short.txt"))),
-              0);
+    ASSERT_EQ(::symlink(native(shrinking), native(sysroot.path("/data/short.txt"))), 0);
     backup_file_c worker(DIRECT_BACKUP);
     watch(worker);
     EXPECT_EQ(worker.backupCheckFile(sysroot.path("/data/short.txt")), QString());
-    EXPECT_FALSE(worker.getBackupFileList({entry(sysroot.path("/data/short.txt"),
-                                                 backupRoot + "/short.txt", 0)}));
+    EXPECT_FALSE(worker.getBackupFileList(
+        { entry(sysroot.path("/data/short.txt"), backupRoot + "/short.txt", 0) }));
     EXPECT_TRUE(saw(text(2109).arg("short.txt")));
     EXPECT_TRUE(worker.workList().empty());
 }
@@ -271,7 +270,7 @@ TEST_F(BackupTest, UnreadablePanelFileForAnOrdinaryUser_StopsTheListWith2109)
     ASSERT_EQ(::chmod(native(file), 0), 0);
     backup_file_c worker(DIRECT_BACKUP);
     watch(worker);
-    EXPECT_FALSE(worker.getBackupFileList({entry(file, backupRoot + "/locked.txt", 0)}));
+    EXPECT_FALSE(worker.getBackupFileList({ entry(file, backupRoot + "/locked.txt", 0) }));
     EXPECT_TRUE(saw(text(2109).arg("locked.txt")));
 }
 
@@ -315,7 +314,7 @@ TEST_F(BackupTest, LibraryRepair_RenamesInReverseNameOrder_ShortNameKeepsLastCon
 TEST_F(BackupTest, RuntimeRestore_FailsWhenItsFileListIsEmptyOrAnExeNameIsMissing)
 {
     const QString lib = sysroot.writeFile("/usr/vexo_app/lib.so", "lib");
-    const std::vector<backupFileInfo_s> list{entry(runtime, backupRoot + "/app/", 2)};
+    const std::vector<backupFileInfo_s> list { entry(runtime, backupRoot + "/app/", 2) };
     sysroot.writeFile("/usr/vexo_app/update.ini", "[UPDATEINFO]\nfile_num=0\n");
     ASSERT_TRUE(backup(list));
     lines.clear();
@@ -325,8 +324,8 @@ TEST_F(BackupTest, RuntimeRestore_FailsWhenItsFileListIsEmptyOrAnExeNameIsMissin
     EXPECT_TRUE(saw(text(2101)));
 
     sysroot.writeFile("/usr/vexo_app/update.ini",
-                      "[UPDATEINFO]\nfile_num=1\n[ACCESSRIGHT]\nfile_num=2\n"
-                      "[EXE1]\nfile_name=lib.so\n[EXE2]\nfile_name=gone.bin\n");
+        "[UPDATEINFO]\nfile_num=1\n[ACCESSRIGHT]\nfile_num=2\n"
+        "[EXE1]\nfile_name=lib.so\n[EXE2]\nfile_name=gone.bin\n");
     ASSERT_TRUE(backup(list));
     lines.clear();
     EXPECT_FALSE(restore(list));
@@ -339,7 +338,7 @@ TEST_F(BackupTest, WrittenFileThatCannotBeReadBack_IsRemovedByTheCleanUp)
 {
     // The panel path is a link to a device: the copy is written but cannot be verified.
     const QString panelFile = sysroot.writeFile("/data/cfg.bin", "config");
-    const std::vector<backupFileInfo_s> list{entry(panelFile, backupRoot + "/cfg.bin", 0)};
+    const std::vector<backupFileInfo_s> list { entry(panelFile, backupRoot + "/cfg.bin", 0) };
     ASSERT_TRUE(backup(list));
     ASSERT_TRUE(QFile::remove(panelFile));
     ASSERT_EQ(::symlink("/dev/null", native(panelFile)), 0);
@@ -361,9 +360,9 @@ TEST_F(BackupTest, WorkList_SkipsOptionalMissingSources_RejectsRequiredOnesAndWr
     {
         backup_file_c worker(DIRECT_BACKUP);
         watch(worker);
-        EXPECT_TRUE(worker.getBackupFileList(
-            {entry(sysroot.path("/nothing"), backupRoot + "/n", 0, false),
-             entry(sysroot.path("/data/emptydir/"), backupRoot + "/e/", 7)}));
+        EXPECT_TRUE(
+            worker.getBackupFileList({ entry(sysroot.path("/nothing"), backupRoot + "/n", 0, false),
+                entry(sysroot.path("/data/emptydir/"), backupRoot + "/e/", 7) }));
         EXPECT_TRUE(lines.empty());
         ASSERT_TRUE(worker.generateCheckFile(checkFile));
         EXPECT_EQ(QFileInfo(checkFile).size(), 0);
@@ -372,11 +371,12 @@ TEST_F(BackupTest, WorkList_SkipsOptionalMissingSources_RejectsRequiredOnesAndWr
     }
     backup_file_c worker(DIRECT_BACKUP);
     watch(worker);
-    EXPECT_FALSE(worker.getBackupFileList({entry(sysroot.path("/nothing"), backupRoot + "/n", 0)}));
+    EXPECT_FALSE(
+        worker.getBackupFileList({ entry(sysroot.path("/nothing"), backupRoot + "/n", 0) }));
     EXPECT_TRUE(saw(text(2123).arg("nothing")));
-    EXPECT_FALSE(worker.getBackupFileList({entry(file, backupRoot + "/f/", 1)}));
+    EXPECT_FALSE(worker.getBackupFileList({ entry(file, backupRoot + "/f/", 1) }));
     EXPECT_TRUE(saw(text(2124).arg("f.txt")));
-    EXPECT_FALSE(worker.getBackupFileList({entry(sysroot.path("/data/"), backupRoot + "/d", 0)}));
+    EXPECT_FALSE(worker.getBackupFileList({ entry(sysroot.path("/data/"), backupRoot + "/d", 0) }));
     EXPECT_TRUE(saw(text(2124).arg("data")));
 }
 
@@ -386,12 +386,12 @@ TEST_F(BackupTest, ModeOne_SavesOnlyTopFiles_EmptyFolderComesBack_LaterEntryWins
     sysroot.writeFile("/data/sub/inner.txt", "inner");
     sysroot.writeFile("/other/top.txt", "other");
     QDir().mkpath(sysroot.path("/void"));
-    const std::vector<backupFileInfo_s> list{
-        entry(sysroot.path("/data/"), backupRoot + "/d/", 1),
+    const std::vector<backupFileInfo_s> list { entry(sysroot.path("/data/"), backupRoot + "/d/", 1),
         entry(sysroot.path("/other/top.txt"), backupRoot + "/d/top.txt", 0),
-        entry(sysroot.path("/void/"), backupRoot + "/v/", 1)};
+        entry(sysroot.path("/void/"), backupRoot + "/v/", 1) };
     ASSERT_TRUE(backup(list));
-    EXPECT_EQ(snapshot(backupRoot + "/d"), (std::map<QString, QByteArray>{{"top.txt", "other"}}));
+    EXPECT_EQ(
+        snapshot(backupRoot + "/d"), (std::map<QString, QByteArray> { { "top.txt", "other" } }));
     EXPECT_TRUE(QFileInfo(backupRoot + "/v").isDir());
 
     QSettings ini(checkFile, QSettings::IniFormat);
@@ -405,8 +405,50 @@ TEST_F(BackupTest, CrcText_IsUpperCaseHexWithoutLeadingZeros_EmptyForFolders)
 {
     backup_file_c worker(DIRECT_BACKUP);
     EXPECT_EQ(worker.backupCheckFile(sysroot.writeFile("/c/check.txt", "123456789")),
-              QString("CBF43926"));
+        QString("CBF43926"));
     EXPECT_EQ(worker.backupCheckFile(sysroot.writeFile("/c/empty", "")), QString("0"));
     EXPECT_EQ(worker.backupCheckFile(sysroot.path("/c")), QString());
     EXPECT_EQ(worker.backupCheckFile(sysroot.path("/c/missing")), QString());
+}
+
+TEST_F(BackupTest, CheckFileWithoutGroups_RestoresNothingAndFailsVerification)
+{
+    sysroot.writeFile("/media/usb0/hixbackup/PANEL01/backupFileCheck.ini", "[Other]\nx=1\n");
+    backup_file_c worker(DIRECT_RECOVER);
+    watch(worker);
+    EXPECT_TRUE(worker.getBackupFileInfo(checkFile));
+    EXPECT_TRUE(worker.workList().empty());
+    EXPECT_TRUE(worker.backupFile({}));
+    EXPECT_FALSE(worker.checkBackupFile(DIRECT_RECOVER));
+}
+
+TEST_F(BackupTest, PanelPathTakenByAFolder_RestoreFailsWith2105)
+{
+    const QString panelFile = sysroot.writeFile("/data/slot", "data");
+    const std::vector<backupFileInfo_s> list{entry(panelFile, backupRoot + "/slot", 0)};
+    ASSERT_TRUE(backup(list));
+    ASSERT_TRUE(QFile::remove(panelFile));
+    ASSERT_TRUE(QDir().mkpath(panelFile));
+    lines.clear();
+    EXPECT_FALSE(restore(list));
+    EXPECT_TRUE(saw(text(2105).arg("slot")));
+    EXPECT_TRUE(saw(text(2103).arg("slot")));
+}
+
+TEST_F(BackupTest, FolderRecord_VerifiesByExistenceOnly)
+{
+    QDir().mkpath(sysroot.path("/data/empty"));
+    const std::vector<backupFileInfo_s> list{
+        entry(sysroot.path("/data/empty/"), backupRoot + "/e/", 2)};
+    ASSERT_TRUE(backup(list));
+    ASSERT_TRUE(QDir(sysroot.path("/data/empty")).removeRecursively());
+    ASSERT_TRUE(restore(list));
+    EXPECT_TRUE(QFileInfo(sysroot.path("/data/empty")).isDir());
+
+    backup_file_c worker(DIRECT_RECOVER);
+    watch(worker);
+    ASSERT_TRUE(worker.getBackupFileInfo(checkFile));
+    ASSERT_TRUE(QDir(sysroot.path("/data/empty")).removeRecursively());
+    EXPECT_FALSE(worker.checkBackupFile(DIRECT_RECOVER));
+    EXPECT_TRUE(saw(text(2126).arg("empty")));
 }
