@@ -2,8 +2,10 @@
 #include "multilingual_manager.h"
 #include "temp_sysroot.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
+#include <QMetaObject>
 #include <QSettings>
 #include <QTextCodec>
 #include <gtest/gtest.h>
@@ -334,23 +336,27 @@ TEST_F(BackupTest, RuntimeRestore_FailsWhenItsFileListIsEmptyOrAnExeNameIsMissin
     EXPECT_TRUE(QFileInfo(lib).isExecutable());
 }
 
-TEST_F(BackupTest, WrittenFileThatCannotBeReadBack_IsRemovedByTheCleanUp)
+TEST_F(BackupTest, SavedCopyChangedBeforeItsCheck_FailsWith2112AndIsRemoved)
 {
-    // The panel path is a link to a device: the copy is written but cannot be verified.
+    // The copy lets the window draw once between writing a file and checking it; a change that
+    // lands on the stick then must be caught and the bad copy removed.
     const QString panelFile = sysroot.writeFile("/data/cfg.bin", "config");
-    const std::vector<backupFileInfo_s> list { entry(panelFile, backupRoot + "/cfg.bin", 0) };
-    ASSERT_TRUE(backup(list));
-    ASSERT_TRUE(QFile::remove(panelFile));
-    ASSERT_EQ(::symlink("/dev/null", native(panelFile)), 0);
-
-    lines.clear();
-    EXPECT_FALSE(restore(list));
-    EXPECT_TRUE(saw(text(2111).arg("cfg.bin")));
+    const QString saved = backupRoot + "/cfg.bin";
+    QMetaObject::invokeMethod(
+        qApp,
+        [saved] {
+            QFile file(saved);
+            if (file.open(QIODevice::Append))
+                file.write("garbage");
+        },
+        Qt::QueuedConnection);
+    EXPECT_FALSE(backup({ entry(panelFile, saved, 0) }));
+    EXPECT_TRUE(saw(text(2112).arg("cfg.bin")));
     EXPECT_TRUE(saw(text(2103).arg("cfg.bin")));
     EXPECT_TRUE(saw(text(2100)));
     EXPECT_TRUE(saw(text(2101)));
-    EXPECT_FALSE(QFileInfo(panelFile).isSymLink());
-    EXPECT_TRUE(QFileInfo::exists("/dev/null"));
+    EXPECT_FALSE(QFileInfo::exists(saved));
+    EXPECT_EQ(sysroot.readFile("/data/cfg.bin"), QByteArray("config"));
 }
 
 TEST_F(BackupTest, WorkList_SkipsOptionalMissingSources_RejectsRequiredOnesAndWrongModes)
@@ -425,7 +431,7 @@ TEST_F(BackupTest, CheckFileWithoutGroups_RestoresNothingAndFailsVerification)
 TEST_F(BackupTest, PanelPathTakenByAFolder_RestoreFailsWith2105)
 {
     const QString panelFile = sysroot.writeFile("/data/slot", "data");
-    const std::vector<backupFileInfo_s> list{entry(panelFile, backupRoot + "/slot", 0)};
+    const std::vector<backupFileInfo_s> list { entry(panelFile, backupRoot + "/slot", 0) };
     ASSERT_TRUE(backup(list));
     ASSERT_TRUE(QFile::remove(panelFile));
     ASSERT_TRUE(QDir().mkpath(panelFile));
@@ -438,8 +444,8 @@ TEST_F(BackupTest, PanelPathTakenByAFolder_RestoreFailsWith2105)
 TEST_F(BackupTest, FolderRecord_VerifiesByExistenceOnly)
 {
     QDir().mkpath(sysroot.path("/data/empty"));
-    const std::vector<backupFileInfo_s> list{
-        entry(sysroot.path("/data/empty/"), backupRoot + "/e/", 2)};
+    const std::vector<backupFileInfo_s> list { entry(
+        sysroot.path("/data/empty/"), backupRoot + "/e/", 2) };
     ASSERT_TRUE(backup(list));
     ASSERT_TRUE(QDir(sysroot.path("/data/empty")).removeRecursively());
     ASSERT_TRUE(restore(list));
