@@ -118,9 +118,8 @@ file_operation_c::~file_operation_c() = default;
 
 QFileInfoList file_operation_c::listEntries(const QString &folder, QDir::Filters kind)
 {
-    return QDir(folder).entryInfoList(kind | QDir::Hidden | QDir::NoDotAndDotDot | QDir::Readable
-                                              | QDir::Writable,
-                                      QDir::Name);
+    return QDir(folder).entryInfoList(
+        kind | QDir::Hidden | QDir::NoDotAndDotDot | QDir::Readable | QDir::Writable, QDir::Name);
 }
 
 void file_operation_c::report(MessageId id, const QColor &color)
@@ -148,7 +147,7 @@ bool file_operation_c::copyFile(const std::vector<copyFileData_s> &list)
     {
         QString path;
         ~RestoreWorkDir() { QDir::setCurrent(path); }
-    } restoreWorkDir{previousDir};
+    } restoreWorkDir { previousDir };
 
     m_touchedFolders.clear();
     for (const copyFileData_s &entry : list) {
@@ -212,8 +211,8 @@ bool file_operation_c::copyRegualFile(const copyFileData_s &entry)
     }
 
     const int separator = entry.destPath.contains(QLatin1Char('\\'))
-                                  ? entry.destPath.lastIndexOf(QLatin1Char('\\'))
-                                  : entry.destPath.lastIndexOf(QLatin1Char('/'));
+        ? entry.destPath.lastIndexOf(QLatin1Char('\\'))
+        : entry.destPath.lastIndexOf(QLatin1Char('/'));
     if (separator >= 0) {
         const QString folder = entry.destPath.left(separator);
         if (!folder.isEmpty() && !QFileInfo(folder).isDir() && !makeFolder(folder)) {
@@ -225,7 +224,7 @@ bool file_operation_c::copyRegualFile(const copyFileData_s &entry)
 
     if (!copyBaseFile(entry.srcPath, entry.destPath)) {
         report(MsgCopyFileFailed, entry.srcPath, Qt::red);
-        m_tmpFileList.push_back({staged, 0});
+        m_tmpFileList.push_back({ staged, 0 });
         return false;
     }
     return isFileChecked(entry, DOWNLOAD_AFTER);
@@ -252,7 +251,7 @@ bool file_operation_c::copyDirFile(const copyFileData_s &entry)
         qDebug() << "strPathTmp: " << target;
         qDebug() << "fileInfoTmp: " << file.absoluteFilePath();
         if (!copyBaseFile(file.absoluteFilePath(), target)) {
-            m_tmpFileList.push_back({target + StagingSuffix, 0});
+            m_tmpFileList.push_back({ target + StagingSuffix, 0 });
             report(MsgCopyFolderFileFailed, file.absoluteFilePath(), Qt::red);
             qDebug() << "copy file" << file.absoluteFilePath() << "to" << target << "failed";
             return false;
@@ -306,8 +305,8 @@ bool file_operation_c::copyBaseFile(const QString &src, const QString &dest)
         return false;
     }
     const QString staged = dest + StagingSuffix;
-    FileDescriptor out(::open(QFile::encodeName(staged).constData(),
-                              O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    FileDescriptor out(::open(
+        QFile::encodeName(staged).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (!out.isOpen()) {
         qDebug() << "cannot create" << staged << ::strerror(errno);
         return false;
@@ -321,8 +320,8 @@ bool file_operation_c::copyBaseFile(const QString &src, const QString &dest)
     const qint64 size = status.st_size;
     char buffer[BlockSize];
     for (qint64 copied = 0; copied < size;) {
-        const ssize_t count = readSome(in.get(), buffer,
-                                       static_cast<size_t>(std::min(BlockSize, size - copied)));
+        const ssize_t count
+            = readSome(in.get(), buffer, static_cast<size_t>(std::min(BlockSize, size - copied)));
         if (count < 0) {
             qDebug() << "cannot read" << src << ::strerror(errno);
             return false;
@@ -332,8 +331,8 @@ bool file_operation_c::copyBaseFile(const QString &src, const QString &dest)
             return false;
         }
         if (!writeAll(out.get(), buffer, static_cast<size_t>(count))) {
-            emit emitMessage(text(MsgWriteFailed) + QString::fromLocal8Bit(::strerror(errno)),
-                             Qt::red);
+            emit emitMessage(
+                text(MsgWriteFailed) + QString::fromLocal8Bit(::strerror(errno)), Qt::red);
             return false;
         }
         copied += count;
@@ -341,16 +340,15 @@ bool file_operation_c::copyBaseFile(const QString &src, const QString &dest)
 
     if (FlushStagedFiles) {
         if (::fdatasync(out.get()) != 0) {
-            emit emitMessage(text(MsgWriteFailed) + QString::fromLocal8Bit(::strerror(errno)),
-                             Qt::red);
+            emit emitMessage(
+                text(MsgWriteFailed) + QString::fromLocal8Bit(::strerror(errno)), Qt::red);
             return false;
         }
         // Clean pages are dropped so that the staging check reads the file from the medium.
         ::posix_fadvise(out.get(), 0, 0, POSIX_FADV_DONTNEED);
     }
     if (!out.close()) {
-        emit emitMessage(text(MsgWriteFailed) + QString::fromLocal8Bit(::strerror(errno)),
-                         Qt::red);
+        emit emitMessage(text(MsgWriteFailed) + QString::fromLocal8Bit(::strerror(errno)), Qt::red);
         return false;
     }
     in.close();
@@ -370,7 +368,7 @@ bool file_operation_c::generateCrc(const QString &path, unsigned int &crc)
     char buffer[BlockSize];
     for (qint64 remaining = status.st_size; remaining > 0;) {
         const ssize_t count
-                = readSome(file.get(), buffer, static_cast<size_t>(std::min(BlockSize, remaining)));
+            = readSome(file.get(), buffer, static_cast<size_t>(std::min(BlockSize, remaining)));
         if (count <= 0) {
             // A file that ends before its size (it shrank while read) has no valid CRC.
             qDebug() << "cannot read" << path << "to its end";
@@ -378,7 +376,7 @@ bool file_operation_c::generateCrc(const QString &path, unsigned int &crc)
             return false;
         }
         crc = static_cast<unsigned int>(
-                ::crc32(crc, reinterpret_cast<const Bytef *>(buffer), static_cast<uInt>(count)));
+            ::crc32(crc, reinterpret_cast<const Bytef *>(buffer), static_cast<uInt>(count)));
         remaining -= count;
     }
     return true;
@@ -396,8 +394,7 @@ bool file_operation_c::isFileCheckedCRC32(const copyFileData_s &entry, downLoadS
 {
     if (entry.crcValue.isEmpty())
         return true;
-    const QString path
-            = status == DOWNLOAD_BEFORE ? entry.srcPath : entry.destPath + StagingSuffix;
+    const QString path = status == DOWNLOAD_BEFORE ? entry.srcPath : entry.destPath + StagingSuffix;
     unsigned int crc = 0;
     if (!generateCrc(path, crc))
         return false;
@@ -413,8 +410,8 @@ bool file_operation_c::isFileChecked(const copyFileData_s &entry, downLoadStatus
     if (isFileCheckedCRC32(entry, status))
         return true;
     const QString name = status == DOWNLOAD_BEFORE
-            ? PathDeal::getTargetName(entry.srcPath)
-            : PathDeal::getTargetName(entry.destPath) + StagingSuffix;
+        ? PathDeal::getTargetName(entry.srcPath)
+        : PathDeal::getTargetName(entry.destPath) + StagingSuffix;
     emit emitMessage(text(MsgCrcCheckFailed).arg(name), Qt::red);
     return false;
 }
@@ -444,8 +441,8 @@ void file_operation_c::flushTouchedFolders()
         return;
     }
     for (const QString &folder : qAsConst(m_touchedFolders)) {
-        FileDescriptor dir(::open(QFile::encodeName(folder).constData(),
-                                  O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        FileDescriptor dir(
+            ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (!dir.isOpen() || ::fsync(dir.get()) != 0)
             qWarning() << "cannot flush folder" << folder << ::strerror(errno);
     }

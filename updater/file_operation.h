@@ -22,7 +22,7 @@ class file_operation_c : public QObject
 public:
     enum downLoadStatus {
         DOWNLOAD_BEFORE = 1, // the source file
-        DOWNLOAD_AFTER = 2,  // the staged file
+        DOWNLOAD_AFTER = 2, // the staged file
     };
 
     // Texts of the language table shown by the file operations.
@@ -103,11 +103,11 @@ private:
     void report(MessageId id, const QColor &color);
     void report(MessageId id, const QString &path, const QColor &color);
     bool commitStaged(const QString &staged, const QString &final, const QString &setAside,
-                      MessageId vanishedMessage);
+        MessageId vanishedMessage);
     bool makeFolder(const QString &folder);
     void flushTouchedFolders();
 
     std::vector<delFileInfo_s> m_bakFileList; // installed files set aside by the rename pass
     std::vector<delFileInfo_s> m_tmpFileList; // staging files whose writing failed
-    QSet<QString> m_touchedFolders;           // folders whose entries a copy list changed
+    QSet<QString> m_touchedFolders; // folders whose entries a copy list changed
 };

@@ -100,7 +100,7 @@ bool file_operation_c::removeDirRecursive(const delFileInfo_s &entry, const QStr
         // A link inside the tree is removed as a link: following it would empty folders that
         // lie outside the tree being deleted.
         if (item.isDir() && !item.isSymLink()) {
-            removeDirRecursive({path, 2}, suffix);
+            removeDirRecursive({ path, 2 }, suffix);
             continue;
         }
         if (!item.fileName().endsWith(suffix))
@@ -127,7 +127,7 @@ bool file_operation_c::grantExeFile(const std::vector<exeFileInfo_s> &list)
         struct stat status;
         if (::stat(path.constData(), &status) != 0
             || ::chmod(path.constData(), (status.st_mode & 07777) | S_IXUSR | S_IXGRP | S_IXOTH)
-                    != 0) {
+                != 0) {
             qDebug() << "chmod a+x" << entry.srcPath << "failed:" << ::strerror(errno);
             report(MsgGrantFailed, entry.srcPath, Qt::red);
             return false;

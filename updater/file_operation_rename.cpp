@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 
 #include <cerrno>
 #include <cstdio>
@@ -68,8 +69,8 @@ bool file_operation_c::renameFile(const std::vector<copyFileData_s> &list, const
     return true;
 }
 
-bool file_operation_c::commitStaged(const QString &staged, const QString &final,
-                                    const QString &setAside, MessageId vanishedMessage)
+bool file_operation_c::commitStaged(
+    const QString &staged, const QString &final, const QString &setAside, MessageId vanishedMessage)
 {
     m_touchedFolders.insert(QFileInfo(final).absolutePath());
     bool setAsideDone = false;
@@ -78,7 +79,7 @@ bool file_operation_c::commitStaged(const QString &staged, const QString &final,
         // A stale set-aside name from an interrupted run blocks this move; the installed file
         // then stays and the stale copy goes with the clean-up.
         setAsideDone = moveEntry(final, setAside);
-        m_bakFileList.push_back({setAside, 0});
+        m_bakFileList.push_back({ setAside, 0 });
     }
 
     bool committed = false;
@@ -111,7 +112,7 @@ bool file_operation_c::renameRegualrFile(const copyFileData_s &entry, const QStr
         return false;
     }
     const QString final = QFileInfo(staged).absolutePath() + QLatin1Char('/')
-            + QFileInfo(staged).completeBaseName();
+        + QFileInfo(staged).completeBaseName();
     qDebug() << final;
     const bool committed = commitStaged(staged, final, final + SetAsideSuffix, MsgStagedVanished);
     qDebug() << "renameRegualrFile end.";
@@ -152,21 +153,33 @@ bool file_operation_c::renameDirRecursive(const copyFileData_s &entry, const QSt
         qDebug() << "rename dir file failed";
         return false;
     }
-    const QFileInfoList folders = listEntries(entry.destPath, QDir::Dirs);
-    for (const QFileInfo &folder : folders) {
-        if (!QFileInfo::exists(folder.absoluteFilePath())) {
+    // Child folders are named like the copy names them: the destination text followed directly
+    // by the folder name. Without a trailing "/" on the destination the copy staged the source's
+    // subfolders beside it (lib + x = libx/), so those are visited as well; otherwise their
+    // staged files would never be committed.
+    QMap<QString, QString> children; // folder name -> the child's folder to list further
+    for (const QFileInfo &folder : listEntries(entry.destPath, QDir::Dirs))
+        children.insert(folder.fileName(), folder.absoluteFilePath());
+    if (!entry.destPath.endsWith(QLatin1Char('/')) && QFileInfo(entry.srcPath).isDir()) {
+        for (const QFileInfo &folder : listEntries(entry.srcPath, QDir::Dirs)) {
+            if (QFileInfo(entry.destPath + folder.fileName()).isDir())
+                children.insert(folder.fileName(), folder.absoluteFilePath());
+        }
+    }
+    for (auto child = children.cbegin(); child != children.cend(); ++child) {
+        if (!QFileInfo::exists(child.value())) {
             qDebug() << "fileInfoTmp Folder" << entry.destPath << "not exist, failed";
             report(MsgSourceFolderMissing, entry.destPath, Qt::red);
             continue;
         }
-        copyFileData_s child;
-        child.srcPath = folder.absoluteFilePath() + QLatin1Char('/');
-        child.destPath = entry.destPath + folder.fileName() + QLatin1Char('/');
-        child.mode = 2;
-        qDebug() << "srcPath:" << child.srcPath;
-        qDebug() << "destPath:" << child.destPath;
+        copyFileData_s childEntry;
+        childEntry.srcPath = child.value() + QLatin1Char('/');
+        childEntry.destPath = entry.destPath + child.key() + QLatin1Char('/');
+        childEntry.mode = 2;
+        qDebug() << "srcPath:" << childEntry.srcPath;
+        qDebug() << "destPath:" << childEntry.destPath;
         qDebug() << "copyDirRecursive";
-        renameDirRecursive(child, suffix);
+        renameDirRecursive(childEntry, suffix);
     }
     return true;
 }
