@@ -24,6 +24,7 @@ namespace {
 // Files are read and written in blocks of this size through one buffer, so memory use never
 // grows with the size of a file.
 constexpr qint64 BlockSize = 4096;
+constexpr qint64 WritebackChunk = 1 << 20;
 
 const QString StagingSuffix = QStringLiteral(".tmp");
 const QString SetAsideSuffix = QStringLiteral(".bak");
@@ -336,6 +337,11 @@ bool file_operation_c::copyBaseFile(const QString &src, const QString &dest)
             return false;
         }
         copied += count;
+        // Writing back to the medium starts while the rest is still copied, so the flush at the
+        // end has little left to wait for.
+        if (FlushStagedFiles && copied % WritebackChunk == 0)
+            ::sync_file_range(
+                out.get(), copied - WritebackChunk, WritebackChunk, SYNC_FILE_RANGE_WRITE);
     }
 
     if (FlushStagedFiles) {
