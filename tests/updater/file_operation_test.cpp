@@ -12,9 +12,12 @@
 #include <map>
 
 #include <grp.h>
+#include <linux/magic.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -335,6 +338,36 @@ TEST_F(FileOperation, GenerateCrc_EndsAsFailureForShortFilesAndFolders)
     crc = 1;
     EXPECT_FALSE(ops.generateCrc(ShortFile, crc));
     EXPECT_EQ(crc, 0u);
+}
+
+// Pages still waiting to be written cannot be dropped from the cache: a staged file with no page
+// left in memory has reached the medium, and its check will read it back from there.
+TEST_F(FileOperation, ByteCopy_StagedFileIsOnTheMediumAndNotServedFromTheCache)
+{
+    struct statfs fs;
+    ASSERT_EQ(::statfs(QFile::encodeName(sysroot.root()).constData(), &fs), 0);
+    if (fs.f_type == TMPFS_MAGIC || fs.f_type == RAMFS_MAGIC)
+        GTEST_SKIP() << "the temporary folder lives in memory";
+    QByteArray content(1 << 20, '\0');
+    for (int i = 0; i < content.size(); ++i)
+        content[i] = static_cast<char>(i * 31 + i / 4096);
+    const QString src = write("/media/usb0/pkg/big", content);
+    QDir().mkpath(path("/usr/vexo_app"));
+
+    ASSERT_TRUE(ops.copyBaseFile(src, path("/usr/vexo_app/big")));
+
+    QFile staged(path("/usr/vexo_app/big.tmp"));
+    ASSERT_TRUE(staged.open(QIODevice::ReadOnly));
+    void *map = ::mmap(nullptr, content.size(), PROT_READ, MAP_SHARED, staged.handle(), 0);
+    ASSERT_NE(map, MAP_FAILED);
+    std::vector<unsigned char> resident(content.size() / ::sysconf(_SC_PAGESIZE) + 1);
+    ASSERT_EQ(::mincore(map, content.size(), resident.data()), 0);
+    int residentPages = 0;
+    for (unsigned char page : resident)
+        residentPages += page & 1;
+    ::munmap(map, content.size());
+    EXPECT_EQ(residentPages, 0);
+    EXPECT_EQ(staged.readAll(), content);
 }
 
 TEST_F(FileOperation, CopyList_NoInstalledFileChangesBeforeTheWholeListIsStaged)
