@@ -1,5 +1,6 @@
 #include "backup_file.h"
 
+#include "file_operation.h"
 #include "multilingual_manager.h"
 #include "panel_path.h"
 #include "path_deal.h"
@@ -297,11 +298,10 @@ bool backup_file_c::backupFile(const std::vector<backupFileInfo_s> &list)
 void backup_file_c::removeFailedCopies()
 {
     // Only copies that failed their own verification are removed; the driver removes the
-    // whole backup folder after a failed backup.
-    for (const delFileInfo_s &entry : m_removeList) {
-        if (::unlink(nativePath(entry.srcPath).constData()) != 0 && errno != ENOENT)
-            qWarning() << "cannot remove" << entry.srcPath << errorText(errno);
-    }
+    // whole backup folder after a failed backup. The delete's own messages stay unconnected.
+    file_operation_c remover;
+    if (!remover.removeFile(m_removeList, QString()))
+        qWarning() << "cannot remove every copy that failed its check";
 }
 
 bool backup_file_c::backupFile()
