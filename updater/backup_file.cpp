@@ -234,6 +234,16 @@ bool backup_file_c::getDirRecursiveList(const backupFileInfo_s &entry)
             message(MsgSubfolderVanished, entry.srcPath);
             continue;
         }
+        // A linked folder that leads back into its own ancestors would repeat the tree until
+        // the path grows too long; its content is already saved where it really lives.
+        if (folder.isSymLink()) {
+            const QString target = folder.canonicalFilePath();
+            const QString here = QFileInfo(entry.srcPath).canonicalFilePath();
+            if (here == target || here.startsWith(target + QLatin1Char('/'))) {
+                qWarning() << "not following folder link" << folder.absoluteFilePath();
+                continue;
+            }
+        }
         backupFileInfo_s child;
         child.srcPath = folder.absoluteFilePath() + QLatin1Char('/');
         child.dstPath = entry.dstPath + folder.fileName() + QLatin1Char('/');

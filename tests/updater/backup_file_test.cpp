@@ -458,3 +458,16 @@ TEST_F(BackupTest, FolderRecord_VerifiesByExistenceOnly)
     EXPECT_FALSE(worker.checkBackupFile(DIRECT_RECOVER));
     EXPECT_TRUE(saw(text(2126).arg("empty")));
 }
+
+TEST_F(BackupTest, FolderLinkBackIntoTheTree_IsNotFollowed_OtherFolderLinksAre)
+{
+    sysroot.writeFile("/data/tree/a.txt", "a");
+    sysroot.writeFile("/outside/b.txt", "b");
+    ASSERT_EQ(::symlink("..", native(sysroot.path("/data/tree/up"))), 0);
+    ASSERT_EQ(::symlink(".", native(sysroot.path("/data/tree/self"))), 0);
+    ASSERT_EQ(::symlink("../../outside", native(sysroot.path("/data/tree/ext"))), 0);
+    ASSERT_TRUE(backup({ entry(sysroot.path("/data/tree/"), backupRoot + "/t/", 2) }));
+    EXPECT_EQ(snapshot(backupRoot + "/t"),
+        (std::map<QString, QByteArray> {
+            { "a.txt", "a" }, { "ext", "<dir>" }, { "ext/b.txt", "b" } }));
+}
