@@ -11,6 +11,7 @@ repeat=${REPEAT:-3}
 files=${FILES:-500}
 total_mib=${TOTAL_MIB:-256}
 
+cmake -S "$repo" -B "$build" -DHIX_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" --target file_copy_bench file_copy_bench_noflush >/dev/null
 bench=$build/bench/file_copy_bench
 bench_noflush=$build/bench/file_copy_bench_noflush

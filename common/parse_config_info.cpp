@@ -474,9 +474,9 @@ void ParseConfigInfo::parseUpdateFinishConfig(QSettings *reader)
 
 QString ParseConfigInfo::getBackupPath()
 {
-    const QString root = qEnvironmentVariableIsSet(qPrintable(ExportDirVariable))
-        ? QString::fromLocal8Bit(qgetenv(qPrintable(ExportDirVariable)))
-        : hix::panelPath(DefaultStickRoot);
+    // An empty variable names no stick: backups never go to the root of the panel's own disk.
+    const QString exportDir = qEnvironmentVariable(qPrintable(ExportDirVariable));
+    const QString root = exportDir.isEmpty() ? hix::panelPath(DefaultStickRoot) : exportDir;
     char identifier[256] = {};
     getUniqueID(identifier);
     return root + BackupFolder + QString::fromLatin1(identifier);

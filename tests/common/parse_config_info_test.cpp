@@ -424,6 +424,18 @@ TEST_F(ParseConfigInfoTest, AbsurdAndNegativeCounts_CostNothing)
     EXPECT_EQ(parser.getUpdateFinishConfig().beepNum, -3);
 }
 
+TEST_F(ParseConfigInfoTest, TruncatedDescription_ReadsWhatIsThere)
+{
+    for (int cut = 1; cut < FullDescription.size(); cut += 61) {
+        ASSERT_TRUE(parse(FullDescription.left(cut))) << cut;
+        EXPECT_LE(parser.getProgramConfigInfo().size(), 2u);
+        EXPECT_LE(parser.getCopyFileInfo().copyFileData.size(), 2u);
+    }
+    ASSERT_TRUE(parse(FullDescription.left(FullDescription.indexOf("[PROGRAM2_CONFIG]"))));
+    EXPECT_EQ(parser.getProgramConfigInfo().size(), 1u);
+    EXPECT_EQ(parser.getCopyFileInfo().copyFileData.size(), 2u);
+}
+
 TEST_F(ParseConfigInfoTest, TenThousandProgramSections_AllRead)
 {
     QByteArray ini = "[UPDATE_CONFIG]\nPROGRAM_NUM=10000\n";
@@ -464,6 +476,8 @@ TEST_F(ParseConfigInfoTest, BackupPath_FollowsExportDirOrDefaultStick)
     qputenv("VEXO_EXPORT_DIR", "/somewhere/D");
     EXPECT_EQ(
         ParseConfigInfo::getBackupPath(), "/somewhere/D/hixbackup/" + onDefault.mid(prefix.size()));
+    qputenv("VEXO_EXPORT_DIR", "");
+    EXPECT_EQ(ParseConfigInfo::getBackupPath(), onDefault); // empty names no stick
     qunsetenv("VEXO_EXPORT_DIR");
 }
 
