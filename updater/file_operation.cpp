@@ -85,9 +85,11 @@ bool writeAll(int fd, const char *data, size_t size)
 {
     while (size > 0) {
         const ssize_t count = ::write(fd, data, size);
-        if (count < 0) {
-            if (errno == EINTR)
-                continue;
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0) {
+            if (count == 0)
+                errno = ENOSPC;
             return false;
         }
         data += count;
