@@ -11,7 +11,8 @@ repeat=${REPEAT:-3}
 files=${FILES:-500}
 total_mib=${TOTAL_MIB:-256}
 
-cmake --build "$build" --target file_copy_bench file_copy_bench_noflush >/dev/null
+cmake -S "$repo" -B "$build" -DHIX_BUILD_BENCH=ON >/dev/null
+cmake --build "$build" --target file_copy_bench file_copy_bench_noflush -j2 >/dev/null
 bench=$build/bench/file_copy_bench
 bench_noflush=$build/bench/file_copy_bench_noflush
 
