@@ -21,9 +21,10 @@
 
 namespace {
 
-// Files are read and written in blocks of this size through one buffer, so memory use never
-// grows with the size of a file.
-constexpr qint64 BlockSize = 4096;
+// Files are read and written in blocks of this size through the object's one buffer, so memory
+// use never grows with the size of a file; a block this size keeps the number of system calls
+// per file low.
+constexpr qint64 BlockSize = 64 * 1024;
 constexpr qint64 WritebackChunk = 1 << 20;
 
 const QString StagingSuffix = QStringLiteral(".tmp");
@@ -84,9 +85,11 @@ bool writeAll(int fd, const char *data, size_t size)
 {
     while (size > 0) {
         const ssize_t count = ::write(fd, data, size);
-        if (count < 0) {
-            if (errno == EINTR)
-                continue;
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0) {
+            if (count == 0)
+                errno = ENOSPC;
             return false;
         }
         data += count;
@@ -112,6 +115,7 @@ QString text(int id)
 
 file_operation_c::file_operation_c(QObject *parent)
     : QObject(parent)
+    , m_buffer(BlockSize)
 {
 }
 
@@ -319,7 +323,7 @@ bool file_operation_c::copyBaseFile(const QString &src, const QString &dest)
         return false;
     }
     const qint64 size = status.st_size;
-    char buffer[BlockSize];
+    char *const buffer = m_buffer.data();
     for (qint64 copied = 0; copied < size;) {
         const ssize_t count
             = readSome(in.get(), buffer, static_cast<size_t>(std::min(BlockSize, size - copied)));
@@ -371,7 +375,7 @@ bool file_operation_c::generateCrc(const QString &path, unsigned int &crc)
     if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode))
         return false;
 
-    char buffer[BlockSize];
+    char *const buffer = m_buffer.data();
     for (qint64 remaining = status.st_size; remaining > 0;) {
         const ssize_t count
             = readSome(file.get(), buffer, static_cast<size_t>(std::min(BlockSize, remaining)));

@@ -110,4 +110,5 @@ private:
     std::vector<delFileInfo_s> m_bakFileList; // installed files set aside by the rename pass
     std::vector<delFileInfo_s> m_tmpFileList; // staging files whose writing failed
     QSet<QString> m_touchedFolders; // folders whose entries a copy list changed
+    std::vector<char> m_buffer; // the one block every read and write goes through
 };

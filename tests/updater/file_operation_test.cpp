@@ -115,6 +115,11 @@ ChildOutcome runUnprivileged(const std::function<bool(file_operation_c &)> &work
     if (::pipe(fds) != 0)
         return outcome;
     const pid_t pid = ::fork();
+    if (pid < 0) {
+        ::close(fds[0]);
+        ::close(fds[1]);
+        return outcome;
+    }
     if (pid == 0) {
         ::close(fds[0]);
         if (::geteuid() == 0
