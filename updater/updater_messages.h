@@ -2,7 +2,6 @@
 
 // Numbers of the updater's texts in the language table.
 enum UpdaterMessage {
-    MsgConfirm = 1003,
     MsgRestartHix = 1018,
     MsgReportFailed = 2000,
     MsgReportSuccess = 2001,
