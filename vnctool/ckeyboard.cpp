@@ -85,7 +85,7 @@ CKeyBoard::CKeyBoard(QWidget *parent, QSize screen)
             QPushButton *key = makeKey(QStringLiteral("keyBtn") + label, label, scale, font);
             keyBtn[r][c] = key;
             connect(key, &QPushButton::clicked, signalMapper,
-                    static_cast<void (QSignalMapper::*)()>(&QSignalMapper::map));
+                static_cast<void (QSignalMapper::*)()>(&QSignalMapper::map));
             signalMapper->setMapping(key, index);
             row->addWidget(key);
         }
@@ -93,8 +93,8 @@ CKeyBoard::CKeyBoard(QWidget *parent, QSize screen)
             keyBtnCap = makeKey(QStringLiteral("keyBtnCap"), QStringLiteral("Cap"), scale, font);
             keyBtnDel = makeKey(QStringLiteral("keyBtnDel"), QStringLiteral("Del"), scale, font);
             keyBtnBack = makeKey(QStringLiteral("keyBtnBack"), QStringLiteral("<--"), scale, font);
-            keyBtnConfirm = makeKey(QStringLiteral("keyBtnConfirm"), vncText(MsgConfirm), scale,
-                                    font);
+            keyBtnConfirm
+                = makeKey(QStringLiteral("keyBtnConfirm"), vncText(MsgConfirm), scale, font);
             row->addWidget(keyBtnCap);
             row->addWidget(keyBtnDel);
             row->addWidget(keyBtnBack);
@@ -117,8 +117,8 @@ CKeyBoard::CKeyBoard(QWidget *parent, QSize screen)
     connect(keyBtnConfirm, &QPushButton::clicked, this, &CKeyBoard::slotKeyBtnConfirmClicked);
 }
 
-QPushButton *CKeyBoard::makeKey(const QString &objectName, const QString &text, double scale,
-                                const QFont &font)
+QPushButton *CKeyBoard::makeKey(
+    const QString &objectName, const QString &text, double scale, const QFont &font)
 {
     auto *key = new QPushButton(text, this);
     key->setObjectName(objectName);

@@ -45,8 +45,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    QPushButton *makeKey(const QString &objectName, const QString &text, double scale,
-                         const QFont &font);
+    QPushButton *makeKey(
+        const QString &objectName, const QString &text, double scale, const QFont &font);
 
     bool caps = true;
     bool lengthLimit = false;

@@ -26,7 +26,7 @@ passwdDlg::passwdDlg(QWidget *parent, QSize screen)
     auto *formLayout = new QFormLayout();
     formLayout->setObjectName(QStringLiteral("formLayout"));
     const auto addRow = [this, formLayout](QLabel *&rowLabel, const char *labelName,
-                                           QLineEdit *&field, const char *fieldName) {
+                            QLineEdit *&field, const char *fieldName) {
         rowLabel = new QLabel(this);
         rowLabel->setObjectName(QLatin1String(labelName));
         field = new QLineEdit(this);

@@ -56,9 +56,9 @@ vnc::vnc(QWidget *parent, QSize screen)
         MultiLang->setMinimumWidth(80);
     }
     setWindowIcon(QIcon(QStringLiteral(" ")));
-    setWindowFlags((windowFlags() & ~Qt::WindowContextHelpButtonHint
-                    & ~Qt::WindowMinimizeButtonHint & ~Qt::WindowMaximizeButtonHint)
-                   | Qt::WindowStaysOnTopHint);
+    setWindowFlags((windowFlags() & ~Qt::WindowContextHelpButtonHint & ~Qt::WindowMinimizeButtonHint
+                       & ~Qt::WindowMaximizeButtonHint)
+        | Qt::WindowStaysOnTopHint);
     setWindowState(Qt::WindowActive);
     move((screen.width() - width()) / 2, (screen.height() - height()) / 2);
     qDebug() << "vnc window" << size() << "at" << pos() << "on screen" << screen;
@@ -99,8 +99,8 @@ void vnc::buildLayout()
         button->setObjectName(QLatin1String(name));
         button->setMinimumSize(150, 40);
         verticalLayout->addWidget(button, 5);
-        verticalLayout->addItem(new QSpacerItem(20, 40, QSizePolicy::Minimum,
-                                                QSizePolicy::Expanding));
+        verticalLayout->addItem(
+            new QSpacerItem(20, 40, QSizePolicy::Minimum, QSizePolicy::Expanding));
         verticalLayout->setStretch(verticalLayout->count() - 1, 1);
         return button;
     };
@@ -164,8 +164,8 @@ void vnc::on_MultiLang_currentIndexChanged(const QString &text)
     const int language = text == EnglishItem ? 1 : 0;
     const QString file = vncStickDirectory() + QStringLiteral("/hixbackup/MultiLanguage/")
         + QStringLiteral("%1.lanini").arg(language, 4, 10, QLatin1Char('0'));
-    qDebug("type=%d,on_MultiLang_currentIndexChanged-languageFile = %s\n", language,
-           qPrintable(file));
+    qDebug(
+        "type=%d,on_MultiLang_currentIndexChanged-languageFile = %s\n", language, qPrintable(file));
     MultilingualManager::GetInstance()->loadMultilingualFile(file, BuiltinLanguageFile);
     initGui();
 }

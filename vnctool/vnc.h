@@ -18,7 +18,8 @@ class vnc : public QWidget
     Q_OBJECT
 
 public:
-    struct COPYFILE {
+    struct COPYFILE
+    {
         QString src;
         QString desdir;
         QString des;
@@ -69,8 +70,7 @@ private slots:
 private:
     void buildLayout();
     bool copyFile(const QString &src, const QString &des);
-    void showResult(int titleId, int textId, const QString &text = QString(),
-                    bool warning = false);
+    void showResult(int titleId, int textId, const QString &text = QString(), bool warning = false);
 
     QVector<COPYFILE> copyFiles;
     QStringList deleteFiles;

@@ -58,8 +58,8 @@ void applyVncDialogLook(QWidget *dialog)
 {
     dialog->setWindowIcon(QIcon(QStringLiteral(" ")));
     dialog->setWindowFlags((dialog->windowFlags() & ~Qt::WindowContextHelpButtonHint
-                            & ~Qt::WindowMinimizeButtonHint & ~Qt::WindowMaximizeButtonHint)
-                           | Qt::WindowStaysOnTopHint);
+                               & ~Qt::WindowMinimizeButtonHint & ~Qt::WindowMaximizeButtonHint)
+        | Qt::WindowStaysOnTopHint);
 }
 
 void centreOnDesktop(QWidget *widget)

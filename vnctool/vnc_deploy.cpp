@@ -93,7 +93,7 @@ bool vnc::initFileList()
             const QString desdir = description.value(QStringLiteral("desdir")).toString();
             const QString des = description.value(QStringLiteral("des")).toString();
             if (!src.isEmpty() && !desdir.isEmpty() && !des.isEmpty()) {
-                copyFiles.append({packageDir + src, desdir, des});
+                copyFiles.append({ packageDir + src, desdir, des });
                 qDebug() << "copy entry" << packageDir + src << desdir << des;
             }
         }
@@ -141,8 +141,8 @@ bool vnc::copyFile(const QString &srcPath, const QString &desPath)
 
     struct stat status;
     if (stat(src.constData(), &status) != 0) {
-        std::fprintf(stderr, "stat src path:%s failed! %s\n", src.constData(),
-                     std::strerror(errno));
+        std::fprintf(
+            stderr, "stat src path:%s failed! %s\n", src.constData(), std::strerror(errno));
         return false;
     }
     if (!S_ISREG(status.st_mode)) {
@@ -151,8 +151,8 @@ bool vnc::copyFile(const QString &srcPath, const QString &desPath)
     }
     FdHolder in(::open(src.constData(), O_RDONLY));
     if (in.get() < 0) {
-        std::fprintf(stderr, "copy r open file:%s failed:%s\n", src.constData(),
-                     std::strerror(errno));
+        std::fprintf(
+            stderr, "copy r open file:%s failed:%s\n", src.constData(), std::strerror(errno));
         return false;
     }
     const off_t size = lseek(in.get(), 0, SEEK_END);
@@ -162,8 +162,8 @@ bool vnc::copyFile(const QString &srcPath, const QString &desPath)
     }
     FdHolder out(::open(des.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0777));
     if (out.get() < 0) {
-        std::fprintf(stderr, "copy w open file:%s failed:%s\n", des.constData(),
-                     std::strerror(errno));
+        std::fprintf(
+            stderr, "copy w open file:%s failed:%s\n", des.constData(), std::strerror(errno));
         return false;
     }
     if (size == 0) {
@@ -190,7 +190,7 @@ bool vnc::copyFile(const QString &srcPath, const QString &desPath)
                     std::fprintf(stderr, "error read failed!%s\n", std::strerror(errno));
                 else
                     std::fprintf(stderr, "reach the end of file, but not read finished!%d\n",
-                                 int(chunk - done));
+                        int(chunk - done));
                 std::fprintf(stderr, " read file:%s data failed!\n", src.constData());
                 failed = true;
                 break;
@@ -219,8 +219,8 @@ bool vnc::copyFile(const QString &srcPath, const QString &desPath)
     // A close that fails can lose data the writes reported as done.
     const bool closed = ::close(out.release()) == 0;
     if (!closed)
-        std::fprintf(stderr, " write file:%s data failed!%s\n", des.constData(),
-                     std::strerror(errno));
+        std::fprintf(
+            stderr, " write file:%s data failed!%s\n", des.constData(), std::strerror(errno));
     sync();
     return !failed && closed;
 }
@@ -228,7 +228,7 @@ bool vnc::copyFile(const QString &srcPath, const QString &desPath)
 void vnc::showResult(int titleId, int textId, const QString &text, bool warning)
 {
     QMessageBox box(warning ? QMessageBox::Warning : QMessageBox::Information, vncText(titleId),
-                    text.isNull() ? vncText(textId) : text, QMessageBox::Ok, this);
+        text.isNull() ? vncText(textId) : text, QMessageBox::Ok, this);
     box.setWindowFlags(boxFlags(box));
     box.setWindowIcon(QIcon(QStringLiteral(" ")));
     box.button(QMessageBox::Ok)->setText(vncText(MsgConfirm));
@@ -238,8 +238,8 @@ void vnc::showResult(int titleId, int textId, const QString &text, bool warning)
 void vnc::clickedSetVNCBt()
 {
     if (isInstalled()) {
-        QMessageBox question(QMessageBox::Information, vncText(MsgDeployVnc),
-                             vncText(MsgRedeployQuestion));
+        QMessageBox question(
+            QMessageBox::Information, vncText(MsgDeployVnc), vncText(MsgRedeployQuestion));
         question.setWindowFlags(boxFlags(question));
         QPushButton *confirm = question.addButton(vncText(MsgConfirm), QMessageBox::AcceptRole);
         question.addButton(vncText(MsgCancel), QMessageBox::RejectRole);
@@ -262,15 +262,15 @@ void vnc::clickedSetVNCBt()
         if (!QFileInfo::exists(entry.desdir) && !base.mkpath(entry.desdir)) {
             qWarning() << "vncsetup: cannot create" << entry.desdir;
             showResult(MsgWarning, 0,
-                       vncText(MsgDeployFailed) + entry.desdir + vncText(MsgCreateFailed), true);
+                vncText(MsgDeployFailed) + entry.desdir + vncText(MsgCreateFailed), true);
             return;
         }
         deleteFile(native(entry.des).constData());
         if (QFileInfo::exists(oldConfig) || QFileInfo(oldConfig).isSymLink())
             deleteFile(native(oldConfig).constData());
         if (!copyFile(entry.src, entry.des)) {
-            showResult(MsgWarning, 0, vncText(MsgDeployFailed) + entry.des + vncText(MsgCopyFailed),
-                       true);
+            showResult(
+                MsgWarning, 0, vncText(MsgDeployFailed) + entry.des + vncText(MsgCopyFailed), true);
             return;
         }
     }
@@ -281,8 +281,8 @@ void vnc::clickedSetVNCBt()
 void vnc::clickedRemoveVNCBt()
 {
     if (!isInstalled()) {
-        QMessageBox box(QMessageBox::Information, vncText(MsgRemoveVnc),
-                        vncText(MsgNothingToRemove));
+        QMessageBox box(
+            QMessageBox::Information, vncText(MsgRemoveVnc), vncText(MsgNothingToRemove));
         box.setWindowFlags(boxFlags(box));
         box.addButton(vncText(MsgConfirm), QMessageBox::AcceptRole);
         box.exec();

@@ -19,10 +19,10 @@ namespace {
 
 void showBox(QWidget *parent, int titleId, const QString &text, bool withIcon)
 {
-    QMessageBox box(QMessageBox::Information, vncText(titleId), text, QMessageBox::NoButton,
-                    parent);
-    box.setWindowFlags((box.windowFlags() & ~Qt::WindowContextHelpButtonHint)
-                       | Qt::WindowStaysOnTopHint);
+    QMessageBox box(
+        QMessageBox::Information, vncText(titleId), text, QMessageBox::NoButton, parent);
+    box.setWindowFlags(
+        (box.windowFlags() & ~Qt::WindowContextHelpButtonHint) | Qt::WindowStaysOnTopHint);
     if (withIcon)
         box.setWindowIcon(QIcon(QStringLiteral(" ")));
     box.addButton(vncText(MsgConfirm), QMessageBox::AcceptRole);
