@@ -58,7 +58,13 @@ passwdDlg::passwdDlg(QWidget *parent, QSize screen)
 
     if (!screen.isValid())
         screen = primaryScreenSize();
-    setFixedSize(isSmallScreen(screen) ? QSize(220, 135) : QSize(286, 175));
+    QSize fixed = isSmallScreen(screen) ? QSize(220, 135) : QSize(286, 175);
+    // Three fields of 30 pixels, the message line and the buttons do not fit in 135 pixels: the
+    // last field would be squeezed to nothing and could not be touched. The height grows to what
+    // the rows need, with room for a message, and never below the panel's size.
+    log_Lb->setMinimumHeight(log_Lb->fontMetrics().height());
+    fixed.setHeight(qMax(fixed.height(), verticalLayout->totalMinimumSize().height()));
+    setFixedSize(fixed);
 
     connect(ok_Bt, &QPushButton::clicked, this, &passwdDlg::clickedOKBt);
     connect(canel_Bt, &QPushButton::clicked, this, &passwdDlg::clickedCanelBt);

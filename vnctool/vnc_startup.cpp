@@ -107,6 +107,16 @@ QString loadLanguage(int cmdLanguage, int pkgLanguage, const QString &stickDir)
     return file;
 }
 
+bool passAccessGate()
+{
+    if (!md5_crypt_ctrl::GetInstance()->CryptInit())
+        return true;
+    // Without a text lookup: the dialog shows its own Chinese texts.
+    PwdEntryDialog gate;
+    gate.exec();
+    return gate.GetPassed();
+}
+
 int applicationFontPixelSize(QSize screen)
 {
     return isSmallScreen(screen) ? 12 : 24;
@@ -133,12 +143,8 @@ int run(QApplication &app)
     window.fillLanguageList();
     window.initGui();
 
-    if (md5_crypt_ctrl::GetInstance()->CryptInit()) {
-        PwdEntryDialog gate;
-        gate.exec();
-        if (!gate.GetPassed())
-            return 0;
-    }
+    if (!passAccessGate())
+        return 0;
     window.show();
     return app.exec();
 }

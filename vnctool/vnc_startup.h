@@ -25,6 +25,9 @@ QString systemLanguageFile(const QString &stickDir);
 // Loads the language table from the chosen file over the built-in table; returns the file.
 QString loadLanguage(int cmdLanguage, int pkgLanguage, const QString &stickDir);
 
+// The panel's access password: true when none is set or the operator typed it.
+bool passAccessGate();
+
 // Application font size for the screen.
 int applicationFontPixelSize(QSize screen);
 

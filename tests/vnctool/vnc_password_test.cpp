@@ -282,3 +282,17 @@ TEST_F(VncPassword, Restart_GoesThroughTheRestartGuard_AndClosesTheWindow)
     EXPECT_FALSE(window.isVisible());
     EXPECT_FALSE(root.readFile("/var/log/restart.log").isEmpty());
 }
+
+TEST_F(VncPassword, SetPasswordDialog_SmallScreen_EveryFieldStaysTouchable)
+{
+    for (const QSize screen : { QSize(800, 480), QSize(1280, 1024) }) {
+        passwdDlg dialog(nullptr, screen);
+        dialog.log_Lb->setText(text(2987));
+        dialog.show();
+        EXPECT_EQ(dialog.width(), screen.width() <= 1024 ? 220 : 286);
+        EXPECT_GE(dialog.height(), screen.width() <= 1024 ? 135 : 175);
+        for (QLineEdit *field : { dialog.passwd_Edt_old, dialog.passwd_Edt, dialog.confirm_Edt })
+            EXPECT_GE(field->height(), 30) << field->objectName().toStdString();
+        EXPECT_GE(dialog.log_Lb->height(), dialog.log_Lb->fontMetrics().height());
+    }
+}

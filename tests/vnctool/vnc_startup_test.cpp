@@ -1,4 +1,5 @@
 // Start-up of the VNC tool: the language choice, the window for the screen, the language list.
+#include "md5_crypt_ctrl.h"
 #include "vnc_config.h"
 #include "vnc_fixture.h"
 #include "vnc_paths.h"
@@ -8,6 +9,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QPushButton>
+#include <QTest>
 
 #include <csignal>
 
@@ -178,4 +180,32 @@ TEST_F(VncStartup, Binary_LoadsTheLanguageOfItsArgumentFromTheStick)
         << output.constData();
     EXPECT_TRUE(output.contains("cmdlanId=1, cfglanId=2")) << output.constData();
     EXPECT_TRUE(QFileInfo(root.path("/tmp/vncInstall.ini")).size() > 0);
+}
+
+TEST_F(VncStartup, AccessGate_OpensOnlyWithAPassword_AndPassesOnlyWhenItIsTyped)
+{
+    EXPECT_TRUE(vnc_startup::passAccessGate()); // none set: no dialog at all
+
+    root.writeFile("/usr/vexo_app/config/vexo_app_conf.ini",
+        "[SECURITY]\nlicense="
+            + QByteArray::fromStdString(md5_crypt_ctrl::GetInstance()->Encrypt("42")) + "\n");
+    QString title;
+    ModalScript typed;
+    typed.then("PwdEntryDialog", [&](QWidget *dialog) {
+        title = dialog->windowTitle();
+        QTest::mouseClick(dialog->findChild<QPushButton *>("keyBtn4"), Qt::LeftButton);
+        QTest::mouseClick(dialog->findChild<QPushButton *>("keyBtn2"), Qt::LeftButton);
+    });
+    bool passed = false;
+    typed.run([&] { passed = vnc_startup::passAccessGate(); });
+    EXPECT_TRUE(typed.allStepsDone());
+    EXPECT_TRUE(passed);
+    EXPECT_EQ(title, QStringLiteral("HIX密码输入"));
+
+    ModalScript closed;
+    closed.then("PwdEntryDialog", [](QWidget *dialog) { dialog->close(); });
+    passed = true;
+    closed.run([&] { passed = vnc_startup::passAccessGate(); });
+    EXPECT_TRUE(closed.allStepsDone());
+    EXPECT_FALSE(passed);
 }
