@@ -1,0 +1,149 @@
+#include "tool_process_ctrl.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+
+#include <unistd.h>
+
+namespace {
+
+const char *const ProcessKeys[] = {
+    "/copyFile/status",
+    "/delFile/status",
+    "/exeFile/status",
+    "/command/status",
+    "/updatePro/status",
+    "/updatePro/curProIndex",
+    "/updatePro/execResult",
+};
+
+const char *const StatusTexts[] = { "notExec", "success", "failed", "?" };
+
+constexpr int ProcessKeyCount = int(sizeof ProcessKeys / sizeof *ProcessKeys);
+constexpr int StatusCount = int(sizeof StatusTexts / sizeof *StatusTexts);
+
+} // namespace
+
+ToolProcessCtrl *ToolProcessCtrl::GetInstance()
+{
+    static ToolProcessCtrl instance;
+    return &instance;
+}
+
+QString ToolProcessCtrl::keyOf(prcessNameEnum name)
+{
+    const int i = int(name);
+    return i >= 0 && i < ProcessKeyCount ? QString::fromLatin1(ProcessKeys[i]) : QString();
+}
+
+QString ToolProcessCtrl::textOf(prcessStatuseEnum status)
+{
+    const int i = int(status);
+    return QString::fromLatin1(StatusTexts[i >= 0 && i < StatusCount ? i : STATUS_UNKNOWN]);
+}
+
+void ToolProcessCtrl::initIniPath(const QString &dir)
+{
+    ctrlDir = dir;
+    ctrlIniPath = dir + QLatin1Char('/') + QLatin1String(IniFileName);
+}
+
+bool ToolProcessCtrl::isProcessCtrlIniExit() const
+{
+    return !ctrlIniPath.isEmpty() && QFileInfo(ctrlIniPath).isFile();
+}
+
+bool ToolProcessCtrl::removeCtrlIni()
+{
+    bool fileGone = true;
+    if (QFileInfo::exists(ctrlIniPath)) {
+        fileGone = QFile::remove(ctrlIniPath);
+        if (!fileGone)
+            qWarning() << "cannot remove" << ctrlIniPath;
+    }
+    bool dirGone = true;
+    if (!ctrlDir.isEmpty() && QFileInfo(ctrlDir).isDir()) {
+        dirGone = QDir().rmdir(ctrlDir);
+        if (!dirGone)
+            qWarning() << "cannot remove folder" << ctrlDir;
+    }
+    sync();
+    return fileGone && dirGone;
+}
+
+bool ToolProcessCtrl::isUpdateSuccess() const
+{
+    if (ctrlIniPath.isEmpty())
+        return true;
+    QSettings settings(ctrlIniPath, QSettings::IniFormat);
+    const QStringList keys = settings.allKeys();
+    for (const QString &key : keys) {
+        // A program index means the program loop has not finished.
+        if (QLatin1Char('/') + key == keyOf(PROCESS_CUR_PRO_INDEX))
+            return false;
+        if (settings.value(key).toString() != textOf(STATUS_SUCCESS))
+            return false;
+    }
+    return true;
+}
+
+bool ToolProcessCtrl::setProcessStatus(const prcessNameEnum &name, const prcessStatuseEnum &status)
+{
+    return setProcessValue(keyOf(name), textOf(status));
+}
+
+bool ToolProcessCtrl::setProcessValue(const QString &key, const QString &value)
+{
+    if (ctrlIniPath.isEmpty() || key.isEmpty()) {
+        qWarning() << "progress state written before its place is known:" << key;
+        return true;
+    }
+    QSettings settings(ctrlIniPath, QSettings::IniFormat);
+    settings.setValue(key, value);
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
+        qWarning() << "cannot write progress state" << ctrlIniPath;
+    sync();
+    return true;
+}
+
+QVariant ToolProcessCtrl::getProcessValue(const QString &key) const
+{
+    if (ctrlIniPath.isEmpty())
+        return QVariant();
+    QSettings settings(ctrlIniPath, QSettings::IniFormat);
+    return settings.value(key);
+}
+
+prcessStatuseEnum ToolProcessCtrl::getProcessStatus(const prcessNameEnum &name) const
+{
+    const QString text = getProcessValue(keyOf(name)).toString();
+    for (int i = 0; i < StatusCount; ++i) {
+        if (text == QLatin1String(StatusTexts[i]))
+            return prcessStatuseEnum(i);
+    }
+    return STATUS_UNKNOWN;
+}
+
+bool ToolProcessCtrl::isContainKey(const QString &key) const
+{
+    if (ctrlIniPath.isEmpty())
+        return false;
+    QSettings settings(ctrlIniPath, QSettings::IniFormat);
+    return settings.contains(key);
+}
+
+void ToolProcessCtrl::removeCtrlIniKey(const prcessNameEnum &name)
+{
+    // Removing from a file that does not exist must not create one: an existing file tells the
+    // launcher that an update was interrupted.
+    if (!isProcessCtrlIniExit())
+        return;
+    QSettings settings(ctrlIniPath, QSettings::IniFormat);
+    settings.remove(keyOf(name));
+    settings.sync();
+    sync();
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+
+enum prcessNameEnum {
+    PROCESS_COPY_FILE = 0,
+    PROCESS_DEL_FILE = 1,
+    PROCESS_EXE_FILE = 2,
+    PROCESS_COMMAND = 3,
+    PROCESS_UPDATE_PRO = 4,
+    PROCESS_CUR_PRO_INDEX = 5,
+    PROCESS_EXEC_RESULT = 6,
+};
+
+enum prcessStatuseEnum {
+    STATUS_NOT_EXEC = 0,
+    STATUS_SUCCESS = 1,
+    STATUS_FAILED = 2,
+    STATUS_UNKNOWN = 3,
+};
+
+// The progress state of the update package on the stick ("toolProcessCtrl.ini"): which phases
+// have succeeded or failed and which program was being worked on. Every operation opens the file
+// afresh and every change reaches the stick before it returns, so a power cut at any moment
+// leaves the last completed step recorded.
+class ToolProcessCtrl
+{
+public:
+    static constexpr const char *IniFileName = "toolProcessCtrl.ini";
+
+    static ToolProcessCtrl *GetInstance();
+
+    void initIniPath(const QString &dir);
+    QString iniPath() const { return ctrlIniPath; }
+
+    bool isProcessCtrlIniExit() const;
+    bool removeCtrlIni();
+    bool isUpdateSuccess() const;
+    bool setProcessStatus(const prcessNameEnum &name, const prcessStatuseEnum &status);
+    bool setProcessValue(const QString &key, const QString &value);
+    QVariant getProcessValue(const QString &key) const;
+    prcessStatuseEnum getProcessStatus(const prcessNameEnum &name) const;
+    bool isContainKey(const QString &key) const;
+    void removeCtrlIniKey(const prcessNameEnum &name);
+
+    static QString keyOf(prcessNameEnum name);
+    static QString textOf(prcessStatuseEnum status);
+
+private:
+    ToolProcessCtrl() = default;
+
+    QString ctrlDir;
+    QString ctrlIniPath;
+};
