@@ -107,8 +107,9 @@ TEST(LaniniTable, File_HasOneGroupPerTextBareValuesAndCrlfLines)
         EXPECT_TRUE(lines[i].endsWith('\r')) << "line " << i + 1;
         if (lines[i].startsWith('['))
             ++groups;
-        if (lines[i].startsWith("string="))
+        if (lines[i].startsWith("string=")) {
             EXPECT_NE(lines[i].at(7), '"') << "line " << i + 1 << " is quoted";
+        }
     }
     EXPECT_EQ(groups, expectedTexts().size());
 }
