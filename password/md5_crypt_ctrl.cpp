@@ -49,8 +49,9 @@ bool isKeyLine(const QByteArray &line, const QByteArray &key)
 // rewrite by the HMI runtime that keeps the file's size and time stamp.
 QByteArray readLicense(const QString &path)
 {
+    // Only a regular file is read: opening a pipe of that name would wait for a writer forever.
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
         return QByteArray();
     QByteArray value;
     bool inGroup = false;
@@ -160,7 +161,7 @@ bool md5_crypt_ctrl::writeLicense(const std::string &value)
     const QFileInfo info(path);
     if (info.exists() || info.isSymLink()) {
         QFile in(path);
-        if (!in.open(QIODevice::ReadOnly)) {
+        if (!info.isFile() || !in.open(QIODevice::ReadOnly)) {
             qWarning() << "md5_crypt_ctrl: cannot read" << path << in.errorString();
             return false;
         }

@@ -189,6 +189,16 @@ TEST_F(PasswordStore, ConfUnreadable_NoPassword_WriteReportsFailureAndKeepsFile)
     EXPECT_TRUE(QFileInfo(path).isSymLink());
 }
 
+TEST_F(PasswordStore, ConfIsAPipe_NoPasswordAndNoWait)
+{
+    const QString path = root.path(kConf);
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+    ASSERT_EQ(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    EXPECT_FALSE(store->CryptInit());
+    EXPECT_TRUE(store->isPwdPassed("x"));
+    EXPECT_FALSE(store->SetNewPwd("", "NEW"));
+}
+
 TEST_F(PasswordStore, ConfIsGarbage_NoPassword_NewPasswordAppendedAfterTheOldBytes)
 {
     QByteArray garbage("\x00\xff[[\x01=\x02\n\r\n==\xfe[unterminated\nkey\\\n\x7f", 30);
