@@ -117,6 +117,11 @@ bool passAccessGate()
     return gate.GetPassed();
 }
 
+int titleBarHeight(QSize screen)
+{
+    return screen == QSize(1920, 1080) || screen == QSize(1080, 1920) ? 40 : 0;
+}
+
 int applicationFontPixelSize(QSize screen)
 {
     return isSmallScreen(screen) ? 12 : 24;

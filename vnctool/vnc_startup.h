@@ -28,6 +28,10 @@ QString loadLanguage(int cmdLanguage, int pkgLanguage, const QString &stickDir);
 // The panel's access password: true when none is set or the operator typed it.
 bool passAccessGate();
 
+// Title-bar height for the program's windows: 40 pixels on a full-HD panel, else 0 (the
+// platform's own).
+int titleBarHeight(QSize screen);
+
 // Application font size for the screen.
 int applicationFontPixelSize(QSize screen);
 
