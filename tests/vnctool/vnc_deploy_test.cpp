@@ -71,9 +71,12 @@ TEST_F(VncDeploy, Deploy_CopiesEveryEntryExactly_ReplacesADirectoryDestination)
     QString title, message;
     ModalScript script;
     script.answerBox(nullptr, nullptr, QStringLiteral("确认")).answerBox(&title, &message);
+    StderrCapture errors;
     script.run([&] { QTest::mouseClick(window.setVNC_Bt, Qt::LeftButton); });
 
     EXPECT_TRUE(script.allStepsDone());
+    EXPECT_TRUE(errors.text().contains(
+        "real copy a empty file:" + panel("/etc/init.d/envs.d/99-vnc.env").toUtf8()));
     EXPECT_EQ(title, QStringLiteral("提示"));
     EXPECT_EQ(message, QStringLiteral("部署成功，重启后生效，\n初始密码：27364850"));
     EXPECT_EQ(root.readFile("/usr/plugins/gfxdrivers/libqgfxvnc.so"), big);
@@ -97,10 +100,13 @@ TEST_F(VncDeploy, Deploy_MissingSource_ReportsTheDestinationAndStops_EarlierCopi
     QString title, message;
     ModalScript script;
     script.answerBox(&title, &message);
+    StderrCapture errors;
     script.run([&] { QTest::mouseClick(window.setVNC_Bt, Qt::LeftButton); });
 
     EXPECT_EQ(title, QStringLiteral("警告"));
     EXPECT_EQ(message, "部署失败:" + dir + "/two" + "拷贝失败！");
+    EXPECT_TRUE(errors.text().contains("stat src path:" + stick.toUtf8()
+        + "/hixbackup/missing failed! No such file or directory"));
     EXPECT_EQ(root.readFile("/usr/plugins/gfxdrivers/one"), "1");
     EXPECT_FALSE(QFileInfo::exists(dir + "/two"));
     EXPECT_FALSE(QFileInfo::exists(dir + "/three"));

@@ -10,8 +10,49 @@
 #include <QDir>
 #include <QFile>
 #include <QSettings>
+#include <QTemporaryFile>
 #include <QTextCodec>
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <unistd.h>
+
+// Collects what the program writes to standard error while it lives.
+class StderrCapture
+{
+public:
+    StderrCapture()
+    {
+        std::fflush(stderr);
+        saved = ::dup(2);
+        if (file.open())
+            ::dup2(file.handle(), 2);
+    }
+    ~StderrCapture() { restore(); }
+    StderrCapture(const StderrCapture &) = delete;
+    StderrCapture &operator=(const StderrCapture &) = delete;
+
+    QByteArray text()
+    {
+        restore();
+        file.seek(0);
+        return file.readAll();
+    }
+
+private:
+    void restore()
+    {
+        if (saved < 0)
+            return;
+        std::fflush(stderr);
+        ::dup2(saved, 2);
+        ::close(saved);
+        saved = -1;
+    }
+
+    QTemporaryFile file;
+    int saved = -1;
+};
 
 // A fresh panel and stick for each case; the tool runs with the stick as working directory, as
 // when the technician starts it from there.

@@ -98,9 +98,9 @@ TEST_F(VncStartup, Window_SizeAndFontFollowTheScreen)
         EXPECT_EQ(window.MultiLang->minimumWidth(), c.listWidth);
         EXPECT_EQ(vnc_startup::applicationFontPixelSize(c.screen), c.font);
     }
-    EXPECT_EQ(vnc_startup::titleBarHeight({1920, 1080}), 40);
-    EXPECT_EQ(vnc_startup::titleBarHeight({1080, 1920}), 40);
-    EXPECT_EQ(vnc_startup::titleBarHeight({1280, 1024}), 0);
+    EXPECT_EQ(vnc_startup::titleBarHeight({ 1920, 1080 }), 40);
+    EXPECT_EQ(vnc_startup::titleBarHeight({ 1080, 1920 }), 40);
+    EXPECT_EQ(vnc_startup::titleBarHeight({ 1280, 1024 }), 0);
 }
 
 TEST_F(VncStartup, LanguageList_ChineseTableFirst_SwitchLoadsTheStickFile)
