@@ -1,6 +1,7 @@
 #include "passwd_dlg.h"
 
 #include "vnc_config.h"
+#include "vnc_dialog_look.h"
 #include "vnc_texts.h"
 
 #include <QEvent>

@@ -1,7 +1,7 @@
 #include "vnc.h"
 
 #include "multilingual_manager.h"
-#include "vnc_config.h"
+#include "vnc_dialog_look.h"
 #include "vnc_paths.h"
 #include "vnc_texts.h"
 

@@ -1,9 +1,7 @@
 #include "vnc_paths.h"
 
-#include "multilingual_manager.h"
 #include "panel_path.h"
 #include "vnc.h"
-#include "vnc_texts.h"
 
 #include <QFileInfo>
 
@@ -31,9 +29,4 @@ QString getVncConFile()
 {
     const QString current = hix::panelPath(VNC_SPACE::VNC_CONFIG_FILE);
     return QFileInfo::exists(current) ? current : hix::panelPath(VNC_SPACE::OLD_VNC_CONFIG_FILE);
-}
-
-QString vncText(int id)
-{
-    return MultilingualManager::GetInstance()->getMultilingualValue(id);
 }

@@ -6,7 +6,7 @@
 #include "pwd_entry_dialog.h"
 #include "qsettings_factory.h"
 #include "vnc.h"
-#include "vnc_config.h"
+#include "vnc_dialog_look.h"
 #include "vnc_paths.h"
 
 #include <QApplication>

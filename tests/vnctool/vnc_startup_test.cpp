@@ -1,6 +1,6 @@
 // Start-up of the VNC tool: the language choice, the window for the screen, the language list.
 #include "md5_crypt_ctrl.h"
-#include "vnc_config.h"
+#include "vnc_dialog_look.h"
 #include "vnc_fixture.h"
 #include "vnc_paths.h"
 
