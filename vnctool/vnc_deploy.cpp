@@ -1,5 +1,6 @@
 // Deploying VNC support from the stick's package and removing it again.
 #include "access_file.h"
+#include "directory_library.h"
 #include "panel_path.h"
 #include "vnc.h"
 #include "vnc_paths.h"
@@ -120,8 +121,7 @@ bool vnc::deleteFile(const char *path)
         return true;
     }
     if (S_ISDIR(status.st_mode)) {
-        // The panel's directory library is not part of this build; a recursive removal serves.
-        if (!QDir(QFile::decodeName(path)).removeRecursively()) {
+        if (Vexo_DeleteDirectory(path) == -1) {
             std::fprintf(stderr, "remove dir path %s error!\n", path);
             return false;
         }

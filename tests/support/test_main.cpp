@@ -3,6 +3,8 @@
 #include "multilingual_manager.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <gtest/gtest.h>
 
 int main(int argc, char **argv)
@@ -11,6 +13,12 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
+    // The programs under test are built beside the tests (<build>/bin next to <build>/tests);
+    // ctest may not hand the variable on.
+    if (qEnvironmentVariableIsEmpty("HIX_BIN_DIR"))
+        qputenv("HIX_BIN_DIR",
+                QFile::encodeName(QDir(QCoreApplication::applicationDirPath() + "/../bin")
+                                      .absolutePath()));
     hixInitResources();
     return RUN_ALL_TESTS();
 }

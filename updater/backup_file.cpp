@@ -1,0 +1,621 @@
+#include "backup_file.h"
+
+#include "file_operation.h"
+#include "multilingual_manager.h"
+#include "panel_path.h"
+#include "path_deal.h"
+#include "qsettings_factory.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <QTextCodec>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+namespace {
+
+const char *const RuntimeFolder = "/usr/vexo_app";
+const char *const RuntimeFileList = "./update.ini";
+constexpr int BlockSize = 4096;
+
+// Closes a descriptor when the copy leaves its scope by any path.
+class FdHolder
+{
+public:
+    explicit FdHolder(int fd)
+        : fd(fd)
+    {
+    }
+    ~FdHolder()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    FdHolder(const FdHolder &) = delete;
+    FdHolder &operator=(const FdHolder &) = delete;
+    int get() const { return fd; }
+    int &ref() { return fd; }
+
+private:
+    int fd;
+};
+
+// Paths reach the system as UTF-8, so names outside Latin-1 survive a backup and its restore.
+QByteArray nativePath(const QString &path)
+{
+    return path.toUtf8();
+}
+
+QString errorText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Opens a file for reading without ever blocking on a FIFO or a device; only regular files are
+// accepted.
+int openRegularForReading(const QString &path)
+{
+    const int fd = ::open(nativePath(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat st;
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (!regular) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+// Entries of a folder with the listing rules of the backup: hidden ones included, only what the
+// process may both read and write, in plain character order.
+QFileInfoList listFolder(const QString &folder, QDir::Filters kinds)
+{
+    QDir dir(folder);
+    QFileInfoList entries = dir.entryInfoList(
+        kinds | QDir::Hidden | QDir::NoDotAndDotDot | QDir::Readable | QDir::Writable,
+        QDir::NoSort);
+    std::sort(entries.begin(), entries.end(),
+        [](const QFileInfo &a, const QFileInfo &b) { return a.fileName() < b.fileName(); });
+    return entries;
+}
+
+} // namespace
+
+const char *const backup_file_c::CheckFileName = "backupFileCheck.ini";
+
+backup_file_c::backup_file_c(BACKUP_DIRECT direct, QObject *parent)
+    : QObject(parent)
+    , m_direct(direct)
+{
+}
+
+QString backup_file_c::text(int id)
+{
+    return MultilingualManager::GetInstance()->getMultilingualValue(id);
+}
+
+void backup_file_c::message(int id, const QString &path, const QColor &color)
+{
+    emit emitMessage(text(id).arg(PathDeal::getTargetName(path)), color);
+}
+
+void backup_file_c::insertRecord(
+    const QString &key, const QString &src, const QString &dst, const QString &crc)
+{
+    backupFileInfo_s record;
+    record.srcPath = src;
+    record.dstPath = dst;
+    record.backupCrc = crc;
+    record.mode = 0;
+    record.existCheck = false;
+    m_backupMap[key] = record;
+}
+
+bool backup_file_c::getBackupFileList(const std::vector<backupFileInfo_s> &list)
+{
+    for (const backupFileInfo_s &entry : list) {
+        const QFileInfo source(entry.srcPath);
+        if (!source.exists()) {
+            if (entry.existCheck) {
+                message(MsgRequiredSourceMissing, entry.srcPath);
+                return false;
+            }
+            continue;
+        }
+        if ((entry.mode == 0) != source.isFile()) {
+            message(MsgModeMismatch, entry.srcPath);
+            return false;
+        }
+        bool ok = true;
+        switch (entry.mode) {
+        case 0:
+            ok = getRegualFileList(entry);
+            break;
+        case 1:
+            ok = getDirFileList(entry);
+            break;
+        case 2:
+            ok = getDirRecursiveList(entry);
+            break;
+        default:
+            continue;
+        }
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+bool backup_file_c::getRegualFileList(const backupFileInfo_s &entry)
+{
+    if (!QFileInfo::exists(entry.srcPath)) {
+        if (!entry.existCheck)
+            return true;
+        message(MsgSourceFileMissing, entry.srcPath);
+        qDebug() << QString::fromUtf8("%1文件不存在...").arg(entry.srcPath);
+        return false;
+    }
+    const QString crc = backupCheckFile(entry.srcPath);
+    // A file that cannot be read now would be saved as an empty folder and pass every later
+    // check while its data is lost: the backup stops here instead.
+    if (crc.isEmpty()) {
+        message(MsgSourceCrcFailed, entry.srcPath);
+        qDebug() << QString::fromUtf8("源%1文件CRC校验失败").arg(entry.srcPath);
+        return false;
+    }
+    insertRecord(entry.dstPath, entry.srcPath, entry.dstPath, crc);
+    return true;
+}
+
+bool backup_file_c::listFilesOf(const backupFileInfo_s &entry, bool *added)
+{
+    *added = false;
+    for (const QFileInfo &file : listFolder(entry.srcPath, QDir::Files)) {
+        const QString dst = entry.dstPath + file.fileName();
+        const QString crc = backupCheckFile(file.absoluteFilePath());
+        if (crc.isEmpty()) {
+            message(MsgSourceCrcFailed, file.absoluteFilePath());
+            qDebug() << QString::fromUtf8("源%1文件CRC校验失败").arg(file.absoluteFilePath());
+            return false;
+        }
+        insertRecord(dst, file.absoluteFilePath(), dst, crc);
+        *added = true;
+    }
+    return true;
+}
+
+bool backup_file_c::getDirFileList(const backupFileInfo_s &entry)
+{
+    if (!QFileInfo(entry.srcPath).isDir()) {
+        if (!entry.existCheck)
+            return true;
+        message(MsgSourceFolderMissing, entry.srcPath);
+        qDebug() << QString::fromUtf8("%1文件夹不存在...").arg(entry.srcPath);
+        return false;
+    }
+    bool added = false;
+    if (!listFilesOf(entry, &added))
+        return false;
+    // An empty folder is still part of the tree and must come back.
+    if (!added)
+        insertRecord(entry.dstPath, entry.srcPath, entry.dstPath, QString());
+    return true;
+}
+
+bool backup_file_c::getDirRecursiveList(const backupFileInfo_s &entry)
+{
+    if (!QFileInfo(entry.srcPath).isDir()) {
+        if (!entry.existCheck)
+            return true;
+        message(MsgSourceFolderMissing, entry.srcPath);
+        qDebug() << QString::fromUtf8("%1文件夹不存在...").arg(entry.srcPath);
+        return false;
+    }
+    if (!getDirFileList(entry)) {
+        qDebug() << "backup dir file failed";
+        return false;
+    }
+    for (const QFileInfo &folder : listFolder(entry.srcPath, QDir::Dirs)) {
+        if (!QFileInfo::exists(folder.absoluteFilePath())) {
+            qDebug() << QString("fileInfoTmp Folder %1 not exist, failed").arg(entry.srcPath);
+            message(MsgSubfolderVanished, entry.srcPath);
+            continue;
+        }
+        // A linked folder that leads back into its own ancestors would repeat the tree until
+        // the path grows too long; its content is already saved where it really lives.
+        if (folder.isSymLink()) {
+            const QString target = folder.canonicalFilePath();
+            const QString here = QFileInfo(entry.srcPath).canonicalFilePath();
+            if (here == target || here.startsWith(target + QLatin1Char('/'))) {
+                qWarning() << "not following folder link" << folder.absoluteFilePath();
+                continue;
+            }
+        }
+        backupFileInfo_s child;
+        child.srcPath = folder.absoluteFilePath() + QLatin1Char('/');
+        child.dstPath = entry.dstPath + folder.fileName() + QLatin1Char('/');
+        child.mode = 2;
+        child.existCheck = false;
+        if (!getDirRecursiveList(child))
+            return false;
+    }
+    return true;
+}
+
+bool backup_file_c::generateCheckFile(const QString &path)
+{
+    if (QFileInfo::exists(path) && !QFile::remove(path)) {
+        qWarning() << "cannot replace the check file" << path;
+        return false;
+    }
+    QSettings settings(path, QSettings::IniFormat);
+    settings.setIniCodec(QTextCodec::codecForName("UTF-8"));
+    int n = 1;
+    for (const auto &item : m_backupMap) {
+        const QString group = QStringLiteral("/File%1/").arg(n++);
+        settings.setValue(group + QLatin1String("srcPath"), item.second.srcPath);
+        settings.setValue(group + QLatin1String("destPath"), item.second.dstPath);
+        settings.setValue(group + QLatin1String("crc32"), item.second.backupCrc);
+    }
+    settings.sync();
+    // A check file that never reached the stick would make a later restore impossible.
+    if (settings.status() != QSettings::NoError) {
+        qWarning() << "cannot write the check file" << path;
+        return false;
+    }
+    return true;
+}
+
+bool backup_file_c::restoresRuntimeFolder(const std::vector<backupFileInfo_s> &list) const
+{
+    const QString runtime = hix::panelPath(QString::fromLatin1(RuntimeFolder));
+    return std::any_of(list.begin(), list.end(), [&](const backupFileInfo_s &entry) {
+        return entry.srcPath == runtime || entry.srcPath == runtime + QLatin1Char('/');
+    });
+}
+
+bool backup_file_c::backupFile(const std::vector<backupFileInfo_s> &list)
+{
+    bool ok;
+    if (m_direct == DIRECT_RECOVER && restoresRuntimeFolder(list))
+        ok = backupFile() && recoverVexo_app();
+    else
+        ok = backupFile();
+    if (ok) {
+        m_removeList.clear();
+        return true;
+    }
+    qDebug() << "backup file failed.";
+    emit emitMessage(text(MsgCleanupStarts));
+    removeFailedCopies();
+    emit emitMessage(text(MsgCleanupDone));
+    return false;
+}
+
+void backup_file_c::removeFailedCopies()
+{
+    // Only copies that failed their own verification are removed; the driver removes the
+    // whole backup folder after a failed backup. The delete's own messages stay unconnected.
+    file_operation_c remover;
+    if (!remover.removeFile(m_removeList, QString()))
+        qWarning() << "cannot remove every copy that failed its check";
+}
+
+bool backup_file_c::backupFile()
+{
+    for (const auto &item : m_backupMap) {
+        const backupFileInfo_s &record = item.second;
+        if (record.backupCrc.isEmpty()) {
+            if (!QFileInfo(record.dstPath).isDir() && !QDir().mkpath(record.dstPath)) {
+                message(MsgCreateFolderFailed, record.dstPath);
+                qDebug() << QString("create %1 failed").arg(record.dstPath);
+                return false;
+            }
+            continue;
+        }
+        if (!backupBaseFile(record.srcPath, record.dstPath)) {
+            message(MsgCopyFileFailed, record.srcPath);
+            qDebug() << "backup backupBaseFile failed";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool backup_file_c::backupBaseFile(const QString &src, const QString &dst)
+{
+    const QString folder = QFileInfo(dst).absolutePath();
+    if (!QFileInfo(folder).isDir() && !QDir().mkpath(folder)) {
+        message(MsgCreateParentFailed, folder);
+        qDebug() << QString("create %1 failed").arg(folder);
+        return false;
+    }
+    const QString srcCrc = backupCheckFile(src);
+    if (srcCrc.isEmpty()) {
+        message(MsgSourceCrcFailed, src);
+        qDebug() << QString::fromUtf8("源%1文件CRC校验失败").arg(src);
+        return false;
+    }
+    message(m_direct == DIRECT_BACKUP ? MsgBackingUp : MsgRestoring, src);
+    if (!readWriteData(src, dst))
+        return false;
+    QCoreApplication::processEvents();
+
+    const QString dstCrc = backupCheckFile(dst);
+    if (dstCrc.isEmpty()) {
+        message(MsgTargetCrcFailed, dst);
+        qDebug() << QString::fromUtf8("目标%1文件CRC校验失败").arg(dst);
+        m_removeList.push_back(delFileInfo_s { dst, 0 });
+        return false;
+    }
+    if (srcCrc.compare(dstCrc, Qt::CaseInsensitive) != 0) {
+        message(MsgCrcMismatch, src);
+        qDebug() << QString::fromUtf8("%1文件和%2文件CRC32校验不匹配").arg(src, dst);
+        m_removeList.push_back(delFileInfo_s { dst, 0 });
+        return false;
+    }
+    return true;
+}
+
+bool backup_file_c::readWriteData(const QString &src, const QString &dst)
+{
+    FdHolder in(openRegularForReading(src));
+    if (in.get() < 0) {
+        message(MsgOpenSourceFailed, src);
+        return false;
+    }
+    struct stat st;
+    const off_t expected = ::fstat(in.get(), &st) == 0 ? st.st_size : 0;
+
+    FdHolder out(
+        ::open(nativePath(dst).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755));
+    if (out.get() < 0) {
+        message(MsgOpenTargetFailed, dst);
+        return false;
+    }
+    char buffer[BlockSize];
+    off_t copied = 0;
+    for (;;) {
+        const ssize_t count = ::read(in.get(), buffer, sizeof(buffer));
+        if (count < 0) {
+            if (errno == EINTR)
+                return false;
+            emit emitMessage(
+                text(MsgReadFailed).arg(PathDeal::getTargetName(src), errorText(errno)));
+            return false;
+        }
+        if (count == 0)
+            break;
+        if (!writeData(out.ref(), buffer, int(count)))
+            return false;
+        copied += count;
+    }
+    // A file that shrank while it was read was not saved whole.
+    if (copied < expected) {
+        emit emitMessage(text(MsgReadFailed).arg(PathDeal::getTargetName(src), errorText(ENODATA)));
+        return false;
+    }
+    ::sync();
+    return true;
+}
+
+bool backup_file_c::writeData(int &fd, char *buffer, int length)
+{
+    while (length > 0) {
+        const ssize_t written = ::write(fd, buffer, size_t(length));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            emit emitMessage(text(MsgWriteFailed) + errorText(errno));
+            return false;
+        }
+        buffer += written;
+        length -= int(written);
+    }
+    return true;
+}
+
+QString backup_file_c::backupCheckFile(const QString &path)
+{
+    FdHolder fd(openRegularForReading(path));
+    if (fd.get() < 0)
+        return QString();
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0 || ::lseek(fd.get(), 0, SEEK_SET) != 0)
+        return QString();
+    off_t remaining = st.st_size;
+    uLong crc = crc32(0L, Z_NULL, 0);
+    unsigned char buffer[BlockSize];
+    while (remaining > 0) {
+        const size_t want = size_t(std::min<off_t>(remaining, BlockSize));
+        const ssize_t count = ::read(fd.get(), buffer, want);
+        if (count < 0 && errno == EINTR)
+            continue;
+        // A read error or a file that ends before its size gives no CRC at all.
+        if (count <= 0)
+            return QString();
+        crc = crc32(crc, buffer, uInt(count));
+        remaining -= count;
+    }
+    return QString::number(quint32(crc), 16).toUpper();
+}
+
+QString backup_file_c::expectedCrcAfterRepair(const backupFileInfo_s &record, QString *path) const
+{
+    // The runtime repair renames versioned library files onto their short names: a record's
+    // file may now live under another name, and a short name holds the content of the last
+    // file renamed onto it.
+    *path = record.dstPath;
+    QString crc = record.backupCrc;
+    const QString written = QDir::cleanPath(record.dstPath);
+    for (const auto &rename : m_renamed) {
+        if (rename.first == written)
+            *path = rename.second;
+    }
+    const QString finalPath = QDir::cleanPath(*path);
+    for (const auto &rename : m_renamed) {
+        if (rename.second != finalPath)
+            continue;
+        for (const auto &item : m_backupMap) {
+            if (QDir::cleanPath(item.second.dstPath) == rename.first)
+                crc = item.second.backupCrc;
+        }
+    }
+    return crc;
+}
+
+bool backup_file_c::checkBackupFile(BACKUP_DIRECT direct)
+{
+    Q_UNUSED(direct)
+    if (m_backupMap.empty())
+        return false;
+    for (const auto &item : m_backupMap) {
+        const backupFileInfo_s &record = item.second;
+        QString path;
+        const QString expected = expectedCrcAfterRepair(record, &path);
+        if (!QFileInfo::exists(path)) {
+            message(MsgVerifyMissing, path);
+            qDebug() << QString("checkBackupFile::%1:not exist!").arg(path);
+            return false;
+        }
+        if (record.backupCrc.isEmpty())
+            continue;
+        if (backupCheckFile(path) != expected) {
+            message(MsgVerifyCrcDiffers, path);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool backup_file_c::getBackupFileInfo(const QString &path)
+{
+    if (!QFileInfo(path).isFile()) {
+        qDebug() << QString("%1: not exist!").arg(path);
+        message(MsgCheckFileMissing, path);
+        return false;
+    }
+    m_backupMap.clear();
+    QSettings settings(path, QSettings::IniFormat);
+    settings.setIniCodec(QTextCodec::codecForName("UTF-8"));
+    for (int n = 1;; ++n) {
+        const QString group = QStringLiteral("/File%1/").arg(n);
+        if (!settings.contains(group + QLatin1String("destPath")))
+            break;
+        const QString saved = settings.value(group + QLatin1String("destPath")).toString();
+        const QString panel = settings.value(group + QLatin1String("srcPath")).toString();
+        const QString crc = settings.value(group + QLatin1String("crc32")).toString();
+        qDebug() << QString("getBackupFileInfo::m_srcPath:%1").arg(saved);
+        insertRecord(saved, saved, panel, crc);
+    }
+    return true;
+}
+
+bool backup_file_c::recoverVexo_app()
+{
+    // The runtime's own file list names its files relative to the runtime folder.
+    const QString previous = QDir::currentPath();
+    m_runtimeDir = hix::panelPath(QString::fromLatin1(RuntimeFolder));
+    if (!QDir::setCurrent(m_runtimeDir)) {
+        qDebug() << QString::fromUtf8("切换路径/usr/vexo_app失败。");
+        return false;
+    }
+    bool ok = false;
+    if (!parseIniFile(PARASE_PLAIN)) {
+        qDebug() << QString::fromUtf8("待恢复vexo_app解析ini文件失败。");
+    } else if (!creatLink()) {
+        qDebug() << QString::fromUtf8("恢复vexo_app后创建软链接失败。");
+    } else {
+        ::sync();
+        if (!changeFileRight()) {
+            qDebug() << QString::fromUtf8("恢复vexo_app后改变执行权限失败。");
+        } else {
+            ::sync();
+            ok = true;
+        }
+    }
+    QDir::setCurrent(previous);
+    return ok;
+}
+
+bool backup_file_c::parseIniFile(PARASE_TYPE type)
+{
+    emit emitMessage(text(MsgParsingRuntimeList));
+    qDebug() << QString::fromUtf8("运行环境:正在解析升级文件...");
+    std::unique_ptr<QSettings> settings;
+    if (type == PARASE_CRYPT) {
+        settings.reset(QSettingsFactory::createQSettings(
+            QString::fromLatin1(RuntimeFileList), QSettings::IniFormat));
+        if (!settings)
+            return false;
+    } else {
+        settings = std::make_unique<QSettings>(
+            QString::fromLatin1(RuntimeFileList), QSettings::IniFormat);
+    }
+    settings->setIniCodec(QTextCodec::codecForName("UTF-8"));
+    if (settings->value("/UPDATEINFO/file_num").toUInt() == 0) {
+        emit emitMessage(text(MsgRuntimeListEmpty));
+        return false;
+    }
+    const uint count = settings->value("/ACCESSRIGHT/file_num").toUInt();
+    for (uint i = 1; i <= count; ++i) {
+        qDebug() << "parse file one...";
+        m_exeFileList << settings->value(QStringLiteral("/EXE%1/file_name").arg(i)).toString();
+    }
+    qDebug() << QString::fromUtf8("运行环境:解析vexo_app/update.ini升级文件成功...");
+    return true;
+}
+
+bool backup_file_c::creatLink()
+{
+    emit emitMessage(text(MsgRepairingLibraries));
+    const QFileInfoList entries = listFolder(QStringLiteral("."), QDir::Files | QDir::Dirs);
+    for (auto it = entries.crbegin(); it != entries.crend(); ++it) {
+        const QString name = it->fileName();
+        if (!it->isFile() || !name.contains(QLatin1String(".so.")))
+            continue;
+        // libx.so.1.2.3 answers to its first three dot-separated parts: libx.so.1.
+        const QString target = name.section(QLatin1Char('.'), 0, 2);
+        if (target == name)
+            continue;
+        if (::rename(nativePath(name).constData(), nativePath(target).constData()) != 0) {
+            qWarning() << "cannot rename" << name << "to" << target << errorText(errno);
+            message(MsgLibraryRenameFailed, name, QColor(Qt::red));
+            return false;
+        }
+        const QString folder = m_runtimeDir.isEmpty() ? QDir::currentPath() : m_runtimeDir;
+        m_renamed.emplace_back(QDir::cleanPath(folder + QLatin1Char('/') + name),
+            QDir::cleanPath(folder + QLatin1Char('/') + target));
+    }
+    emit emitMessage(text(MsgLibrariesRepaired));
+    return true;
+}
+
+bool backup_file_c::changeFileRight()
+{
+    for (const QString &name : qAsConst(m_exeFileList)) {
+        const QByteArray native = nativePath(name);
+        struct stat st;
+        if (::stat(native.constData(), &st) != 0
+            || ::chmod(native.constData(), (st.st_mode & 07777) | 0111) != 0) {
+            qWarning() << "cannot give execute permission to" << name << errorText(errno);
+            message(MsgExeRightFailed, name, QColor(Qt::red));
+            return false;
+        }
+        message(MsgExeRightDone, name);
+    }
+    return true;
+}

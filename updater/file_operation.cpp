@@ -1,0 +1,460 @@
+#include "file_operation.h"
+
+#include "multilingual_manager.h"
+#include "path_deal.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+namespace {
+
+// Files are read and written in blocks of this size through the object's one buffer, so memory
+// use never grows with the size of a file; a block this size keeps the number of system calls
+// per file low.
+constexpr qint64 BlockSize = 64 * 1024;
+constexpr qint64 WritebackChunk = 1 << 20;
+
+const QString StagingSuffix = QStringLiteral(".tmp");
+const QString SetAsideSuffix = QStringLiteral(".bak");
+
+// Staged files are forced to the medium and read back from it before anything installed is
+// replaced, so a power cut never leaves a half-written file under a final name and the CRC check
+// sees what the panel will boot from. Only a measuring build turns this off.
+#ifdef HIX_FILEOP_SKIP_FLUSH
+constexpr bool FlushStagedFiles = false;
+#else
+constexpr bool FlushStagedFiles = true;
+#endif
+
+class FileDescriptor
+{
+public:
+    explicit FileDescriptor(int fd)
+        : fd(fd)
+    {
+    }
+    ~FileDescriptor()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+
+    bool isOpen() const { return fd >= 0; }
+    int get() const { return fd; }
+    bool close()
+    {
+        const int result = ::close(fd);
+        fd = -1;
+        return result == 0;
+    }
+
+private:
+    int fd;
+};
+
+int openForReading(const QString &path)
+{
+    return ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+}
+
+ssize_t readSome(int fd, char *buffer, size_t size)
+{
+    ssize_t count;
+    do {
+        count = ::read(fd, buffer, size);
+    } while (count < 0 && errno == EINTR);
+    return count;
+}
+
+bool writeAll(int fd, const char *data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t count = ::write(fd, data, size);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0) {
+            if (count == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        data += count;
+        size -= static_cast<size_t>(count);
+    }
+    return true;
+}
+
+// The CRC value of the description; a text that is not a hexadecimal number reads as 0.
+unsigned int expectedCrc(const QString &crcValue)
+{
+    bool ok = false;
+    const unsigned int value = crcValue.trimmed().toUInt(&ok, 16);
+    return ok ? value : 0;
+}
+
+QString text(int id)
+{
+    return MultilingualManager::GetInstance()->getMultilingualValue(id);
+}
+
+} // namespace
+
+file_operation_c::file_operation_c(QObject *parent)
+    : QObject(parent)
+    , m_buffer(BlockSize)
+{
+}
+
+file_operation_c::~file_operation_c() = default;
+
+QFileInfoList file_operation_c::listEntries(const QString &folder, QDir::Filters kind)
+{
+    return QDir(folder).entryInfoList(
+        kind | QDir::Hidden | QDir::NoDotAndDotDot | QDir::Readable | QDir::Writable, QDir::Name);
+}
+
+void file_operation_c::report(MessageId id, const QColor &color)
+{
+    emit emitMessage(text(id), color);
+}
+
+void file_operation_c::report(MessageId id, const QString &path, const QColor &color)
+{
+    emit emitMessage(text(id).arg(PathDeal::getTargetName(path)), color);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Verified copy
+
+bool file_operation_c::copyFile(const std::vector<copyFileData_s> &list)
+{
+    // Relative paths of a package are relative to the updater's own folder.
+    const QString previousDir = QDir::currentPath();
+    if (!QDir::setCurrent(QCoreApplication::applicationDirPath())) {
+        report(MsgWorkDirFailed, Qt::red);
+        return false;
+    }
+    struct RestoreWorkDir
+    {
+        QString path;
+        ~RestoreWorkDir() { QDir::setCurrent(path); }
+    } restoreWorkDir { previousDir };
+
+    m_touchedFolders.clear();
+    for (const copyFileData_s &entry : list) {
+        if (!copyFile(entry)) {
+            qDebug() << "copy file failed.";
+            report(MsgCopyListFailed, Qt::red);
+            removeFile(m_tmpFileList, StagingSuffix);
+            report(MsgCopyListCleanedUp, Qt::black);
+            return false;
+        }
+    }
+    qDebug() << "copy file success.";
+
+    for (const copyFileData_s &entry : list)
+        renameFile(entry, StagingSuffix);
+    // The set-aside files are the only copies of the previous installation until the new names
+    // are on the medium.
+    flushTouchedFolders();
+    removeFile(m_bakFileList, SetAsideSuffix);
+    return true;
+}
+
+bool file_operation_c::copyFile(const copyFileData_s &entry)
+{
+    const QFileInfo source(entry.srcPath);
+    if (!source.exists()) {
+        report(MsgCopySourceMissing, entry.srcPath, Qt::red);
+        return false;
+    }
+    if ((entry.mode == 0) != source.isFile()) {
+        report(MsgCopyModeMismatch, entry.srcPath, Qt::red);
+        return false;
+    }
+    switch (entry.mode) {
+    case 0:
+        qDebug() << "copy file.";
+        return copyRegualFile(entry);
+    case 1:
+        qDebug() << "copy folder.";
+        return copyDirFile(entry);
+    case 2:
+        qDebug() << "copy folder recursive.";
+        return copyDirRecursive(entry);
+    default:
+        return true;
+    }
+}
+
+bool file_operation_c::copyRegualFile(const copyFileData_s &entry)
+{
+    if (!isFileChecked(entry, DOWNLOAD_BEFORE))
+        return false;
+
+    const QString staged = entry.destPath + StagingSuffix;
+    if (isCopySameFile(entry)) {
+        // A staging file left by an earlier attempt was never checked in this run; the rename
+        // pass must not install it over the file that is already right.
+        if (QFileInfo(staged).isFile() && !QFile::remove(staged))
+            qWarning() << "cannot remove stale staging file" << staged;
+        return true;
+    }
+
+    const int separator = entry.destPath.contains(QLatin1Char('\\'))
+        ? entry.destPath.lastIndexOf(QLatin1Char('\\'))
+        : entry.destPath.lastIndexOf(QLatin1Char('/'));
+    if (separator >= 0) {
+        const QString folder = entry.destPath.left(separator);
+        if (!folder.isEmpty() && !QFileInfo(folder).isDir() && !makeFolder(folder)) {
+            report(MsgCreateFileFolderFailed, folder, Qt::red);
+            qDebug() << "create" << folder << "failed";
+            return false;
+        }
+    }
+
+    if (!copyBaseFile(entry.srcPath, entry.destPath)) {
+        report(MsgCopyFileFailed, entry.srcPath, Qt::red);
+        m_tmpFileList.push_back({ staged, 0 });
+        return false;
+    }
+    return isFileChecked(entry, DOWNLOAD_AFTER);
+}
+
+bool file_operation_c::copyDirFile(const copyFileData_s &entry)
+{
+    if (isCopySameFile(entry))
+        return true;
+    if (!QFileInfo(entry.destPath).isDir() && !makeFolder(entry.destPath)) {
+        report(MsgCreateFolderFailed, entry.destPath, Qt::red);
+        qDebug() << "create" << entry.destPath << "failed";
+        return false;
+    }
+    if (!QFileInfo(entry.srcPath).isDir()) {
+        report(MsgSourceFolderMissing, entry.srcPath, Qt::red);
+        qDebug() << "folder" << entry.srcPath << "not exist, failed";
+        return false;
+    }
+
+    const QFileInfoList files = listEntries(entry.srcPath, QDir::Files);
+    for (const QFileInfo &file : files) {
+        const QString target = entry.destPath + QLatin1Char('/') + file.fileName();
+        qDebug() << "strPathTmp: " << target;
+        qDebug() << "fileInfoTmp: " << file.absoluteFilePath();
+        if (!copyBaseFile(file.absoluteFilePath(), target)) {
+            m_tmpFileList.push_back({ target + StagingSuffix, 0 });
+            report(MsgCopyFolderFileFailed, file.absoluteFilePath(), Qt::red);
+            qDebug() << "copy file" << file.absoluteFilePath() << "to" << target << "failed";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool file_operation_c::copyDirRecursive(const copyFileData_s &entry)
+{
+    if (!QFileInfo(entry.srcPath).isDir()) {
+        qDebug() << "srcPath Folder" << entry.srcPath << "not exist, failed";
+        report(MsgSourceFolderMissing, entry.srcPath, Qt::red);
+        return false;
+    }
+    qDebug() << "copy dir file";
+    if (!copyDirFile(entry)) {
+        qDebug() << "copy dir file failed";
+        return false;
+    }
+
+    const QFileInfoList folders = listEntries(entry.srcPath, QDir::Dirs);
+    for (const QFileInfo &folder : folders) {
+        if (!QFileInfo::exists(folder.absoluteFilePath())) {
+            qDebug() << "fileInfoTmp Folder" << entry.srcPath << "not exist, failed";
+            report(MsgSourceFolderMissing, entry.srcPath, Qt::red);
+            continue;
+        }
+        // The child destination is the parent's text followed directly by the folder name, so a
+        // destination is written with a trailing "/"; the rename pass names children alike.
+        copyFileData_s child;
+        child.srcPath = folder.absoluteFilePath() + QLatin1Char('/');
+        child.destPath = entry.destPath + folder.fileName() + QLatin1Char('/');
+        child.mode = 2;
+        qDebug() << "srcPath:" << child.srcPath;
+        qDebug() << "destPath:" << child.destPath;
+        qDebug() << "copyDirRecursive";
+        if (!copyDirRecursive(child))
+            return false;
+    }
+    return true;
+}
+
+bool file_operation_c::copyBaseFile(const QString &src, const QString &dest)
+{
+    report(MsgCopying, src, Qt::black);
+
+    FileDescriptor in(openForReading(src));
+    if (!in.isOpen()) {
+        qDebug() << "cannot open" << src << ::strerror(errno);
+        return false;
+    }
+    const QString staged = dest + StagingSuffix;
+    FileDescriptor out(::open(
+        QFile::encodeName(staged).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!out.isOpen()) {
+        qDebug() << "cannot create" << staged << ::strerror(errno);
+        return false;
+    }
+
+    struct stat status;
+    if (::fstat(in.get(), &status) != 0) {
+        qDebug() << "cannot read the size of" << src << ::strerror(errno);
+        return false;
+    }
+    const qint64 size = status.st_size;
+    char *const buffer = m_buffer.data();
+    for (qint64 copied = 0; copied < size;) {
+        const ssize_t count
+            = readSome(in.get(), buffer, static_cast<size_t>(std::min(BlockSize, size - copied)));
+        if (count < 0) {
+            qDebug() << "cannot read" << src << ::strerror(errno);
+            return false;
+        }
+        if (count == 0) {
+            qDebug() << "source" << src << "ended before its size" << size;
+            return false;
+        }
+        if (!writeAll(out.get(), buffer, static_cast<size_t>(count))) {
+            emit emitMessage(
+                text(MsgWriteFailed) + QString::fromLocal8Bit(::strerror(errno)), Qt::red);
+            return false;
+        }
+        copied += count;
+        // Writing back to the medium starts while the rest is still copied, so the flush at the
+        // end has little left to wait for.
+        if (FlushStagedFiles && copied % WritebackChunk == 0)
+            ::sync_file_range(
+                out.get(), copied - WritebackChunk, WritebackChunk, SYNC_FILE_RANGE_WRITE);
+    }
+
+    if (FlushStagedFiles) {
+        if (::fdatasync(out.get()) != 0) {
+            emit emitMessage(
+                text(MsgWriteFailed) + QString::fromLocal8Bit(::strerror(errno)), Qt::red);
+            return false;
+        }
+        // Clean pages are dropped so that the staging check reads the file from the medium.
+        ::posix_fadvise(out.get(), 0, 0, POSIX_FADV_DONTNEED);
+    }
+    if (!out.close()) {
+        emit emitMessage(text(MsgWriteFailed) + QString::fromLocal8Bit(::strerror(errno)), Qt::red);
+        return false;
+    }
+    in.close();
+    QCoreApplication::processEvents();
+    return true;
+}
+
+bool file_operation_c::generateCrc(const QString &path, unsigned int &crc)
+{
+    FileDescriptor file(openForReading(path));
+    if (!file.isOpen())
+        return false;
+    struct stat status;
+    if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode))
+        return false;
+
+    char *const buffer = m_buffer.data();
+    for (qint64 remaining = status.st_size; remaining > 0;) {
+        const ssize_t count
+            = readSome(file.get(), buffer, static_cast<size_t>(std::min(BlockSize, remaining)));
+        if (count <= 0) {
+            // A file that ends before its size (it shrank while read) has no valid CRC.
+            qDebug() << "cannot read" << path << "to its end";
+            crc = 0;
+            return false;
+        }
+        crc = static_cast<unsigned int>(
+            ::crc32(crc, reinterpret_cast<const Bytef *>(buffer), static_cast<uInt>(count)));
+        remaining -= count;
+    }
+    return true;
+}
+
+bool file_operation_c::isCopySameFile(const copyFileData_s &entry)
+{
+    if (!QFileInfo::exists(entry.destPath))
+        return false;
+    unsigned int crc = 0;
+    return generateCrc(entry.destPath, crc) && crc == expectedCrc(entry.crcValue);
+}
+
+bool file_operation_c::isFileCheckedCRC32(const copyFileData_s &entry, downLoadStatus status)
+{
+    if (entry.crcValue.isEmpty())
+        return true;
+    const QString path = status == DOWNLOAD_BEFORE ? entry.srcPath : entry.destPath + StagingSuffix;
+    unsigned int crc = 0;
+    if (!generateCrc(path, crc))
+        return false;
+    if (crc != expectedCrc(entry.crcValue)) {
+        report(MsgCrcMismatch, Qt::red);
+        return false;
+    }
+    return true;
+}
+
+bool file_operation_c::isFileChecked(const copyFileData_s &entry, downLoadStatus status)
+{
+    if (isFileCheckedCRC32(entry, status))
+        return true;
+    const QString name = status == DOWNLOAD_BEFORE
+        ? PathDeal::getTargetName(entry.srcPath)
+        : PathDeal::getTargetName(entry.destPath) + StagingSuffix;
+    emit emitMessage(text(MsgCrcCheckFailed).arg(name), Qt::red);
+    return false;
+}
+
+bool file_operation_c::makeFolder(const QString &folder)
+{
+    QStringList missing;
+    for (QString path = QFileInfo(folder).absoluteFilePath(); !QFileInfo::exists(path);) {
+        missing.append(path);
+        const QString parent = QFileInfo(path).absolutePath();
+        if (parent == path)
+            break;
+        path = parent;
+    }
+    if (!QDir().mkpath(folder))
+        return false;
+    // A new folder is a new entry in its parent, which must reach the medium with the files.
+    for (const QString &path : qAsConst(missing))
+        m_touchedFolders.insert(QFileInfo(path).absolutePath());
+    return true;
+}
+
+void file_operation_c::flushTouchedFolders()
+{
+    if (!FlushStagedFiles) {
+        m_touchedFolders.clear();
+        return;
+    }
+    for (const QString &folder : qAsConst(m_touchedFolders)) {
+        FileDescriptor dir(
+            ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!dir.isOpen() || ::fsync(dir.get()) != 0)
+            qWarning() << "cannot flush folder" << folder << ::strerror(errno);
+    }
+    m_touchedFolders.clear();
+}

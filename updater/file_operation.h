@@ -1,0 +1,114 @@
+#pragma once
+
+#include "update_records.h"
+
+#include <QColor>
+#include <QDir>
+#include <QFileInfo>
+#include <QObject>
+#include <QSet>
+#include <QString>
+
+#include <vector>
+
+// Installs the files of the update description on the panel. A copy list is first staged next to
+// its destinations under ".tmp" names and checked by CRC-32; only when the whole list is staged
+// are the staged files renamed into place, each installed file set aside under a ".bak" name
+// until the list is committed. Also carries the delete lists and the execute grants.
+class file_operation_c : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum downLoadStatus {
+        DOWNLOAD_BEFORE = 1, // the source file
+        DOWNLOAD_AFTER = 2, // the staged file
+    };
+
+    // Texts of the language table shown by the file operations.
+    enum MessageId {
+        MsgWorkDirFailed = 2128,
+        MsgCopyListFailed = 2129,
+        MsgCopyListCleanedUp = 2130,
+        MsgGrantFailed = 2131,
+        MsgDeleteMissing = 2132,
+        MsgDeleteModeMismatch = 2133,
+        MsgCopySourceMissing = 2134,
+        MsgCopyModeMismatch = 2135,
+        MsgDeletingFile = 2136,
+        MsgDeleteGone = 2137,
+        MsgDeleteFailed = 2138,
+        MsgDeletingFolder = 2139,
+        MsgCreateFileFolderFailed = 2140,
+        MsgCopyFileFailed = 2141,
+        MsgCreateFolderFailed = 2142,
+        MsgSourceFolderMissing = 2143,
+        MsgCopyFolderFileFailed = 2144,
+        MsgCopying = 2145,
+        MsgWriteFailed = 2146,
+        MsgStagedMissing = 2147,
+        MsgRenameFailed = 2148,
+        MsgStagedVanished = 2149,
+        MsgRenameFolderMissing = 2150,
+        MsgCrcCheckFailed = 2151,
+        MsgCrcMismatch = 2152,
+    };
+
+    explicit file_operation_c(QObject *parent = nullptr);
+    ~file_operation_c() override;
+
+    // Copy lists.
+    bool copyFile(const std::vector<copyFileData_s> &list);
+    bool copyFile(const copyFileData_s &entry);
+    bool copyRegualFile(const copyFileData_s &entry);
+    bool copyDirFile(const copyFileData_s &entry);
+    bool copyDirRecursive(const copyFileData_s &entry);
+    bool copyBaseFile(const QString &src, const QString &dest);
+
+    // CRC-32 (zlib) of a whole file, continuing from crc; false when the file cannot be read to
+    // its end.
+    bool generateCrc(const QString &path, unsigned int &crc);
+    bool isCopySameFile(const copyFileData_s &entry);
+    bool isFileCheckedCRC32(const copyFileData_s &entry, downLoadStatus status);
+    bool isFileChecked(const copyFileData_s &entry, downLoadStatus status);
+
+    // Staged rename.
+    bool renameFile(const copyFileData_s &entry, const QString &suffix);
+    bool renameFile(const std::vector<copyFileData_s> &list, const QString &suffix);
+    bool renameRegualrFile(const copyFileData_s &entry, const QString &suffix);
+    bool renameDirName(const copyFileData_s &entry, const QString &suffix);
+    bool renameDirRecursive(const copyFileData_s &entry, const QString &suffix);
+
+    // Delete lists; only names ending with suffix are deleted (an empty suffix matches all).
+    bool removeFile(const std::vector<delFileInfo_s> &list, const QString &suffix);
+    bool removeFile(const delFileInfo_s &entry, QString suffix);
+    bool removeRegularFile(const delFileInfo_s &entry, const QString &suffix);
+    bool removeDirFile(const delFileInfo_s &entry, const QString &suffix);
+    bool removeDirRecursive(const delFileInfo_s &entry, const QString &suffix);
+
+    // Execute permission for everyone on each file, in order; stops at the first failure.
+    bool grantExeFile(const std::vector<exeFileInfo_s> &list);
+
+signals:
+    void emitMessage(const QString &strMessage, QColor color = QColor(Qt::black));
+
+protected:
+    // Moves one directory entry to a name that must not exist yet; never replaces anything.
+    virtual bool moveEntry(const QString &from, const QString &to);
+
+private:
+    // Regular files or folders directly inside folder that the process may both read and write,
+    // hidden ones included, sorted by name.
+    static QFileInfoList listEntries(const QString &folder, QDir::Filters kind);
+    void report(MessageId id, const QColor &color);
+    void report(MessageId id, const QString &path, const QColor &color);
+    bool commitStaged(const QString &staged, const QString &final, const QString &setAside,
+        MessageId vanishedMessage);
+    bool makeFolder(const QString &folder);
+    void flushTouchedFolders();
+
+    std::vector<delFileInfo_s> m_bakFileList; // installed files set aside by the rename pass
+    std::vector<delFileInfo_s> m_tmpFileList; // staging files whose writing failed
+    QSet<QString> m_touchedFolders; // folders whose entries a copy list changed
+    std::vector<char> m_buffer; // the one block every read and write goes through
+};

@@ -1,0 +1,185 @@
+// The staged rename: commits staged files to their final names, setting installed ones aside.
+#include "file_operation.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+const QString SetAsideSuffix = QStringLiteral(".bak");
+
+} // namespace
+
+bool file_operation_c::moveEntry(const QString &from, const QString &to)
+{
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE)
+        == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // File systems without the no-replace rename still refuse to link over an existing name.
+    if (::link(source.constData(), target.constData()) != 0)
+        return false;
+    if (::unlink(source.constData()) != 0) {
+        ::unlink(target.constData());
+        return false;
+    }
+    return true;
+}
+
+bool file_operation_c::renameFile(const copyFileData_s &entry, const QString &suffix)
+{
+    bool result = true;
+    switch (entry.mode) {
+    case 0:
+        qDebug() << "rename 0 ";
+        result = renameRegualrFile(entry, suffix);
+        break;
+    case 1:
+        qDebug() << "rename 1 ";
+        result = renameDirName(entry, suffix);
+        break;
+    case 2:
+        qDebug() << "rename 2 ";
+        result = renameDirRecursive(entry, suffix);
+        break;
+    default:
+        return true;
+    }
+    qDebug() << (result ? "success" : "fail");
+    return result;
+}
+
+bool file_operation_c::renameFile(const std::vector<copyFileData_s> &list, const QString &suffix)
+{
+    for (const copyFileData_s &entry : list)
+        renameFile(entry, suffix);
+    return true;
+}
+
+bool file_operation_c::commitStaged(
+    const QString &staged, const QString &final, const QString &setAside, MessageId vanishedMessage)
+{
+    m_touchedFolders.insert(QFileInfo(final).absolutePath());
+    bool setAsideDone = false;
+    if (QFileInfo::exists(final)) {
+        qDebug() << "Rename : " << setAside;
+        // A stale set-aside name from an interrupted run blocks this move; the installed file
+        // then stays and the stale copy goes with the clean-up.
+        setAsideDone = moveEntry(final, setAside);
+        m_bakFileList.push_back({ setAside, 0 });
+    }
+
+    bool committed = false;
+    if (!QFileInfo::exists(staged)) {
+        report(vanishedMessage, staged, Qt::red);
+    } else if (!moveEntry(staged, final)) {
+        report(MsgRenameFailed, staged, Qt::red);
+    } else {
+        committed = true;
+    }
+
+    if (!committed && setAsideDone) {
+        // The set-aside file is the only copy of the installed one: it goes back into place, and
+        // when even that fails it stays under its set-aside name instead of being cleaned up.
+        m_bakFileList.pop_back();
+        if (!moveEntry(setAside, final))
+            qWarning() << "cannot put" << setAside << "back as" << final << ::strerror(errno)
+                       << "; it is kept";
+    }
+    return committed;
+}
+
+bool file_operation_c::renameRegualrFile(const copyFileData_s &entry, const QString &suffix)
+{
+    qDebug() << "renameRegualrFile start.";
+    const QString staged = entry.destPath + suffix;
+    if (!QFileInfo::exists(staged)) {
+        qDebug() << "目地文件" << staged << "不存在,无法完成更名操作";
+        report(MsgStagedMissing, staged, Qt::red);
+        return false;
+    }
+    const QString final = QFileInfo(staged).absolutePath() + QLatin1Char('/')
+        + QFileInfo(staged).completeBaseName();
+    qDebug() << final;
+    const bool committed = commitStaged(staged, final, final + SetAsideSuffix, MsgStagedVanished);
+    qDebug() << "renameRegualrFile end.";
+    return committed;
+}
+
+bool file_operation_c::renameDirName(const copyFileData_s &entry, const QString &suffix)
+{
+    if (!QFileInfo(entry.destPath).isDir()) {
+        qDebug() << "目地文件夹" << entry.destPath << "不存在,无法完成更名操作";
+        report(MsgRenameFolderMissing, entry.destPath, Qt::red);
+        return false;
+    }
+    const QString folder = QFileInfo(entry.destPath).absoluteFilePath();
+    const QFileInfoList files = listEntries(folder, QDir::Files);
+    for (const QFileInfo &file : files) {
+        if (!file.fileName().endsWith(suffix))
+            continue;
+        const QString final = file.absolutePath() + QLatin1Char('/') + file.completeBaseName();
+        const QString staged = file.absolutePath() + QLatin1Char('/') + file.fileName();
+        qDebug() << "fileTmp1 " << final;
+        qDebug() << "fileTmp2 " << staged;
+        if (!commitStaged(staged, final, staged + SetAsideSuffix, MsgRenameFailed))
+            qDebug() << "文件" << staged << "更名到" << final << "失败";
+    }
+    return true;
+}
+
+bool file_operation_c::renameDirRecursive(const copyFileData_s &entry, const QString &suffix)
+{
+    if (!QFileInfo(entry.destPath).isDir()) {
+        qDebug() << "dest folder" << entry.destPath << "not exist,cannot rename.";
+        report(MsgRenameFolderMissing, entry.destPath, Qt::red);
+        return false;
+    }
+    qDebug() << "rename dir file!";
+    if (!renameDirName(entry, suffix)) {
+        qDebug() << "rename dir file failed";
+        return false;
+    }
+    // Child folders are named like the copy names them: the destination text followed directly
+    // by the folder name. Without a trailing "/" on the destination the copy staged the source's
+    // subfolders beside it (lib + x = libx/), so those are visited as well; otherwise their
+    // staged files would never be committed.
+    QMap<QString, QString> children; // folder name -> the child's folder to list further
+    for (const QFileInfo &folder : listEntries(entry.destPath, QDir::Dirs))
+        children.insert(folder.fileName(), folder.absoluteFilePath());
+    if (!entry.destPath.endsWith(QLatin1Char('/')) && QFileInfo(entry.srcPath).isDir()) {
+        for (const QFileInfo &folder : listEntries(entry.srcPath, QDir::Dirs)) {
+            if (QFileInfo(entry.destPath + folder.fileName()).isDir())
+                children.insert(folder.fileName(), folder.absoluteFilePath());
+        }
+    }
+    for (auto child = children.cbegin(); child != children.cend(); ++child) {
+        if (!QFileInfo::exists(child.value())) {
+            qDebug() << "fileInfoTmp Folder" << entry.destPath << "not exist, failed";
+            report(MsgSourceFolderMissing, entry.destPath, Qt::red);
+            continue;
+        }
+        copyFileData_s childEntry;
+        childEntry.srcPath = child.value() + QLatin1Char('/');
+        childEntry.destPath = entry.destPath + child.key() + QLatin1Char('/');
+        childEntry.mode = 2;
+        qDebug() << "srcPath:" << childEntry.srcPath;
+        qDebug() << "destPath:" << childEntry.destPath;
+        qDebug() << "copyDirRecursive";
+        renameDirRecursive(childEntry, suffix);
+    }
+    return true;
+}
