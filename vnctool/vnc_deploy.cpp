@@ -1,0 +1,301 @@
+// Deploying VNC support from the stick's package and removing it again.
+#include "access_file.h"
+#include "directory_library.h"
+#include "panel_path.h"
+#include "vnc.h"
+#include "vnc_paths.h"
+#include "vnc_texts.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QIcon>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QTextCodec>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Closes a file descriptor when the copy leaves, whichever way it leaves.
+class FdHolder
+{
+public:
+    explicit FdHolder(int fd)
+        : fd(fd)
+    {
+    }
+    ~FdHolder() { reset(); }
+    FdHolder(const FdHolder &) = delete;
+    FdHolder &operator=(const FdHolder &) = delete;
+    int get() const { return fd; }
+    int release()
+    {
+        const int held = fd;
+        fd = -1;
+        return held;
+    }
+    void reset()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+
+private:
+    int fd;
+};
+
+QByteArray native(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
+Qt::WindowFlags boxFlags(const QMessageBox &box)
+{
+    return (box.windowFlags() & ~Qt::WindowContextHelpButtonHint) | Qt::WindowStaysOnTopHint;
+}
+
+} // namespace
+
+bool vnc::isInstalled() const
+{
+    return QFileInfo::exists(hix::panelPath(VNC_SPACE::VNC_CONFIG_FILE))
+        || QFileInfo::exists(hix::panelPath(VNC_SPACE::OLD_VNC_CONFIG_FILE));
+}
+
+bool vnc::initFileList()
+{
+    copyFiles.clear();
+    deleteFiles.clear();
+    const QString packageDir = vncStickDirectory() + QStringLiteral("/hixbackup/");
+
+    QSettings description(hix::panelPath(vncCfgFile), QSettings::IniFormat);
+    description.setIniCodec(QTextCodec::codecForName("UTF-8"));
+    const QStringList groups = description.childGroups();
+    for (const QString &group : groups) {
+        description.beginGroup(group);
+        if (group == QLatin1String("delete")) {
+            const QStringList keys = description.childKeys();
+            for (const QString &key : keys) {
+                const QString path = description.value(key).toString();
+                qDebug() << "delete entry" << path;
+                deleteFiles << path;
+            }
+        } else if (group.startsWith(QLatin1String("copy"))) {
+            const QString src = description.value(QStringLiteral("src")).toString();
+            const QString desdir = description.value(QStringLiteral("desdir")).toString();
+            const QString des = description.value(QStringLiteral("des")).toString();
+            if (!src.isEmpty() && !desdir.isEmpty() && !des.isEmpty()) {
+                copyFiles.append({ packageDir + src, desdir, des });
+                qDebug() << "copy entry" << packageDir + src << desdir << des;
+            }
+        }
+        description.endGroup();
+    }
+    return true;
+}
+
+bool vnc::deleteFile(const char *path)
+{
+    AccessFileRelease release;
+    struct stat status;
+    if (lstat(path, &status) != 0) {
+        if (errno == ENOENT)
+            return true;
+        std::fprintf(stderr, "file:%s stat error!%s\n", path, std::strerror(errno));
+        return false;
+    }
+    if (S_ISREG(status.st_mode) || S_ISLNK(status.st_mode)) {
+        if (::remove(path) != 0) {
+            std::fprintf(stderr, "remove file %s error:%s\n", path, std::strerror(errno));
+            return false;
+        }
+        return true;
+    }
+    if (S_ISDIR(status.st_mode)) {
+        if (Vexo_DeleteDirectory(path) == -1) {
+            std::fprintf(stderr, "remove dir path %s error!\n", path);
+            return false;
+        }
+        return true;
+    }
+    return false;
+}
+
+bool vnc::copyFile(const QString &srcPath, const QString &desPath)
+{
+    AccessFileRelease release;
+    AccessFile *work = AccessFile::getInstance();
+    if (!work || !work->allocate())
+        return false;
+    const QByteArray src = native(srcPath);
+    const QByteArray des = native(desPath);
+
+    struct stat status;
+    if (stat(src.constData(), &status) != 0) {
+        std::fprintf(
+            stderr, "stat src path:%s failed! %s\n", src.constData(), std::strerror(errno));
+        return false;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        std::fprintf(stderr, "src file is not a regular file:%d\n", int(status.st_mode));
+        return false;
+    }
+    FdHolder in(::open(src.constData(), O_RDONLY));
+    if (in.get() < 0) {
+        std::fprintf(
+            stderr, "copy r open file:%s failed:%s\n", src.constData(), std::strerror(errno));
+        return false;
+    }
+    const off_t size = lseek(in.get(), 0, SEEK_END);
+    if (size < 0) {
+        std::fprintf(stderr, "seek file %s failed!%s\n", src.constData(), std::strerror(errno));
+        return false;
+    }
+    FdHolder out(::open(des.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0777));
+    if (out.get() < 0) {
+        std::fprintf(
+            stderr, "copy w open file:%s failed:%s\n", des.constData(), std::strerror(errno));
+        return false;
+    }
+    if (size == 0) {
+        std::fprintf(stderr, "real copy a empty file:%s\n", des.constData());
+        in.reset();
+        out.reset();
+        sync();
+        return true;
+    }
+
+    char *buffer = work->data();
+    off_t offset = 0;
+    off_t remaining = size;
+    bool failed = false;
+    while (remaining > 0 && !failed) {
+        const size_t chunk = static_cast<size_t>(qMin<off_t>(remaining, work->size()));
+        size_t done = 0;
+        while (done < chunk) {
+            const ssize_t got = pread(in.get(), buffer + done, chunk - done, offset + done);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0) {
+                if (got < 0)
+                    std::fprintf(stderr, "error read failed!%s\n", std::strerror(errno));
+                else
+                    std::fprintf(stderr, "reach the end of file, but not read finished!%d\n",
+                        int(chunk - done));
+                std::fprintf(stderr, " read file:%s data failed!\n", src.constData());
+                failed = true;
+                break;
+            }
+            done += static_cast<size_t>(got);
+        }
+        done = 0;
+        while (!failed && done < chunk) {
+            const ssize_t put = pwrite(out.get(), buffer + done, chunk - done, offset + done);
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put <= 0) {
+                std::fprintf(stderr, "error write failed!%s\n", std::strerror(errno));
+                std::fprintf(stderr, " write file:%s data failed!\n", des.constData());
+                failed = true;
+                break;
+            }
+            done += static_cast<size_t>(put);
+        }
+        if (!failed) {
+            remaining -= static_cast<off_t>(chunk);
+            offset += static_cast<off_t>(chunk);
+        }
+    }
+    in.reset();
+    // A close that fails can lose data the writes reported as done.
+    const bool closed = ::close(out.release()) == 0;
+    if (!closed)
+        std::fprintf(
+            stderr, " write file:%s data failed!%s\n", des.constData(), std::strerror(errno));
+    sync();
+    return !failed && closed;
+}
+
+void vnc::showResult(int titleId, int textId, const QString &text, bool warning)
+{
+    QMessageBox box(warning ? QMessageBox::Warning : QMessageBox::Information, vncText(titleId),
+        text.isNull() ? vncText(textId) : text, QMessageBox::Ok, this);
+    box.setWindowFlags(boxFlags(box));
+    box.setWindowIcon(QIcon(QStringLiteral(" ")));
+    box.button(QMessageBox::Ok)->setText(vncText(MsgConfirm));
+    box.exec();
+}
+
+void vnc::clickedSetVNCBt()
+{
+    if (isInstalled()) {
+        QMessageBox question(
+            QMessageBox::Information, vncText(MsgDeployVnc), vncText(MsgRedeployQuestion));
+        question.setWindowFlags(boxFlags(question));
+        QPushButton *confirm = question.addButton(vncText(MsgConfirm), QMessageBox::AcceptRole);
+        question.addButton(vncText(MsgCancel), QMessageBox::RejectRole);
+        question.exec();
+        if (question.clickedButton() != confirm)
+            return;
+        if (!returnSignin())
+            return;
+    }
+
+    const QDir base = QDir::current();
+    initFileList();
+    if (copyFiles.isEmpty()) {
+        // A package that names nothing to copy deploys nothing: say so instead of success.
+        showResult(MsgWarning, MsgConfigError, QString(), true);
+        return;
+    }
+    const QString oldConfig = hix::panelPath(VNC_SPACE::OLD_VNC_CONFIG_FILE);
+    for (const COPYFILE &entry : qAsConst(copyFiles)) {
+        if (!QFileInfo::exists(entry.desdir) && !base.mkpath(entry.desdir)) {
+            qWarning() << "vncsetup: cannot create" << entry.desdir;
+            showResult(MsgWarning, 0,
+                vncText(MsgDeployFailed) + entry.desdir + vncText(MsgCreateFailed), true);
+            return;
+        }
+        deleteFile(native(entry.des).constData());
+        if (QFileInfo::exists(oldConfig) || QFileInfo(oldConfig).isSymLink())
+            deleteFile(native(oldConfig).constData());
+        if (!copyFile(entry.src, entry.des)) {
+            showResult(
+                MsgWarning, 0, vncText(MsgDeployFailed) + entry.des + vncText(MsgCopyFailed), true);
+            return;
+        }
+    }
+    sync();
+    showResult(MsgTip, MsgDeployed);
+}
+
+void vnc::clickedRemoveVNCBt()
+{
+    if (!isInstalled()) {
+        QMessageBox box(
+            QMessageBox::Information, vncText(MsgRemoveVnc), vncText(MsgNothingToRemove));
+        box.setWindowFlags(boxFlags(box));
+        box.addButton(vncText(MsgConfirm), QMessageBox::AcceptRole);
+        box.exec();
+        return;
+    }
+    if (!returnSignin())
+        return;
+    initFileList();
+    for (const QString &path : qAsConst(deleteFiles))
+        deleteFile(native(path).constData());
+    const QString oldConfig = hix::panelPath(VNC_SPACE::OLD_VNC_CONFIG_FILE);
+    if (QFileInfo::exists(oldConfig))
+        deleteFile(native(oldConfig).constData());
+    sync();
+    showResult(MsgTip, MsgRemoved);
+}

@@ -1,0 +1,96 @@
+// The VNC password (sign in, set, clear) and the restart and close buttons.
+#include "passwd_dlg.h"
+#include "passwd_sign_in.h"
+#include "system_restart.h"
+#include "vnc.h"
+#include "vnc_config.h"
+#include "vnc_texts.h"
+
+#include <QDebug>
+#include <QIcon>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+void showBox(QWidget *parent, int titleId, const QString &text, bool withIcon)
+{
+    QMessageBox box(
+        QMessageBox::Information, vncText(titleId), text, QMessageBox::NoButton, parent);
+    box.setWindowFlags(
+        (box.windowFlags() & ~Qt::WindowContextHelpButtonHint) | Qt::WindowStaysOnTopHint);
+    if (withIcon)
+        box.setWindowIcon(QIcon(QStringLiteral(" ")));
+    box.addButton(vncText(MsgConfirm), QMessageBox::AcceptRole);
+    box.exec();
+}
+
+} // namespace
+
+bool vnc::returnSignin()
+{
+    if (readVncPasswd().isEmpty())
+        return true;
+    passwdSignIN dialog(this);
+    dialog.exec();
+    if (!dialog.isSignedIn())
+        return false;
+    signedIn = true;
+    return true;
+}
+
+void vnc::clickedPassWdBt()
+{
+    if (!isInstalled()) {
+        showBox(nullptr, MsgSetPwd, vncText(MsgNothingToSetPwd), false);
+        return;
+    }
+    passwdDlg dialog;
+    if (dialog.exec() == QDialog::Accepted) {
+        sync();
+        showBox(this, MsgTip, vncText(MsgPwdSet), true);
+    }
+}
+
+void vnc::clickedPasswdIsNull()
+{
+    if (!isInstalled()) {
+        showBox(nullptr, MsgClearPwd, vncText(MsgNothingToClearPwd), false);
+        return;
+    }
+    if (!returnSignin())
+        return;
+    if (!signedIn) {
+        showBox(this, MsgTip, vncText(MsgNoSignIn), true);
+        return;
+    }
+    signedIn = false;
+    if (!writeVncPasswd(QString())) {
+        showBox(this, MsgWarning, vncText(MsgConfigError), true);
+        return;
+    }
+    sync();
+    showBox(this, MsgTip, vncText(MsgPwdCleared), true);
+}
+
+void vnc::clickedRestartBt()
+{
+    sync();
+    if (hix::restartSystem() == 0) {
+        close();
+        return;
+    }
+    const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+    qDebug("restart\u3000the hix failed! %s...", qPrintable(reason));
+    showBox(this, MsgTip, reason, true);
+}
+
+void vnc::clickedCloseBt()
+{
+    sync();
+    close();
+}
