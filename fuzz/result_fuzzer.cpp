@@ -10,7 +10,9 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include <arpa/inet.h>
@@ -48,27 +50,49 @@ Kz::RPC::DispatchService *makeService(Kz::Net::IServer *server)
     return service;
 }
 
+// Waits for events on fd; libFuzzer's own timer signal interrupts waits, which then go on.
+// A wait of two seconds without any event means the server hangs.
+short waitFor(int fd, short events)
+{
+    for (;;) {
+        pollfd wait = { fd, events, 0 };
+        const int ready = ::poll(&wait, 1, 2000);
+        if (ready > 0)
+            return wait.revents;
+        if (ready == 0 || errno != EINTR) {
+            fprintf(stderr, "result_fuzzer: the server %s\n", ready == 0 ? "hangs" : strerror(errno));
+            abort();
+        }
+    }
+}
+
 void sendStream(unsigned port, const uint8_t *data, size_t size)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         abort();
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_port = htons(std::uint16_t(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0)
-        abort();
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0) {
+        if (errno != EINPROGRESS && errno != EINTR)
+            abort();
+        waitFor(fd, POLLOUT);
+        int code = 0;
+        socklen_t length = sizeof(code);
+        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &code, &length) != 0 || code != 0)
+            abort();
+    }
     size_t done = 0;
     char sink[8192];
     // The server stops reading while an answer waits, so answers are drained while sending.
     while (done < size) {
         pollfd wait = { fd, POLLOUT | POLLIN, 0 };
-        if (::poll(&wait, 1, 2000) <= 0)
-            abort(); // the server neither reads nor answers: a hang
+        wait.revents = waitFor(fd, wait.events);
         if (wait.revents & POLLIN) {
             const ssize_t got = ::recv(fd, sink, sizeof(sink), 0);
-            if (got <= 0)
+            if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN))
                 break; // closed by the server (bad frame)
         }
         if (wait.revents & POLLOUT) {
@@ -84,11 +108,9 @@ void sendStream(unsigned port, const uint8_t *data, size_t size)
     ::shutdown(fd, SHUT_WR);
     // A finished or broken stream must be closed by the server well before its idle time-out.
     for (;;) {
-        pollfd wait = { fd, POLLIN, 0 };
-        if (::poll(&wait, 1, 2000) <= 0)
-            abort();
+        waitFor(fd, POLLIN);
         const ssize_t got = ::recv(fd, sink, sizeof(sink), 0);
-        if (got <= 0 && !(got < 0 && errno == EINTR))
+        if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN))
             break;
     }
     ::close(fd);
