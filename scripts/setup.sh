@@ -9,6 +9,7 @@ packages=(
     googletest libgtest-dev
     xvfb xdotool x11-apps fonts-wqy-zenhei python3
     libc6-armhf-cross libc6-armel-cross
+    clang libclang-rt-14-dev
 )
 
 missing=()

@@ -5,5 +5,8 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh
 build_dir=${BUILD_DIR:-build}
-cd "$build_dir"
-ctest --output-on-failure -j "$(nproc)"
+(cd "$build_dir" && ctest --output-on-failure -j "$(nproc)")
+# The same suite under AddressSanitizer and UndefinedBehaviorSanitizer, in its own build folder.
+scripts/sanitize.sh
+# Every fuzz target once over its committed corpus: inputs that once crashed stay fixed.
+fuzz/run.sh --check
