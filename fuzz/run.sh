@@ -23,7 +23,7 @@ if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then
     export TMPDIR=/dev/shm
 fi
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:quarantine_size_mb=16}
 
 max_len() { [ "$1" = elf_fuzzer ] && echo 65536 || echo 8192; }
 
