@@ -524,6 +524,38 @@ bool backup_file_c::getBackupFileInfo(const QString &path)
     return true;
 }
 
+bool backup_file_c::isCompleteBackupOf(
+    const QString &checkFile, const std::vector<backupFileInfo_s> &list)
+{
+    if (list.empty() || !QFileInfo(checkFile).isFile())
+        return false;
+    backup_file_c reader(DIRECT_RECOVER);
+    if (!reader.getBackupFileInfo(checkFile) || reader.m_backupMap.empty())
+        return false;
+    // Restoring records: srcPath the saved copy, dstPath the panel file. A record belongs to an
+    // entry when both sides lie under the entry's two paths.
+    const auto belongsToList = [&list](const backupFileInfo_s &record) {
+        for (const backupFileInfo_s &entry : list) {
+            if (!entry.srcPath.isEmpty() && !entry.dstPath.isEmpty()
+                && record.dstPath.startsWith(entry.srcPath)
+                && record.srcPath.startsWith(entry.dstPath))
+                return true;
+        }
+        return false;
+    };
+    // The check file is written before the first copy, so a backup cut off on its way misses a
+    // copy or holds a short one.
+    for (const auto &item : reader.m_backupMap) {
+        const backupFileInfo_s &record = item.second;
+        if (!belongsToList(record))
+            return false;
+        if (record.backupCrc.isEmpty() ? !QFileInfo(record.srcPath).isDir()
+                                       : reader.backupCheckFile(record.srcPath) != record.backupCrc)
+            return false;
+    }
+    return true;
+}
+
 bool backup_file_c::recoverVexo_app()
 {
     // The runtime's own file list names its files relative to the runtime folder.

@@ -91,6 +91,12 @@ public:
     // Restoring: the work list from the check file, read and write sides exchanged.
     bool getBackupFileInfo(const QString &path);
 
+    // Whether the backup folder holds a finished backup of list, as an interrupted run left it:
+    // the check file names only panel files of list's entries, and every saved copy it names is
+    // there with the recorded CRC. Reports nothing.
+    static bool isCompleteBackupOf(
+        const QString &checkFile, const std::vector<backupFileInfo_s> &list);
+
     // Repairs the restored runtime folder: versioned library names, execute permission.
     bool recoverVexo_app();
     bool parseIniFile(PARASE_TYPE type);

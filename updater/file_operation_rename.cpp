@@ -74,12 +74,18 @@ bool file_operation_c::commitStaged(
 {
     m_touchedFolders.insert(QFileInfo(final).absolutePath());
     bool setAsideDone = false;
+    // A run cut off between its two moves left the installed file only under its set-aside
+    // name, with nothing under the final name: it is still the installed file until the new one
+    // is in its place.
+    bool setAsideByCut = false;
     if (QFileInfo::exists(final)) {
         qDebug() << "Rename : " << setAside;
         // A stale set-aside name from an interrupted run blocks this move; the installed file
         // then stays and the stale copy goes with the clean-up.
         setAsideDone = moveEntry(final, setAside);
         m_bakFileList.push_back({ setAside, 0 });
+    } else if (QFileInfo(setAside).isFile()) {
+        setAsideByCut = true;
     }
 
     bool committed = false;
@@ -91,10 +97,13 @@ bool file_operation_c::commitStaged(
         committed = true;
     }
 
-    if (!committed && setAsideDone) {
+    if (committed && setAsideByCut)
+        m_bakFileList.push_back({ setAside, 0 });
+    if (!committed && (setAsideDone || setAsideByCut)) {
         // The set-aside file is the only copy of the installed one: it goes back into place, and
         // when even that fails it stays under its set-aside name instead of being cleaned up.
-        m_bakFileList.pop_back();
+        if (setAsideDone)
+            m_bakFileList.pop_back();
         if (!moveEntry(setAside, final))
             qWarning() << "cannot put" << setAside << "back as" << final << ::strerror(errno)
                        << "; it is kept";

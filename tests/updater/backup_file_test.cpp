@@ -227,6 +227,44 @@ TEST_F(BackupTest, SavedCopyEditedOnTheStick_FailsRestoreVerificationWith2127)
     EXPECT_TRUE(saw(text(2158).arg("param.bin")));
 }
 
+TEST_F(BackupTest, CompleteBackup_IsRecognisedAfterThePanelFilesChanged_OnlyForItsOwnList)
+{
+    const QString db = sysroot.writeFile("/usr/vexo_app/config/user.db", "user data");
+    sysroot.writeFile("/usr/vexo_app/recipes/a.rcp", "a");
+    sysroot.writeFile("/usr/vexo_app/recipes/line/b.rcp", "b");
+    const std::vector<backupFileInfo_s> list { entry(db, backupRoot + "/p1/user.db", 0),
+        entry(runtime + "/recipes/", backupRoot + "/p1/recipes/", 2) };
+    EXPECT_FALSE(backup_file_c::isCompleteBackupOf(checkFile, list)) << "nothing saved yet";
+    ASSERT_TRUE(backup(list));
+
+    // The program has scribbled over the panel files: the saved copies are what counts.
+    sysroot.writeFile("/usr/vexo_app/config/user.db", "scribbled");
+    sysroot.writeFile("/usr/vexo_app/recipes/line/b.rcp", "scribbled");
+    EXPECT_TRUE(backup_file_c::isCompleteBackupOf(checkFile, list));
+
+    // Another program's list does not own this backup.
+    const QString net = sysroot.writeFile("/usr/vexo_app/config/net.cfg", "ip");
+    EXPECT_FALSE(backup_file_c::isCompleteBackupOf(
+        checkFile, { entry(net, backupRoot + "/p2/net.cfg", 0) }));
+    EXPECT_FALSE(backup_file_c::isCompleteBackupOf(checkFile, {}));
+}
+
+TEST_F(BackupTest, BackupCutOffOnItsWay_IsNotComplete)
+{
+    const QString db = sysroot.writeFile("/usr/vexo_app/config/user.db", "user data");
+    const QString cfg = sysroot.writeFile("/usr/vexo_app/config/app.cfg", "settings");
+    const std::vector<backupFileInfo_s> list { entry(db, backupRoot + "/user.db", 0),
+        entry(cfg, backupRoot + "/app.cfg", 0) };
+    ASSERT_TRUE(backup(list));
+
+    // A short copy, as a cut inside the byte copy leaves it.
+    sysroot.writeFile("/media/usb0/hixbackup/PANEL01/app.cfg", "sett");
+    EXPECT_FALSE(backup_file_c::isCompleteBackupOf(checkFile, list));
+    // A copy never made.
+    QFile::remove(backupRoot + "/app.cfg");
+    EXPECT_FALSE(backup_file_c::isCompleteBackupOf(checkFile, list));
+}
+
 TEST_F(BackupTest, PanelFileWhoseReadsFail_FailsTheBackupWith2106NamingIt)
 {
     // Read access cannot be taken from root; a file whose every read fails stands in for it.

@@ -435,6 +435,39 @@ TEST_F(FileOperation, CopyList_StaleSetAsideFromInterruptedRun_KeepsInstalledFil
     EXPECT_FALSE(exists(path("/usr/vexo_app/app.tmp")));
 }
 
+TEST_F(FileOperation, CopyList_CutBetweenSetAsideAndMoveIn_RetryInstallsNewAndCleansTheOldCopy)
+{
+    // The cut run had moved the installed files aside and then stopped: nothing under the final
+    // names, the old contents only under the set-aside names.
+    const QString src = write("/media/usb0/pkg/app", "new");
+    write("/usr/vexo_app/app.bak", "old");
+    write("/media/usb0/pkg/lib/x.so", "new x");
+    write("/usr/vexo_app/lib/x.so.tmp.bak", "old x");
+
+    EXPECT_TRUE(ops.copyFile(CopyList { copyEntry(src, path("/usr/vexo_app/app"), crcOf("new"), 0),
+        copyEntry(path("/media/usb0/pkg/lib"), path("/usr/vexo_app/lib"), "", 1) }));
+
+    EXPECT_EQ(read("/usr/vexo_app/app"), "new");
+    EXPECT_EQ(read("/usr/vexo_app/lib/x.so"), "new x");
+    EXPECT_EQ(QDir(path("/usr/vexo_app")).entryList(QDir::Files | QDir::Hidden),
+        QStringList { "app" });
+    EXPECT_EQ(QDir(path("/usr/vexo_app/lib")).entryList(QDir::Files | QDir::Hidden),
+        QStringList { "x.so" });
+}
+
+TEST_F(FileOperation, CopyList_CutBetweenSetAsideAndMoveIn_MoveInFails_OldFileBackInPlace)
+{
+    const QString src = write("/media/usb0/pkg/app", "new");
+    write("/usr/vexo_app/app.bak", "old");
+    ops.refusedMovesTo[path("/usr/vexo_app/app")] = 1;
+
+    EXPECT_TRUE(
+        ops.copyFile(CopyList { copyEntry(src, path("/usr/vexo_app/app"), crcOf("new"), 0) }));
+
+    EXPECT_EQ(read("/usr/vexo_app/app"), "old");
+    EXPECT_FALSE(exists(path("/usr/vexo_app/app.bak")));
+}
+
 TEST_F(FileOperation, CopyList_DestinationFolderUnderARegularFile_FailsWithoutWriting)
 {
     const QString src = write("/media/usb0/pkg/f", "f");
