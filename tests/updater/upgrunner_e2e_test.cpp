@@ -14,7 +14,7 @@ namespace {
 
 const QByteArray LauncherHead = "[失败]\n------------------------\n";
 // A run on a stick without a package description.
-const QByteArray NoPackageRun = "开始升级...\n正在解析配置文件...\nini文件 ./update.ini 不存在\n"
+const QByteArray NoPackageRun = "开始升级...\n正在解析配置文件...\nini文件 update.ini 不存在\n"
                                 "配置文件update.ini解析失败！\n";
 
 class UpgrunnerTest : public ::testing::Test
