@@ -1,6 +1,8 @@
 // Complete updates with the real upgrunner.bin, copied into the emulated stick's "hixupdateu"
 // folder as on the panel, running packages whose description is scrambled with hixpack.
+#include "fake_runtime.h"
 #include "parse_config_info.h"
+#include "process_supervisor.h"
 #include "process_helpers.h"
 #include "temp_sysroot.h"
 #include "tool_process_ctrl.h"
@@ -444,4 +446,20 @@ TEST_F(UpgrunnerRun, CopySourceMissing_InstalledFilesStayAsTheyWere)
     EXPECT_EQ(UpdatePackage::readFile(panelFile("two.txt")), "installed 2");
     EXPECT_TRUE(QFileInfo::exists(panelFile("one.txt")));
     EXPECT_EQ(status("copyFile/status"), QStringLiteral("failed"));
+}
+
+TEST_F(UpgrunnerRun, RuntimeLeavesOnRequest_TheUpdateRunsOnceItHasGone)
+{
+    ASSERT_TRUE(copied);
+    FakeRuntime runtime({ "--exit-delay", "300" }, sysroot.root());
+    ASSERT_TRUE(runtime.started());
+    QDeadlineTimer registered(5000);
+    while (__check_application_state(0) != 0 && !registered.hasExpired())
+        QThread::msleep(5);
+    ASSERT_EQ(__check_application_state(0), 0);
+    ASSERT_TRUE(writeDescription(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=0\n") + QuietReboot));
+    ASSERT_TRUE(runUntil(QString())) << output.toStdString();
+    EXPECT_EQ(processes.back()->exitCode(), 0);
+    EXPECT_GE(runtime.reap(5000), 0);
+    EXPECT_EQ(logLines().value(0), QStringLiteral("[成功]"));
 }
