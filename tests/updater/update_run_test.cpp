@@ -6,8 +6,10 @@
 #include "clogger.h"
 #include "message_box_answerer.h"
 #include "multilingual_manager.h"
+#include "parse_config_info.h"
 #include "process_helpers.h"
 #include "temp_sysroot.h"
+#include "tool_process_ctrl.h"
 #include "update_package.h"
 
 #include <QElapsedTimer>
@@ -349,4 +351,71 @@ TEST_F(UpdateRunTest, RefusedUpdate_ShowsTheReasonInRedAndNeverStarts)
     EXPECT_EQ(redLines(), QStringList { "[失败]正在退出应用程序，请稍候..." });
     EXPECT_TRUE(window->findChild<QPushButton *>(QStringLiteral("btnRestart"))->isEnabled());
     EXPECT_EQ(log(), LauncherHead + "[失败]正在退出应用程序，请稍候...\n");
+}
+
+TEST_F(UpdateRunTest, AlreadyUpdatedProgram_AskedWhenShown_NoRunsOnlyTheAfterOperations)
+{
+    package.writeProgram("done.sh", "exit 0");
+    const QString marker = package.folder() + QStringLiteral("/after_ran");
+    const QString ini = QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=1\n"
+                                       "[PROGRAM1_CONFIG]\nPATH=%1/done.sh\n"
+                                       "[PROGRAM1_AFTER_CHECK]\nFILE_CHECK=%1/done.sh\n"
+                                       "[PROGRAM1_AFTER_COMMOND]\nCOMMONDNUM=1\nCOMMONDINFO1=touch %2\n")
+                            .arg(package.folder(), marker);
+    {
+        BoxPresser no(QStringLiteral("否"));
+        run(ini, true);
+        EXPECT_EQ(no.texts,
+            QStringList { QStringLiteral("done.sh：当前已满足升级后条件，无需升级，是否重新升级？") });
+    }
+    EXPECT_EQ(package.runsOf("done.sh"), 0);
+    EXPECT_TRUE(QFileInfo::exists(marker));
+    EXPECT_TRUE(window->isUpdateSuccess());
+
+    // Hidden: the default answer, without a question.
+    QFile::remove(marker);
+    MessageBoxAnswerer answers;
+    run(ini, false);
+    EXPECT_TRUE(answers.texts.isEmpty());
+    EXPECT_EQ(package.runsOf("done.sh"), 0);
+    EXPECT_TRUE(QFileInfo::exists(marker));
+
+    // Yes runs it again.
+    BoxPresser yes(QStringLiteral("是"));
+    run(ini, true);
+    EXPECT_EQ(package.runsOf("done.sh"), 1);
+    EXPECT_TRUE(window->isUpdateSuccess());
+}
+
+TEST_F(UpdateRunTest, ScrambledProgram_RunsFromItsUnscrambledCopyWhichIsRemovedAfterwards)
+{
+    const QString plain = package.writeProgram("secret.sh", "exit 0");
+    UpdatePackage::writeScrambled(plain, UpdatePackage::readFile(plain));
+    run(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=1\n"
+                       "[PROGRAM1_CONFIG]\nPATH=%1/secret.sh\nIS_ENCRYPT=1\n")
+            .arg(package.folder()),
+        false);
+    EXPECT_TRUE(window->isUpdateSuccess());
+    EXPECT_EQ(package.runsOf("secret.sh"), 1);
+    EXPECT_FALSE(QFileInfo::exists(plain + QStringLiteral(".tmp")));
+    EXPECT_TRUE(lines().contains(QStringLiteral("secret.sh:程序执行完成...")));
+}
+
+TEST_F(UpdateRunTest, TwoPrograms_ProgressAddsSixtyDividedByTheCountPerProgram)
+{
+    package.writeProgram("a.sh", "exit 0");
+    package.writeProgram("b.sh", "exit 1");
+    std::vector<programConfig_s> programs(3);
+    programs[0].path = package.folder() + QStringLiteral("/a.sh");
+    programs[1].path = package.folder() + QStringLiteral("/a.sh");
+    programs[2].path = package.folder() + QStringLiteral("/b.sh");
+    ToolProcessCtrl::GetInstance()->initIniPath(
+        ParseConfigInfo::getBackupPath() + QStringLiteral("_proctrl"));
+    window = std::make_unique<UDiskUpWin>(QStringLiteral("0000"), QStringLiteral("t"), false);
+    window->setLogger(logger.get());
+    EXPECT_TRUE(window->updateProgram(programs));
+    EXPECT_EQ(package.runsOf("a.sh"), 2);
+    EXPECT_EQ(package.runsOf("b.sh"), 1);
+    EXPECT_EQ(window->progress(), 3 * (60 / 3));
+    EXPECT_FALSE(window->isCheckResultServing());
 }
