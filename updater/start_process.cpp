@@ -204,8 +204,8 @@ int startProcess::start(
     pid_t pid = 0;
     int execError = 0;
     const size_t gotPid = readAll(report[0], &pid, sizeof pid);
-    const size_t gotError = gotPid == sizeof pid ? readAll(report[0], &execError, sizeof execError)
-                                                 : 0;
+    const size_t gotError
+        = gotPid == sizeof pid ? readAll(report[0], &execError, sizeof execError) : 0;
     close(report[0]);
     if (gotPid != sizeof pid || pid <= 0)
         return -2;

@@ -21,14 +21,14 @@ public:
     // runs (its exec succeeded; a "#!" script runs as its interpreter under that id). -3 when
     // the exec failed (not executable, a folder, a missing interpreter); -2 also when the
     // program's id could not be learned.
-    static int startProcWithPid(const QString &workDir, const QString &program,
-        const QStringList &args, pid_t *startedPid);
+    static int startProcWithPid(
+        const QString &workDir, const QString &program, const QStringList &args, pid_t *startedPid);
 
     // The standard output of a shell command. Only for fixed command texts: package or user
     // text never reaches a shell.
     static std::string doShellCmdSync(const std::string &cmd);
 
 private:
-    static int start(const QString &workDir, const QString &program, const QStringList &args,
-        pid_t *startedPid);
+    static int start(
+        const QString &workDir, const QString &program, const QStringList &args, pid_t *startedPid);
 };

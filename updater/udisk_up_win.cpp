@@ -59,16 +59,15 @@ UDiskUpWin::UDiskUpWin(QString lanID, const QString &title, bool showUpdatePage,
     configParser.reset(new (std::nothrow) ParseConfigInfo);
     if (!configParser)
         return;
-    connect(configParser.get(), &ParseConfigInfo::emitMessage, this,
-        &UDiskUpWin::updateOutMessage);
+    connect(configParser.get(), &ParseConfigInfo::emitMessage, this, &UDiskUpWin::updateOutMessage);
     upChecker.reset(new (std::nothrow) check_up_info_c(configParser.get()));
     if (!upChecker)
         return;
     fileOperation.reset(new (std::nothrow) file_operation_c);
     if (!fileOperation)
         return;
-    connect(fileOperation.get(), &file_operation_c::emitMessage, this,
-        &UDiskUpWin::updateOutMessage);
+    connect(
+        fileOperation.get(), &file_operation_c::emitMessage, this, &UDiskUpWin::updateOutMessage);
     checkResultService.reset(new (std::nothrow) CheckResultService(updateRes));
     if (!checkResultService)
         return;
@@ -185,4 +184,3 @@ void UDiskUpWin::setLogger(CLogger *pLogger)
 {
     logger = pLogger;
 }
-

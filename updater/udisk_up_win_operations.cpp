@@ -63,7 +63,8 @@ bool UDiskUpWin::beforeUpdateOperate(const programConfig_s &program)
         int failure = 0;
         if (!backup.getBackupFileList(program.beforeBackup))
             failure = MsgBackupListFailed;
-        else if (!backup.generateCheckFile(backupRoot + QLatin1Char('/') + backup_file_c::CheckFileName))
+        else if (!backup.generateCheckFile(
+                     backupRoot + QLatin1Char('/') + backup_file_c::CheckFileName))
             failure = MsgBackupCheckFileFailed;
         else if (!backup.backupFile(program.beforeBackup))
             failure = MsgBackupFailed;
@@ -127,7 +128,8 @@ bool UDiskUpWin::afterUpdateOperate(const programConfig_s &program)
         emit emitMessage(text(MsgRestoreComing).arg(name), Qt::black);
         backup_file_c restore(DIRECT_RECOVER);
         connect(&restore, &backup_file_c::emitMessage, this, &UDiskUpWin::updateOutMessage);
-        if (!restore.getBackupFileInfo(backupRoot + QLatin1Char('/') + backup_file_c::CheckFileName)) {
+        if (!restore.getBackupFileInfo(
+                backupRoot + QLatin1Char('/') + backup_file_c::CheckFileName)) {
             emit emitMessage(text(MsgRestoreListFailed).arg(name), Qt::red);
             return false;
         }

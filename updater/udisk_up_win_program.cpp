@@ -19,8 +19,8 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -158,7 +158,8 @@ bool UDiskUpWin::updateProgram(std::vector<programConfig_s> &programs)
                 if (stopAll)
                     return true;
                 bool noCondition = true;
-                if (afterNoCondition || upChecker->updateCheck(program.afterCheck, true, noCondition))
+                if (afterNoCondition
+                    || upChecker->updateCheck(program.afterCheck, true, noCondition))
                     break;
                 if (attempt >= MaxAttempts) {
                     emit emitMessage(text(MsgAttemptsExhausted).arg(name), Qt::red);

@@ -181,7 +181,8 @@ void UDiskUpWin::startUpdate()
     if (!state->removeCtrlIni())
         emit emitMessage(text(MsgStateFileNotRemoved), Qt::black);
     const char *dataDir = Vexo_GetDirectory(VEXO_DIR_DATA);
-    QFile::remove(QString::fromUtf8(dataDir ? dataDir : "") + QStringLiteral("/hixbackup/HisInfo.ini"));
+    QFile::remove(
+        QString::fromUtf8(dataDir ? dataDir : "") + QStringLiteral("/hixbackup/HisInfo.ini"));
 
     const updateConfig_s config = configParser->getUpdateConfig();
     if (showPage && !config.finishTip.isEmpty())

@@ -20,7 +20,10 @@ protected:
             QString(), QStringLiteral(":/new/prefix1/resource/lan/0000.lan"));
         vexo_process::setKillWaitLimit(600);
     }
-    void TearDown() override { vexo_process::setKillWaitLimit(vexo_process::DefaultKillWaitLimitMs); }
+    void TearDown() override
+    {
+        vexo_process::setKillWaitLimit(vexo_process::DefaultKillWaitLimitMs);
+    }
 
     // The supervisor sees the runtime (bounded wait after its start).
     static bool supervisorSeesRuntime()

@@ -186,8 +186,8 @@ TEST_F(StartProcessTest, WithPid_ExecFailures_AreReportedAndStartProcStillSaysHa
 {
     const QString notExecutable = writeScript(sysroot, QStringLiteral("plain.sh"),
         "#!/bin/sh\nexit 0\n", QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    const QString badInterpreter = writeScript(
-        sysroot, QStringLiteral("bad.sh"), "#!/no/such/interpreter\nexit 0\n");
+    const QString badInterpreter
+        = writeScript(sysroot, QStringLiteral("bad.sh"), "#!/no/such/interpreter\nexit 0\n");
     for (const QString &program : { notExecutable, badInterpreter }) {
         pid_t pid = 123;
         EXPECT_EQ(startProcess::startProcWithPid(sysroot.root(), program, {}, &pid), -3)

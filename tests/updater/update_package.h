@@ -72,12 +72,12 @@ public:
     {
         const QString path = folder() + QLatin1Char('/') + name;
         QString script = QStringLiteral("#!/bin/sh\necho \"$@\" >> '%1.runs'\n").arg(path);
-        script += QString(body).replace(QStringLiteral("REPORT "),
-            QStringLiteral("'%1/hixresult' ").arg(binDir()));
+        script += QString(body).replace(
+            QStringLiteral("REPORT "), QStringLiteral("'%1/hixresult' ").arg(binDir()));
         script += QLatin1Char('\n');
         writeFile(path, script.toUtf8());
-        QFile::setPermissions(path,
-            QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile::setPermissions(
+            path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         return path;
     }
 
@@ -91,8 +91,8 @@ public:
     // The backup root of this panel and the progress state file beside it.
     QString backupRoot() const
     {
-        const QStringList ids
-            = QDir(stick() + QStringLiteral("/hixbackup")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        const QStringList ids = QDir(stick() + QStringLiteral("/hixbackup"))
+                                    .entryList(QDir::Dirs | QDir::NoDotAndDotDot);
         for (const QString &id : ids)
             if (!id.endsWith(QLatin1String("_proctrl")))
                 return stick() + QStringLiteral("/hixbackup/") + id;
@@ -100,16 +100,20 @@ public:
     }
     QString stateFile() const
     {
-        const QStringList ids
-            = QDir(stick() + QStringLiteral("/hixbackup")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        const QStringList ids = QDir(stick() + QStringLiteral("/hixbackup"))
+                                    .entryList(QDir::Dirs | QDir::NoDotAndDotDot);
         for (const QString &id : ids)
             if (id.endsWith(QLatin1String("_proctrl")))
-                return stick() + QStringLiteral("/hixbackup/") + id + QStringLiteral("/toolProcessCtrl.ini");
+                return stick() + QStringLiteral("/hixbackup/") + id
+                    + QStringLiteral("/toolProcessCtrl.ini");
         return QString();
     }
     QString stateText() const { return QString::fromUtf8(readFile(stateFile())); }
 
-    QString log() const { return QString::fromUtf8(readFile(stick() + QStringLiteral("/upgradeProcess.log"))); }
+    QString log() const
+    {
+        return QString::fromUtf8(readFile(stick() + QStringLiteral("/upgradeProcess.log")));
+    }
 
     const TempSysroot &sysroot;
 };

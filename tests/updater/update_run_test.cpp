@@ -80,7 +80,8 @@ protected:
     void run(const QString &ini, bool showPage)
     {
         package.writeDescription(ini);
-        window = std::make_unique<UDiskUpWin>(QStringLiteral("0000"), QStringLiteral("t"), showPage);
+        window
+            = std::make_unique<UDiskUpWin>(QStringLiteral("0000"), QStringLiteral("t"), showPage);
         window->setLogger(logger.get());
         QDir::setCurrent(package.folder());
         window->startUpdate();
@@ -126,7 +127,9 @@ const QString EmptyPackage = QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=0\n");
 
 QString finishWith(int beeps, bool reboot = false)
 {
-    return QStringLiteral("[UPDATE_FINISH_CONFIG]\nBEEPNUM=%1\nREBOOT=%2\n").arg(beeps).arg(reboot ? 1 : 0);
+    return QStringLiteral("[UPDATE_FINISH_CONFIG]\nBEEPNUM=%1\nREBOOT=%2\n")
+        .arg(beeps)
+        .arg(reboot ? 1 : 0);
 }
 
 } // namespace
@@ -215,7 +218,8 @@ TEST_F(UpdateRunTest, AfterConditionsNeverHold_FourRunsThreeQuestionsThenGivesUp
     const QString question = QStringLiteral("never.sh:不满足升级后条件，升级失败，是否重新升级？");
     EXPECT_EQ(yes.texts, QStringList({ question, question, question }));
     EXPECT_EQ(redLines(),
-        QStringList({ "never.sh:尝试升级已达到3次，且均升级失败，无法继续升级！", "程序执行失败！" }));
+        QStringList(
+            { "never.sh:尝试升级已达到3次，且均升级失败，无法继续升级！", "程序执行失败！" }));
     EXPECT_FALSE(window->isUpdateFinished());
     EXPECT_TRUE(package.stateText().contains("status=failed"));
     EXPECT_FALSE(window->isCheckResultServing());
@@ -232,16 +236,18 @@ TEST_F(UpdateRunTest, AfterConditionsNeverHold_NoToTheQuestion_StopsAfterOneRun)
         true);
     EXPECT_EQ(package.runsOf("never.sh"), 1);
     EXPECT_EQ(no.texts.size(), 1);
-    EXPECT_EQ(redLines().value(0), QStringLiteral("never.sh:升级失败，并取消重新升级，后续升级无法继续！"));
+    EXPECT_EQ(redLines().value(0),
+        QStringLiteral("never.sh:升级失败，并取消重新升级，后续升级无法继续！"));
 }
 
 TEST_F(UpdateRunTest, SecondProgramReportsNothing_FailsInsteadOfPassingOnTheFirstReport)
 {
     package.writeProgram("first.sh", "REPORT 0");
     package.writeProgram("second.sh", "exit 0");
-    run(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=2\n"
-                       "[PROGRAM1_CONFIG]\nPATH=%1/first.sh\nIS_CHECK_RESULT=1\nSUCCESS_RESULT=0\n"
-                       "[PROGRAM2_CONFIG]\nPATH=%1/second.sh\nIS_CHECK_RESULT=1\nSUCCESS_RESULT=0\n")
+    run(QStringLiteral(
+            "[UPDATE_CONFIG]\nPROGRAM_NUM=2\n"
+            "[PROGRAM1_CONFIG]\nPATH=%1/first.sh\nIS_CHECK_RESULT=1\nSUCCESS_RESULT=0\n"
+            "[PROGRAM2_CONFIG]\nPATH=%1/second.sh\nIS_CHECK_RESULT=1\nSUCCESS_RESULT=0\n")
             .arg(package.folder()),
         false);
     EXPECT_EQ(package.runsOf("first.sh"), 1);
@@ -357,16 +363,18 @@ TEST_F(UpdateRunTest, AlreadyUpdatedProgram_AskedWhenShown_NoRunsOnlyTheAfterOpe
 {
     package.writeProgram("done.sh", "exit 0");
     const QString marker = package.folder() + QStringLiteral("/after_ran");
-    const QString ini = QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=1\n"
-                                       "[PROGRAM1_CONFIG]\nPATH=%1/done.sh\n"
-                                       "[PROGRAM1_AFTER_CHECK]\nFILE_CHECK=%1/done.sh\n"
-                                       "[PROGRAM1_AFTER_COMMOND]\nCOMMONDNUM=1\nCOMMONDINFO1=touch %2\n")
-                            .arg(package.folder(), marker);
+    const QString ini
+        = QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=1\n"
+                         "[PROGRAM1_CONFIG]\nPATH=%1/done.sh\n"
+                         "[PROGRAM1_AFTER_CHECK]\nFILE_CHECK=%1/done.sh\n"
+                         "[PROGRAM1_AFTER_COMMOND]\nCOMMONDNUM=1\nCOMMONDINFO1=touch %2\n")
+              .arg(package.folder(), marker);
     {
         BoxPresser no(QStringLiteral("否"));
         run(ini, true);
         EXPECT_EQ(no.texts,
-            QStringList { QStringLiteral("done.sh：当前已满足升级后条件，无需升级，是否重新升级？") });
+            QStringList {
+                QStringLiteral("done.sh：当前已满足升级后条件，无需升级，是否重新升级？") });
     }
     EXPECT_EQ(package.runsOf("done.sh"), 0);
     EXPECT_TRUE(QFileInfo::exists(marker));

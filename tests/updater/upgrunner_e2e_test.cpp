@@ -110,7 +110,8 @@ TEST_F(UpgrunnerTest, LanguageFileOnTheStick_GivesTheLinesOfItsLanguage)
     ASSERT_TRUE(copied);
     sysroot.writeFile("/media/usb0/language/0001.lan", "[2018]\r\nstring=\"Update starts...\"\r\n");
     start({ "-lanID 0001", "-showUpdatePage 0" });
-    EXPECT_TRUE(waitForLog(LauncherHead + QByteArray(NoPackageRun).replace("开始升级...", "Update starts...")));
+    EXPECT_TRUE(waitForLog(
+        LauncherHead + QByteArray(NoPackageRun).replace("开始升级...", "Update starts...")));
 }
 
 TEST_F(UpgrunnerTest, LogPathIsAFolder_TheUpdaterStillRuns)

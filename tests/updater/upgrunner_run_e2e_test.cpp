@@ -2,8 +2,8 @@
 // folder as on the panel, running packages whose description is scrambled with hixpack.
 #include "fake_runtime.h"
 #include "parse_config_info.h"
-#include "process_supervisor.h"
 #include "process_helpers.h"
+#include "process_supervisor.h"
 #include "temp_sysroot.h"
 #include "tool_process_ctrl.h"
 #include "update_package.h"
@@ -47,7 +47,8 @@ protected:
 
     void resetLog() const
     {
-        UpdatePackage::writeFile(package.stick() + QStringLiteral("/upgradeProcess.log"), LauncherHead);
+        UpdatePackage::writeFile(
+            package.stick() + QStringLiteral("/upgradeProcess.log"), LauncherHead);
     }
 
     // Scrambles the plain description with the package tool.
@@ -57,14 +58,16 @@ protected:
         UpdatePackage::writeFile(plain, QByteArray("\xEF\xBB\xBF# update\n") + ini.toUtf8());
         QProcess hixpack;
         hixpack.start(UpdatePackage::binDir() + QStringLiteral("/hixpack"),
-            { QStringLiteral("scramble"), plain, package.folder() + QStringLiteral("/update.ini") });
+            { QStringLiteral("scramble"), plain,
+                package.folder() + QStringLiteral("/update.ini") });
         return hixpack.waitForFinished(10000) && hixpack.exitCode() == 0;
     }
 
     QString crcOf(const QString &path) const
     {
         QProcess hixpack;
-        hixpack.start(UpdatePackage::binDir() + QStringLiteral("/hixpack"), { QStringLiteral("crc"), path });
+        hixpack.start(
+            UpdatePackage::binDir() + QStringLiteral("/hixpack"), { QStringLiteral("crc"), path });
         hixpack.waitForFinished(10000);
         return QString::fromLatin1(hixpack.readAllStandardOutput()).trimmed();
     }
@@ -86,7 +89,8 @@ protected:
     }
 
     // Runs the updater invisibly until it ends by itself (true) or the log holds the line.
-    bool runUntil(const QString &line, int timeoutMs = 20000, const QStringList &args = { "-showUpdatePage 0" })
+    bool runUntil(const QString &line, int timeoutMs = 20000,
+        const QStringList &args = { "-showUpdatePage 0" })
     {
         QProcess *runner = start(args);
         QDeadlineTimer deadline(timeoutMs);
@@ -105,7 +109,10 @@ protected:
         return false;
     }
 
-    QStringList logLines() const { return package.log().split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
+    QStringList logLines() const
+    {
+        return package.log().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
     QString status(const QString &key) const
     {
         QSettings state(package.stateFile(), QSettings::IniFormat);
@@ -113,7 +120,8 @@ protected:
     }
     QStringList buzzer() const
     {
-        return QString::fromUtf8(sysroot.readFile("/run/buzzer.log")).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        return QString::fromUtf8(sysroot.readFile("/run/buzzer.log"))
+            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     }
     QString panelFile(const QString &name) const { return panel + QLatin1Char('/') + name; }
 
@@ -150,7 +158,8 @@ TEST_F(UpgrunnerRun, EveryListKindAndTwoReportingPrograms_InstallAndEndInSuccess
     ASSERT_TRUE(writeDescription(
         QStringLiteral(
             "[UPDATE_CONFIG]\nPROGRAM_NUM=2\n"
-            "[COPYFILE]\nCOPYFILENUM=2\nSRCPATH1=files/app.bin\nDESTPATH1=%1/bin/app.bin\nCRCVALUE1=%2\n"
+            "[COPYFILE]\nCOPYFILENUM=2\nSRCPATH1=files/app.bin\nDESTPATH1=%1/bin/"
+            "app.bin\nCRCVALUE1=%2\n"
             "SRCPATH2=files/lib/\nDESTPATH2=%1/lib/\nMODE2=2\n"
             "[DELFILE]\nDELFILENUM=1\nSRCPATH1=%1/old.txt\n"
             "[EXEFILE]\nEXEFILENUM=1\nSRCPATH1=%1/bin/app.bin\n"
@@ -158,16 +167,18 @@ TEST_F(UpgrunnerRun, EveryListKindAndTwoReportingPrograms_InstallAndEndInSuccess
             "[PROGRAM1_CONFIG]\nPATH=%3/prog1.sh\nIS_CHECK_RESULT=1\nSUCCESS_RESULT=0\n"
             "[PROGRAM1_BEFORE_BACKUPFILE]\nBACKUPFILENUM=1\nSRCPATH1=%1/config/keep.ini\n"
             "DSTPATH1=config/keep.ini\nEXIST_CHECK1=1\n"
-            "[PROGRAM1_BEFORE_COPYFILE]\nCOPYFILENUM=1\nSRCPATH1=files/lib/a.so\nDESTPATH1=%1/before.so\n"
+            "[PROGRAM1_BEFORE_COPYFILE]\nCOPYFILENUM=1\nSRCPATH1=files/lib/a.so\nDESTPATH1=%1/"
+            "before.so\n"
             "[PROGRAM1_BEFORE_DELFILE]\nDELFILENUM=1\nSRCPATH1=%1/before_old.txt\n"
             "[PROGRAM1_BEFORE_EXEFILE]\nEXEFILENUM=1\nSRCPATH1=%1/before.so\n"
             "[PROGRAM1_BEFORE_COMMOND]\nCOMMONDNUM=1\nCOMMONDINFO1=touch %1/before_command\n"
-            "[PROGRAM1_AFTER_COPYFILE]\nCOPYFILENUM=1\nSRCPATH1=files/lib/a.so\nDESTPATH1=%1/after.so\n"
+            "[PROGRAM1_AFTER_COPYFILE]\nCOPYFILENUM=1\nSRCPATH1=files/lib/a.so\nDESTPATH1=%1/"
+            "after.so\n"
             "[PROGRAM1_AFTER_DELFILE]\nDELFILENUM=1\nSRCPATH1=%1/after_old.txt\n"
             "[PROGRAM1_AFTER_EXEFILE]\nEXEFILENUM=1\nSRCPATH1=%1/after.so\n"
             "[PROGRAM1_AFTER_COMMOND]\nCOMMONDNUM=1\nCOMMONDINFO1=touch %1/after_command\n"
             "[PROGRAM2_CONFIG]\nPATH=%3/prog2.sh\nIS_CHECK_RESULT=1\nSUCCESS_RESULT=5\n")
-                .arg(panel, crcOf(package.folder() + "/files/app.bin"), package.folder())
+            .arg(panel, crcOf(package.folder() + "/files/app.bin"), package.folder())
         + FinishReboot));
 
     ASSERT_TRUE(runUntil(QString())) << output.toStdString();
@@ -208,7 +219,8 @@ TEST_F(UpgrunnerRun, EveryListKindAndTwoReportingPrograms_InstallAndEndInSuccess
 TEST_F(UpgrunnerRun, EveryListEmpty_ShownPage_FinishesAsSuccess)
 {
     ASSERT_TRUE(copied);
-    ASSERT_TRUE(writeDescription(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=0\n") + FinishReboot));
+    ASSERT_TRUE(
+        writeDescription(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=0\n") + FinishReboot));
     ASSERT_TRUE(runUntil(QString(), 20000, { "-title Update" })) << output.toStdString();
     EXPECT_EQ(processes.back()->exitCode(), 0);
     EXPECT_EQ(logLines(),
@@ -241,14 +253,15 @@ const PhaseFailure PhaseFailures[] = {
 TEST_F(UpgrunnerRun, FailureInEachPhase_RedLineFailedStatusAndTheNextRunRepeatsOnlyWhatFailed)
 {
     ASSERT_TRUE(copied);
-    const QString ini = QStringLiteral(
-        "[UPDATE_CONFIG]\nPROGRAM_NUM=1\n"
-        "[COPYFILE]\nCOPYFILENUM=1\nSRCPATH1=files/a.txt\nDESTPATH1=%1/a.txt\n"
-        "[DELFILE]\nDELFILENUM=1\nSRCPATH1=%1/remove_me\n"
-        "[EXEFILE]\nEXEFILENUM=1\nSRCPATH1=%1/tool\n"
-        "[COMMOND]\nCOMMONDNUM=1\nCOMMONDINFO1=test -e %1/command_ok\nEXECRESULT1=0\n"
-        "[PROGRAM1_CONFIG]\nPATH=%2/prog.sh\n")
-                            .arg(panel, package.folder())
+    const QString ini
+        = QStringLiteral(
+              "[UPDATE_CONFIG]\nPROGRAM_NUM=1\n"
+              "[COPYFILE]\nCOPYFILENUM=1\nSRCPATH1=files/a.txt\nDESTPATH1=%1/a.txt\n"
+              "[DELFILE]\nDELFILENUM=1\nSRCPATH1=%1/remove_me\n"
+              "[EXEFILE]\nEXEFILENUM=1\nSRCPATH1=%1/tool\n"
+              "[COMMOND]\nCOMMONDNUM=1\nCOMMONDINFO1=test -e %1/command_ok\nEXECRESULT1=0\n"
+              "[PROGRAM1_CONFIG]\nPATH=%2/prog.sh\n")
+              .arg(panel, package.folder())
         + QuietReboot;
     ASSERT_TRUE(writeDescription(ini));
 
@@ -266,11 +279,21 @@ TEST_F(UpgrunnerRun, FailureInEachPhase_RedLineFailedStatusAndTheNextRunRepeatsO
         UpdatePackage::writeFile(panelFile("command_ok"), "");
         package.writeProgram("prog.sh", "exit 0");
         switch (failing) {
-        case 0: QFile::remove(package.folder() + "/files/a.txt"); break;
-        case 1: QDir().mkpath(panelFile("remove_me")); break; // a folder where a file is named
-        case 2: QFile::remove(panelFile("tool")); break;
-        case 3: QFile::remove(panelFile("command_ok")); break;
-        case 4: QFile::remove(package.folder() + "/prog.sh"); break;
+        case 0:
+            QFile::remove(package.folder() + "/files/a.txt");
+            break;
+        case 1:
+            QDir().mkpath(panelFile("remove_me"));
+            break; // a folder where a file is named
+        case 2:
+            QFile::remove(panelFile("tool"));
+            break;
+        case 3:
+            QFile::remove(panelFile("command_ok"));
+            break;
+        case 4:
+            QFile::remove(package.folder() + "/prog.sh");
+            break;
         }
         resetLog();
         ASSERT_TRUE(runUntil(QString::fromUtf8(phase.redLine))) << output.toStdString();
@@ -279,16 +302,27 @@ TEST_F(UpgrunnerRun, FailureInEachPhase_RedLineFailedStatusAndTheNextRunRepeatsO
         EXPECT_TRUE(lines.contains(QString::fromUtf8(phase.redLine)));
         EXPECT_EQ(status(QString::fromLatin1(phase.stateKey)), QStringLiteral("failed"));
         for (size_t before = 0; before < failing; ++before)
-            EXPECT_EQ(status(QString::fromLatin1(PhaseFailures[before].stateKey)), QStringLiteral("success"));
+            EXPECT_EQ(status(QString::fromLatin1(PhaseFailures[before].stateKey)),
+                QStringLiteral("success"));
         EXPECT_EQ(package.runsOf("prog.sh"), 0);
 
         // Repaired: the next run passes over what succeeded and repeats the failed phase.
         switch (failing) {
-        case 0: UpdatePackage::writeFile(package.folder() + "/files/a.txt", "a"); break;
-        case 1: QDir(panelFile("remove_me")).removeRecursively(); break;
-        case 2: UpdatePackage::writeFile(panelFile("tool"), "t"); break;
-        case 3: UpdatePackage::writeFile(panelFile("command_ok"), ""); break;
-        case 4: package.writeProgram("prog.sh", "exit 0"); break;
+        case 0:
+            UpdatePackage::writeFile(package.folder() + "/files/a.txt", "a");
+            break;
+        case 1:
+            QDir(panelFile("remove_me")).removeRecursively();
+            break;
+        case 2:
+            UpdatePackage::writeFile(panelFile("tool"), "t");
+            break;
+        case 3:
+            UpdatePackage::writeFile(panelFile("command_ok"), "");
+            break;
+        case 4:
+            package.writeProgram("prog.sh", "exit 0");
+            break;
         }
         resetLog();
         ASSERT_TRUE(runUntil(QString())) << output.toStdString();
@@ -335,7 +369,8 @@ TEST_F(UpgrunnerRun, AfterConditionsNeverHold_HiddenPage_FourRunsWithoutQuestion
         QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=1\n[PROGRAM1_CONFIG]\nPATH=%1/never.sh\n"
                        "[PROGRAM1_AFTER_CHECK]\nFILE_CHECK=%1/never-there\n")
             .arg(package.folder())));
-    const QString gaveUp = QStringLiteral("never.sh:尝试升级已达到3次，且均升级失败，无法继续升级！");
+    const QString gaveUp
+        = QStringLiteral("never.sh:尝试升级已达到3次，且均升级失败，无法继续升级！");
     ASSERT_TRUE(runUntil(QStringLiteral("程序执行失败！"))) << output.toStdString();
     EXPECT_EQ(package.runsOf("never.sh"), 4);
     EXPECT_TRUE(logLines().contains(gaveUp));
@@ -368,11 +403,11 @@ TEST_F(UpgrunnerRun, ExitWaitHandOver_UpdaterLeavesTheProgramRunningAndTheStateF
     ASSERT_TRUE(copied);
     const QString pidFile = package.folder() + QStringLiteral("/taker.pid");
     package.writeProgram("taker.sh", QStringLiteral("echo $$ > '%1'\nexec sleep 30").arg(pidFile));
-    ASSERT_TRUE(writeDescription(
-        QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=1\n"
-                       "[PROGRAM1_CONFIG]\nPATH=%1/taker.sh\nIS_EXIT_WAIT=1\n")
-            .arg(package.folder())
-        + QuietReboot));
+    ASSERT_TRUE(
+        writeDescription(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=1\n"
+                                        "[PROGRAM1_CONFIG]\nPATH=%1/taker.sh\nIS_EXIT_WAIT=1\n")
+                             .arg(package.folder())
+            + QuietReboot));
     ASSERT_TRUE(runUntil(QString())) << output.toStdString();
     EXPECT_EQ(processes.back()->exitCode(), 0);
     ASSERT_TRUE(waitForFile(pidFile));
@@ -422,8 +457,10 @@ TEST_F(UpgrunnerRun, ProgramsThatCannotRun_EndInTheStartFailureAndLeaveTheInstal
         ASSERT_TRUE(runUntil(QStringLiteral("程序执行失败！"))) << output.toStdString();
         const QStringList lines = logLines();
         EXPECT_EQ(lines.value(0), QStringLiteral("[失败]"));
-        EXPECT_TRUE(lines.contains(QStringLiteral("%1:程序启动失败!").arg(QString::fromLatin1(name))));
-        EXPECT_TRUE(lines.contains(QStringLiteral("%1:执行可执行程序失败！").arg(QString::fromLatin1(name))));
+        EXPECT_TRUE(
+            lines.contains(QStringLiteral("%1:程序启动失败!").arg(QString::fromLatin1(name))));
+        EXPECT_TRUE(lines.contains(
+            QStringLiteral("%1:执行可执行程序失败！").arg(QString::fromLatin1(name))));
         EXPECT_EQ(status("updatePro/status"), QStringLiteral("failed"));
         EXPECT_EQ(UpdatePackage::readFile(panelFile("keep.txt")), "installed");
     }
