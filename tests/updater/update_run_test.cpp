@@ -427,3 +427,20 @@ TEST_F(UpdateRunTest, TwoPrograms_ProgressAddsSixtyDividedByTheCountPerProgram)
     EXPECT_EQ(window->progress(), 3 * (60 / 3));
     EXPECT_FALSE(window->isCheckResultServing());
 }
+
+TEST_F(UpdateRunTest, MismatchWithFailedLaterActionSet_StillFailsTheStepAfterTheBlackLines)
+{
+    package.writeProgram("odd.sh", "REPORT 1");
+    package.writeProgram("next.sh", "exit 0");
+    run(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=2\n"
+                       "[PROGRAM1_CONFIG]\nPATH=%1/odd.sh\nIS_CHECK_RESULT=1\nSUCCESS_RESULT=0\n"
+                       "EXEC_FAILED_LATER_ACTION=1\n[PROGRAM2_CONFIG]\nPATH=%1/next.sh\n")
+            .arg(package.folder()),
+        false);
+    const QStringList shown = lines();
+    EXPECT_TRUE(shown.contains(QStringLiteral("odd.sh:程序执行失败！")));
+    EXPECT_TRUE(shown.contains(QStringLiteral("odd.sh:继续后续流程...")));
+    EXPECT_EQ(redLines(), QStringList({ "odd.sh:执行可执行程序失败！", "程序执行失败！" }));
+    EXPECT_EQ(package.runsOf("next.sh"), 0);
+    EXPECT_FALSE(window->isUpdateSuccess());
+}
