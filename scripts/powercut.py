@@ -23,6 +23,10 @@ import sys
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+# The updater closes every older process of its own name on this machine; the shared machine runs
+# other developers' tests of it, so the harness runs a copy of its own name (and, through
+# powercut.sh, in a process namespace of its own) and never reaches theirs.
+UPDATER_COPY = 'upgrunner-powercut.bin'
 RUN_ARGS = ['-execond 2', '-lanID 0', '-title powercut', '-showUpdatePage 0']
 
 
@@ -187,7 +191,7 @@ REBOOT=1
         write(plain, b'\xef\xbb\xbf# power-cut package\n' + ini.encode())
         subprocess.run([os.path.join(self.build, 'bin/hixpack'), 'scramble', plain,
                         f'{pkg}/update.ini'], check=True)
-        shutil.copy2(os.path.join(self.build, 'bin/upgrunner.bin'), f'{pkg}/upgrunner.bin')
+        shutil.copy2(os.path.join(self.build, 'bin/upgrunner.bin'), f'{pkg}/{UPDATER_COPY}')
         write(os.path.join(t, 'media/usb0/upgradeProcess.log'), '[失败]\n------------------------\n')
 
     def reset(self):
@@ -243,7 +247,7 @@ class Runner:
         self.proc = None
 
     def start(self):
-        exe = os.path.join(self.panel.package, 'upgrunner.bin')
+        exe = os.path.join(self.panel.package, UPDATER_COPY)
         self.proc = subprocess.Popen([exe] + RUN_ARGS, cwd=self.panel.package, env=self.env,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                      stdin=subprocess.DEVNULL)

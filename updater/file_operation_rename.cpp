@@ -80,8 +80,12 @@ bool file_operation_c::commitStaged(
     bool setAsideByCut = false;
     if (QFileInfo::exists(final)) {
         qDebug() << "Rename : " << setAside;
-        // A stale set-aside name from an interrupted run blocks this move; the installed file
-        // then stays and the stale copy goes with the clean-up.
+        // A set-aside copy beside an installed file was left by a run cut off before its
+        // clean-up: it is older than the installed file and the clean-up deletes it anyway.
+        // Left in place it would block this move, and the staged copy would stay behind to be
+        // taken for a staged file by the next update.
+        if (QFileInfo(setAside).isFile() && !QFileInfo(setAside).isSymLink())
+            QFile::remove(setAside);
         setAsideDone = moveEntry(final, setAside);
         m_bakFileList.push_back({ setAside, 0 });
     } else if (QFileInfo(setAside).isFile()) {

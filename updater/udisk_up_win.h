@@ -126,6 +126,9 @@ private:
     QString lanId;
     bool initOk = false;
     bool programTookOver = false;
+    // The program now worked on is the one an earlier run was cut off in (its backup, when
+    // complete, holds the files as they were before that run changed them).
+    bool resumingInterruptedProgram = false;
     bool showPage = true;
     bool updateRefused = false;
 };

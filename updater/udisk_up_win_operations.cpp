@@ -55,7 +55,15 @@ bool UDiskUpWin::beforeUpdateOperate(const programConfig_s &program)
     const QString name = PathDeal::getTargetName(program.path);
     const QString backupRoot = ParseConfigInfo::getBackupPath();
 
-    if (!program.beforeBackup.empty()) {
+    const QString checkFile = backupRoot + QLatin1Char('/') + backup_file_c::CheckFileName;
+    if (!program.beforeBackup.empty() && resumingInterruptedProgram
+        && backup_file_c::isCompleteBackupOf(checkFile, program.beforeBackup)) {
+        // The interrupted run of this program had finished its backup, and the program may have
+        // changed the files since: a new backup would save the changed files and delete the only
+        // copy of the old ones. The backup stays until the restore after the program.
+        qDebug() << "keeping the complete backup of the interrupted run in" << backupRoot;
+        emit emitMessage(text(MsgBackupDone).arg(name), Qt::black);
+    } else if (!program.beforeBackup.empty()) {
         DeleteAllBackupData(backupRoot);
         emit emitMessage(text(MsgBackupStarts).arg(name), Qt::black);
         backup_file_c backup(DIRECT_BACKUP);

@@ -117,11 +117,16 @@ bool UDiskUpWin::updateProgram(std::vector<programConfig_s> &programs)
         resume = state->getProcessStatus(PROCESS_EXEC_RESULT);
     }
     first = qMax(first, 0);
+    // A program still marked "?" was cut off, or failed, while it was being worked on.
+    const bool firstInterrupted = resume == STATUS_UNKNOWN
+        && state->isContainKey(ToolProcessCtrl::keyOf(PROCESS_EXEC_RESULT));
 
     const int count = int(programs.size());
     for (int i = first; i < count; ++i) {
-        if (resume == STATUS_SUCCESS)
+        // Only the program the state file names has finished; the ones after it have not run.
+        if (i == first && resume == STATUS_SUCCESS)
             continue;
+        resumingInterruptedProgram = i == first && firstInterrupted;
         const programConfig_s &program = programs[size_t(i)];
         const QString name = PathDeal::getTargetName(program.path);
 

@@ -414,25 +414,29 @@ TEST_F(FileOperation, CopyList_NoInstalledFileChangesBeforeTheWholeListIsStaged)
         (QStringList { "x.so", "y.so" }));
 }
 
-TEST_F(FileOperation, CopyList_StaleSetAsideFromInterruptedRun_KeepsInstalledFileUntilRetry)
+TEST_F(FileOperation, CopyList_StaleSetAsideFromInterruptedRun_InstallsAtOnceLeavingNothingBehind)
 {
+    // A run cut off after its moves but before its clean-up left older copies under the
+    // set-aside names beside the installed files.
     const QString src = write("/media/usb0/pkg/app", "new");
     write("/usr/vexo_app/app", "old");
     write("/usr/vexo_app/app.bak", "older, left by a cut-off run");
-    const std::vector<copyFileData_s> list { copyEntry(
-        src, path("/usr/vexo_app/app"), crcOf("new"), 0) };
+    write("/media/usb0/pkg/lib/x.so", "new x");
+    write("/usr/vexo_app/lib/x.so", "old x");
+    write("/usr/vexo_app/lib/x.so.tmp.bak", "older x");
 
-    EXPECT_TRUE(ops.copyFile(list));
-    EXPECT_EQ(read("/usr/vexo_app/app"), "old");
-    EXPECT_FALSE(exists(path("/usr/vexo_app/app.bak")));
-    EXPECT_EQ(lines,
-        (QVector<Line> {
-            line(2145, Black, "app"), line(2148, Red, "app.tmp"), line(2136, Black, "app.bak") }));
+    EXPECT_TRUE(ops.copyFile(CopyList { copyEntry(src, path("/usr/vexo_app/app"), crcOf("new"), 0),
+        copyEntry(path("/media/usb0/pkg/lib"), path("/usr/vexo_app/lib"), "", 1) }));
 
-    EXPECT_TRUE(ops.copyFile(list));
     EXPECT_EQ(read("/usr/vexo_app/app"), "new");
-    EXPECT_FALSE(exists(path("/usr/vexo_app/app.bak")));
-    EXPECT_FALSE(exists(path("/usr/vexo_app/app.tmp")));
+    EXPECT_EQ(read("/usr/vexo_app/lib/x.so"), "new x");
+    // No staged copy stays behind for the next update to take for its own.
+    EXPECT_EQ(QDir(path("/usr/vexo_app")).entryList(QDir::Files | QDir::Hidden),
+        QStringList { "app" });
+    EXPECT_EQ(QDir(path("/usr/vexo_app/lib")).entryList(QDir::Files | QDir::Hidden),
+        QStringList { "x.so" });
+    for (const Line &l : lines)
+        EXPECT_NE(l.color, Red) << l.text.toStdString();
 }
 
 TEST_F(FileOperation, CopyList_CutBetweenSetAsideAndMoveIn_RetryInstallsNewAndCleansTheOldCopy)

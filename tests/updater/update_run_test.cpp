@@ -2,6 +2,7 @@
 // questions of a shown page, the close policy while a program runs, and the judgement of each
 // program by its own report.
 #include "udisk_up_win.h"
+#include "backup_file.h"
 
 #include "clogger.h"
 #include "message_box_answerer.h"
@@ -443,4 +444,63 @@ TEST_F(UpdateRunTest, MismatchWithFailedLaterActionSet_StillFailsTheStepAfterThe
     EXPECT_EQ(redLines(), QStringList({ "odd.sh:执行可执行程序失败！", "程序执行失败！" }));
     EXPECT_EQ(package.runsOf("next.sh"), 0);
     EXPECT_FALSE(window->isUpdateSuccess());
+}
+
+// A run cut off while its program ran, after the program had changed the files its backup
+// protects: the state file names the program with "?", the backup is complete.
+TEST_F(UpdateRunTest, ResumeAfterCutWhileProgramRan_KeepsTheCompleteBackupAndRestoresIt)
+{
+    const QString db = sysroot.writeFile("/usr/vexo_app/config/user.db", "user data");
+    package.writeProgram("p.sh", QStringLiteral("echo scribbled > '%1'").arg(db));
+    const QString root = ParseConfigInfo::getBackupPath();
+    std::vector<programConfig_s> programs(1);
+    programs[0].path = package.folder() + QStringLiteral("/p.sh");
+    backupFileInfo_s saved;
+    saved.srcPath = db;
+    saved.dstPath = root + QStringLiteral("/p1/user.db");
+    saved.existCheck = true;
+    programs[0].beforeBackup = { saved };
+
+    backup_file_c backup(DIRECT_BACKUP);
+    ASSERT_TRUE(backup.getBackupFileList(programs[0].beforeBackup)
+        && backup.generateCheckFile(root + QStringLiteral("/backupFileCheck.ini"))
+        && backup.backupFile(programs[0].beforeBackup) && backup.checkBackupFile(DIRECT_BACKUP));
+    sysroot.writeFile("/usr/vexo_app/config/user.db", "scribbled before the cut\n");
+    ToolProcessCtrl *state = ToolProcessCtrl::GetInstance();
+    state->initIniPath(root + QStringLiteral("_proctrl"));
+    state->setProcessValue(ToolProcessCtrl::keyOf(PROCESS_CUR_PRO_INDEX), QStringLiteral("0"));
+    state->setProcessStatus(PROCESS_EXEC_RESULT, STATUS_UNKNOWN);
+
+    window = std::make_unique<UDiskUpWin>(QStringLiteral("0000"), QStringLiteral("t"), false);
+    window->setLogger(logger.get());
+    EXPECT_TRUE(window->updateProgram(programs));
+    EXPECT_EQ(package.runsOf("p.sh"), 1);
+    EXPECT_EQ(sysroot.readFile("/usr/vexo_app/config/user.db"), QByteArray("user data"));
+    EXPECT_FALSE(QFileInfo::exists(root)) << "the backup goes once it is restored";
+
+    // A fresh run of the same program backs up anew: nothing is kept without an interruption.
+    sysroot.writeFile("/usr/vexo_app/config/user.db", "edited by the operator");
+    state->removeCtrlIni();
+    EXPECT_TRUE(window->updateProgram(programs));
+    EXPECT_EQ(sysroot.readFile("/usr/vexo_app/config/user.db"), QByteArray("edited by the operator"));
+}
+
+// A run cut off after a program had finished, before the next one began.
+TEST_F(UpdateRunTest, ResumeAfterAFinishedProgram_RunsTheProgramsAfterIt)
+{
+    package.writeProgram("a.sh", "exit 0");
+    package.writeProgram("b.sh", "exit 0");
+    std::vector<programConfig_s> programs(2);
+    programs[0].path = package.folder() + QStringLiteral("/a.sh");
+    programs[1].path = package.folder() + QStringLiteral("/b.sh");
+    ToolProcessCtrl *state = ToolProcessCtrl::GetInstance();
+    state->initIniPath(ParseConfigInfo::getBackupPath() + QStringLiteral("_proctrl"));
+    state->setProcessValue(ToolProcessCtrl::keyOf(PROCESS_CUR_PRO_INDEX), QStringLiteral("0"));
+    state->setProcessStatus(PROCESS_EXEC_RESULT, STATUS_SUCCESS);
+
+    window = std::make_unique<UDiskUpWin>(QStringLiteral("0000"), QStringLiteral("t"), false);
+    window->setLogger(logger.get());
+    EXPECT_TRUE(window->updateProgram(programs));
+    EXPECT_EQ(package.runsOf("a.sh"), 0);
+    EXPECT_EQ(package.runsOf("b.sh"), 1);
 }
