@@ -60,7 +60,8 @@ short waitFor(int fd, short events)
         if (ready > 0)
             return wait.revents;
         if (ready == 0 || errno != EINTR) {
-            fprintf(stderr, "result_fuzzer: the server %s\n", ready == 0 ? "hangs" : strerror(errno));
+            fprintf(
+                stderr, "result_fuzzer: the server %s\n", ready == 0 ? "hangs" : strerror(errno));
             abort();
         }
     }

@@ -431,8 +431,8 @@ TEST_F(FileOperation, CopyList_StaleSetAsideFromInterruptedRun_InstallsAtOnceLea
     EXPECT_EQ(read("/usr/vexo_app/app"), "new");
     EXPECT_EQ(read("/usr/vexo_app/lib/x.so"), "new x");
     // No staged copy stays behind for the next update to take for its own.
-    EXPECT_EQ(QDir(path("/usr/vexo_app")).entryList(QDir::Files | QDir::Hidden),
-        QStringList { "app" });
+    EXPECT_EQ(
+        QDir(path("/usr/vexo_app")).entryList(QDir::Files | QDir::Hidden), QStringList { "app" });
     EXPECT_EQ(QDir(path("/usr/vexo_app/lib")).entryList(QDir::Files | QDir::Hidden),
         QStringList { "x.so" });
     for (const Line &l : lines)
@@ -453,8 +453,8 @@ TEST_F(FileOperation, CopyList_CutBetweenSetAsideAndMoveIn_RetryInstallsNewAndCl
 
     EXPECT_EQ(read("/usr/vexo_app/app"), "new");
     EXPECT_EQ(read("/usr/vexo_app/lib/x.so"), "new x");
-    EXPECT_EQ(QDir(path("/usr/vexo_app")).entryList(QDir::Files | QDir::Hidden),
-        QStringList { "app" });
+    EXPECT_EQ(
+        QDir(path("/usr/vexo_app")).entryList(QDir::Files | QDir::Hidden), QStringList { "app" });
     EXPECT_EQ(QDir(path("/usr/vexo_app/lib")).entryList(QDir::Files | QDir::Hidden),
         QStringList { "x.so" });
 }

@@ -1,8 +1,8 @@
 // Runs of the update driver inside the test process, on a UDiskUpWin object: the finish, the
 // questions of a shown page, the close policy while a program runs, and the judgement of each
 // program by its own report.
-#include "udisk_up_win.h"
 #include "backup_file.h"
+#include "udisk_up_win.h"
 
 #include "clogger.h"
 #include "message_box_answerer.h"
@@ -482,7 +482,8 @@ TEST_F(UpdateRunTest, ResumeAfterCutWhileProgramRan_KeepsTheCompleteBackupAndRes
     sysroot.writeFile("/usr/vexo_app/config/user.db", "edited by the operator");
     state->removeCtrlIni();
     EXPECT_TRUE(window->updateProgram(programs));
-    EXPECT_EQ(sysroot.readFile("/usr/vexo_app/config/user.db"), QByteArray("edited by the operator"));
+    EXPECT_EQ(
+        sysroot.readFile("/usr/vexo_app/config/user.db"), QByteArray("edited by the operator"));
 }
 
 // A run cut off after a program had finished, before the next one began.
