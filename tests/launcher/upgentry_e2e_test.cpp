@@ -143,7 +143,12 @@ TEST_F(UpgentryProgram, RealUpdater_TakesOverTheRunLog)
     ASSERT_TRUE(installUpdater(binDir() + "/upgrunner.bin"));
     writeDescription("[UPDATE_CONFIG]\nTOOL_TITLE=2159\nSHOW_UPDATE_PAGE=0\n");
     EXPECT_EQ(runToEnd(), 0) << output.toStdString();
-    const bool continued = waitForLog(LogHead + "启动成功\n开始升级...\n");
+    // The updater continues the launcher's log; its head line is the updater's to rewrite.
+    QDeadlineTimer deadline(15000);
+    while (!runLog().contains("------------------------\n启动成功\n开始升级...\n")
+        && !deadline.hasExpired())
+        QThread::msleep(20);
+    const bool continued = runLog().contains("------------------------\n启动成功\n开始升级...\n");
 
     // The updater runs on by itself; it is found by its name and ended by its id.
     int pids[my_kill_process::MaxProcesses] = {};
