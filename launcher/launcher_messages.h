@@ -8,6 +8,7 @@ enum LauncherMessage {
     MsgYes = 1004,
     MsgNo = 1005,
     MsgReportFailed = 2000,
+    MsgReportSucceeded = 2001,
     MsgDescriptionUnreadable = 2002,
     MsgPageIntroduction = 2004,
     MsgCannotUpdate = 2005,

@@ -150,6 +150,8 @@ int runLauncher(const QString &launcherDir, const LauncherSettings &settings)
     if (checker.isUpdateFinish(index + 1) && checker.proAfterCheck(index)) {
         const QString finishText = textOfNumber(config.finishTip);
         if (!finishText.isEmpty()) {
+            // The log was opened anew with the pessimistic head line; this run has ended well.
+            logger.writeReport(text(MsgReportSucceeded) + QLatin1Char('\n'));
             showFinishText(finishText);
             progress->removeCtrlIni();
             return 0;

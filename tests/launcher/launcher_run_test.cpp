@@ -157,6 +157,8 @@ TEST_F(LauncherRun, FinishedRunWithFinishText_ShowsIt_RemovesTheStateFile_Starts
     EXPECT_FALSE(QFileInfo::exists(state));
     EXPECT_TRUE(QFileInfo::exists(stickFile("HisInfo.ini")));
     EXPECT_FALSE(updaterStarted());
+    // The run ended well, so the log the launcher opened anew says so.
+    EXPECT_TRUE(runLog().startsWith(QString("[成功]\n------------------------\n").toUtf8()));
 }
 
 TEST_F(LauncherRun, RunCutHalfWay_PasswordSetAndPageShown_AsksThePassword_ThenStarts)
