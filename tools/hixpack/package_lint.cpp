@@ -431,20 +431,23 @@ void package_lint_c::checkGroup(const description_text_c::Section &section, cons
         }
     }
     for (auto it = missing.cbegin(); it != missing.cend(); ++it) {
-        const QString what = it.value().size() == 1 ? QStringLiteral("entry") : QStringLiteral("entries");
+        const bool one = it.value().size() == 1;
+        const QString what = one ? QStringLiteral("entry") : QStringLiteral("entries");
+        const QString verb = one ? QStringLiteral("has") : QStringLiteral("have");
         if (!group.gate.isEmpty() && it.key() == group.gate)
             add(countLine,
-                QStringLiteral("%1 = %2, but %3 %4 have no %5 key (gate): the updater skips them")
+                QStringLiteral("%1 = %2, but %3 %4 %5 no %6 key (gate): the updater skips %7")
                     .arg(group.countKey)
                     .arg(count)
-                    .arg(what, ranges(it.value()), it.key()));
+                    .arg(what, ranges(it.value()), verb, it.key(),
+                        one ? QStringLiteral("it") : QStringLiteral("them")));
         else
             add(countLine,
-                QStringLiteral("%1 = %2, but %3 %4 have no %5 key: the check gets an empty "
+                QStringLiteral("%1 = %2, but %3 %4 %5 no %6 key: the check gets an empty "
                                "value")
                     .arg(group.countKey)
                     .arg(count)
-                    .arg(what, ranges(it.value()), it.key()));
+                    .arg(what, ranges(it.value()), verb, it.key()));
     }
     Q_UNUSED(highest);
 }
@@ -594,11 +597,14 @@ void package_lint_c::checkPrograms()
     }
     if (!missing.isEmpty())
         add(numKey ? numKey->line : 0,
-            QStringLiteral("PROGRAM_NUM = %1, but program %2 has no [PROGRAM%3_CONFIG] "
-                           "section: the updater skips it")
+            QStringLiteral("PROGRAM_NUM = %1, but %2 %3 no [PROGRAM%4_CONFIG] section: the "
+                           "updater skips %5")
                 .arg(programNum)
-                .arg(ranges(missing), missing.size() == 1 ? QString::number(missing.first())
-                                                          : QStringLiteral("n")));
+                .arg(missing.size() == 1 ? QStringLiteral("program ") + ranges(missing)
+                                         : QStringLiteral("programs ") + ranges(missing),
+                    missing.size() == 1 ? QStringLiteral("has") : QStringLiteral("have"),
+                    missing.size() == 1 ? QString::number(missing.first()) : QStringLiteral("n"),
+                    missing.size() == 1 ? QStringLiteral("it") : QStringLiteral("them")));
 }
 
 void package_lint_c::add(int line, const QString &message)

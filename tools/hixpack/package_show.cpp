@@ -165,7 +165,8 @@ QByteArray package_show_c::recordsJson(const QString &descriptionFile, QString *
         *error = QStringLiteral("cannot create a temporary folder");
         return QByteArray();
     }
-    if (hix::sysroot().isEmpty())
+    const bool ownSysroot = hix::sysroot().isEmpty();
+    if (ownSysroot)
         qputenv(hix::SysrootVariable, QFile::encodeName(work.path()));
     QDir().mkpath(hix::panelPath(QStringLiteral("/tmp")));
 
@@ -197,8 +198,14 @@ QByteArray package_show_c::recordsJson(const QString &descriptionFile, QString *
 
     const updateConfig_s u = parser.getUpdateConfig();
     QJsonArray programs;
-    for (const programConfig_s &p : parser.getProgramConfigInfo())
+    for (programConfig_s p : parser.getProgramConfigInfo()) {
+        // Backup folders as the panel names them, not inside this run's stand-in folder.
+        if (ownSysroot)
+            for (backupFileInfo_s &b : p.beforeBackup)
+                if (b.dstPath.startsWith(work.path() + QLatin1Char('/')))
+                    b.dstPath = b.dstPath.mid(work.path().size());
         programs.append(program(p));
+    }
     const updateFinishConfig_s f = parser.getUpdateFinishConfig();
     const QJsonObject root {
         { QStringLiteral("updateConfig"),
