@@ -8,9 +8,17 @@
 //
 //   hix_widget_map password    the access-password dialog with its on-screen keyboard
 //   hix_widget_map updater     the updater window (restart button)
+//   hix_widget_map launcher    the launcher's first page and confirmation dialog
 #include "multilingual_manager.h"
 #include "pwd_entry_dialog.h"
 #include "udisk_up_win.h"
+
+#ifdef HIX_WITH_LAUNCHER
+#include "check_up_info.h"
+#include "dlg_up_note.h"
+#include "parse_config_info.h"
+#include "tip_main_dlg.h"
+#endif
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -57,6 +65,17 @@ int main(int argc, char **argv)
         printButtons(&window);
         return 0;
     }
-    std::fprintf(stderr, "usage: hix_widget_map password|updater\n");
+#ifdef HIX_WITH_LAUNCHER
+    if (what == QLatin1String("launcher")) {
+        ParseConfigInfo parser;
+        check_up_info_c checker(&parser);
+        TipMainDlg page(&parser, &checker, QStringLiteral("0000"));
+        printButtons(&page);
+        dlgUpNote confirmation(QStringLiteral("0000"), QString());
+        printButtons(&confirmation);
+        return 0;
+    }
+#endif
+    std::fprintf(stderr, "usage: hix_widget_map password|updater|launcher\n");
     return 2;
 }
