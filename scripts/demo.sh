@@ -75,21 +75,28 @@ echo "== HMI runtime stand-in running (pid ${pids[0]})"
 if [ -x "$bin/hix_widget_map" ] && "$bin/hix_widget_map" launcher >"$out/map-launcher.txt" 2>/dev/null; then :; fi
 
 shot_number=0
-shot() { # shot WINDOW-ID NAME: the window as it is on the screen, as a PNG
+shot() { # shot WINDOW-ID NAME: the screen with that window on top, as a PNG
     shot_number=$((shot_number + 1))
     local file=$shots/$(printf '%02d' $shot_number)-$2.png
-    sleep 0.4 # let the window finish painting
-    xwd -silent -id "$1" >"$out/shot.xwd" && python3 scripts/xwd2png.py "$out/shot.xwd" "$file"
+    sleep 0.5 # let the window finish painting
+    if xwininfo -id "$1" 2>/dev/null | grep -q IsViewable \
+        && xwd -silent -root >"$out/shot.xwd" 2>/dev/null \
+        && python3 scripts/xwd2png.py "$out/shot.xwd" "$file"; then
+        echo "   screenshot $file"
+    else
+        echo "   (window $2 closed before its screenshot)"
+    fi
     rm -f "$out/shot.xwd"
-    echo "   screenshot $file"
 }
 
 find_window() { # find_window TITLE [SECONDS]: id of the visible window with that title
-    local deadline=$((SECONDS + ${2:-20})) id
+    # A dialog may replace its native window while it opens: the id counts once it holds still.
+    local deadline=$((SECONDS + ${2:-20})) id last=""
     while [ $SECONDS -lt $deadline ]; do
         id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | tail -1 || true)
-        if [ -n "$id" ]; then echo "$id"; return 0; fi
-        sleep 0.1
+        if [ -n "$id" ] && [ "$id" = "$last" ]; then echo "$id"; return 0; fi
+        last=$id
+        sleep 0.3
     done
     echo "no window \"$1\" within ${2:-20} s" >&2
     return 1
@@ -141,12 +148,15 @@ if [ -x "$stick/upgentry.bin" ]; then
     else xdotool key --window "$confirm" Return; fi
 
     pwd_window=$(find_window "HIX密码输入")
-    for ((i = 0; i < ${#password}; i++)); do
+    # The dialog lets the operator in as soon as the typed text is the password: the picture is
+    # taken before the last key.
+    last=$((${#password} - 1))
+    for ((i = 0; i < last; i++)); do
         click "$pwd_window" "$out/map-password.txt" "keyBtn${password:i:1}"
     done
     shot "$pwd_window" password
     update_start=$(date +%s.%N)
-    click "$pwd_window" "$out/map-password.txt" keyBtnConfirm
+    click "$pwd_window" "$out/map-password.txt" "keyBtn${password:last:1}"
 else
     echo "== no launcher in this build: starting the updater as the launcher does (four arguments)"
     update_start=$(date +%s.%N)
@@ -157,15 +167,14 @@ else
 fi
 
 updater=$(find_window "$title" 30)
-sleep 1
-shot "$updater" updater-running
 
 finished=""
 if finish_box=$(find_window "提示" 60); then
     update_end=$(date +%s.%N)
     finished=yes
     shot "$finish_box" finish-text
-    xdotool key --window "$finish_box" Return
+    xdotool windowfocus --sync "$finish_box" 2>/dev/null || true
+    xdotool key Return
     window_gone "$finish_box" 10 || true
     waited_for_log "[成功]" 10 || true
     # The beeps come one per second.

@@ -257,8 +257,41 @@ bool package_build_c::copyFolderFiles(const QString &from, const QString &to, co
     for (const QString &name : dir.entryList({ pattern }, QDir::Files)) {
         if (package_lint_c::isForeignLeftover(name))
             continue;
+        if (name == QLatin1String("baseUpdate.ini")) {
+            if (!writeScrambledSettings(dir.filePath(name), QDir(to).filePath(name)))
+                return false;
+            continue;
+        }
         if (!copyFile(dir.filePath(name), QDir(to).filePath(name)))
             return false;
     }
+    return true;
+}
+
+bool package_build_c::writeScrambledSettings(const QString &from, const QString &to)
+{
+    QFile source(from);
+    if (!source.open(QIODevice::ReadOnly)) {
+        fail(QStringLiteral("cannot read \"%1\"").arg(from));
+        return false;
+    }
+    QByteArray bytes = source.readAll();
+    // The launcher reads its language list only in the scrambled form, whose plain text starts
+    // with three bytes and "#".
+    if (!description_text_c::isScrambled(bytes)) {
+        if (bytes.startsWith(ByteOrderMark))
+            bytes.remove(0, ByteOrderMark.size());
+        if (!bytes.startsWith('#'))
+            bytes.prepend("# languages offered on the launcher's first page\n");
+        bytes = description_text_c::scramble(ByteOrderMark + bytes);
+    }
+    QDir().mkpath(QFileInfo(to).absolutePath());
+    QSaveFile target(to);
+    if (!target.open(QIODevice::WriteOnly) || target.write(bytes) != bytes.size()
+        || !target.commit()) {
+        fail(QStringLiteral("cannot write \"%1\"").arg(to));
+        return false;
+    }
+    ++filesCopied;
     return true;
 }

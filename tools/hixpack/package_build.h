@@ -11,7 +11,9 @@
 //   hixupdateu/upgrunner.bin     the updater
 //   hixupdateu/hixresult         the result reporter for package programs (when built)
 //   hixupdateu/...               the package's files
-//   language/, config/           language files and launcher settings
+//   language/, config/           language files and launcher settings; a plain
+//                                "config/baseUpdate.ini" (the launcher's language list) is
+//                                stored scrambled
 //
 // Nothing is written when the description has errors.
 class package_build_c
@@ -30,6 +32,7 @@ private:
     bool fillCrcValues(QByteArray *plain, int *filled);
     bool copyTree(const QString &from, const QString &to, const QStringList &skipTopLevel);
     bool copyFile(const QString &from, const QString &to);
+    bool writeScrambledSettings(const QString &from, const QString &to);
     bool copyFolderFiles(const QString &from, const QString &to, const QString &pattern);
     int fail(const QString &message);
 

@@ -469,6 +469,16 @@ void package_lint_c::checkCopyEntry(const QString &section, int n)
 {
     const QString number = QString::number(n);
     const description_text_c::Key *src = text.key(section, QStringLiteral("SRCPATH") + number);
+    const description_text_c::Key *dest = text.key(section, QStringLiteral("DESTPATH") + number);
+    // The folder copy appends sub-folder names to the destination as written, without a
+    // separator of its own.
+    if (src && !src->value.isEmpty() && dest && !dest->value.isEmpty()
+        && text.value(section, QStringLiteral("MODE") + number).toInt() == 2
+        && !dest->value.endsWith(QLatin1Char('/')))
+        add(dest->line,
+            QStringLiteral("%1 = %2 of a MODE 2 copy needs a trailing \"/\": sub-folder x would "
+                           "land in \"%2x/\"")
+                .arg(dest->name, dest->value));
     if (!src || src->value.isEmpty() || QDir::isAbsolutePath(src->value))
         return;
     const QString path = packagePath(src->value);
