@@ -216,6 +216,11 @@ TEST(HixpackBuild, Example_GivesTheStickLayoutWithScrambledDescriptionAndFilledC
     EXPECT_EQ(readFile(stick.filePath("hixupdateu/version.txt")),
         readFile(exampleDir() + "/version.txt"));
 
+    // The launcher reads its language list only scrambled.
+    EXPECT_EQ(unscrambledByRule(readFile(stick.filePath("config/baseUpdate.ini"))),
+        "\xEF\xBB\xBF# languages offered on the launcher's first page\n"
+            + readFile(exampleDir() + "/config/baseUpdate.ini"));
+
     const QByteArray stored = readFile(stick.filePath("hixupdateu/update.ini"));
     const QByteArray plain = unscrambledByRule(stored);
     ASSERT_TRUE(plain.startsWith("\xEF\xBB\xBF#")) << plain.left(16).toHex().constData();
