@@ -114,7 +114,8 @@ class FaultyPackage
 public:
     FaultyPackage()
     {
-        description = readFile(QStringLiteral(HIX_SOURCE_DIR "/tests/tools/data/faulty_update.ini"));
+        description
+            = readFile(QStringLiteral(HIX_SOURCE_DIR "/tests/tools/data/faulty_update.ini"));
         writeFile(path("update.ini"), description);
         writeFile(path("version.txt"), "2.0\n");
         writeFile(path("extra.txt"), "extra\n");
@@ -136,8 +137,7 @@ void expectFindings(const ToolRun &run, const QString &file, const QVector<Expec
     EXPECT_EQ(run.exitCode, 1) << qPrintable(run.out + run.err);
     QStringList reported = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_FALSE(reported.isEmpty());
-    EXPECT_TRUE(reported.takeLast().endsWith(
-        QStringLiteral(": %1 error(s)").arg(expected.size())));
+    EXPECT_TRUE(reported.takeLast().endsWith(QStringLiteral(": %1 error(s)").arg(expected.size())));
     for (const Expected &e : expected) {
         const QString prefix = QStringLiteral("%1:%2: error: ").arg(file).arg(e.line);
         const auto found = std::find_if(reported.begin(), reported.end(),
@@ -173,8 +173,8 @@ TEST(HixpackLint, ScrambledDescription_SameFindingsAsItsPlainText)
     FaultyPackage package;
     const QString file = package.path("scrambled.ini");
     const QByteArray plain = "\xEF\xBB\xBF" + package.description;
-    ASSERT_EQ(hixpack({ "scramble", package.path("update.ini"), package.path("plain.tmp") }).exitCode,
-        0);
+    ASSERT_EQ(
+        hixpack({ "scramble", package.path("update.ini"), package.path("plain.tmp") }).exitCode, 0);
     writeFile(package.path("plain.tmp"), plain);
     ASSERT_EQ(hixpack({ "scramble", package.path("plain.tmp"), file }).exitCode, 0);
     expectFindings(hixpack({ "lint", file }), file, expectedFindings(package.description));
@@ -224,8 +224,9 @@ TEST(HixpackBuild, Example_GivesTheStickLayoutWithScrambledDescriptionAndFilledC
     const QByteArray stored = readFile(stick.filePath("hixupdateu/update.ini"));
     const QByteArray plain = unscrambledByRule(stored);
     ASSERT_TRUE(plain.startsWith("\xEF\xBB\xBF#")) << plain.left(16).toHex().constData();
-    EXPECT_TRUE(plain.contains("CRCVALUE1=" + crcText(readFile(exampleDir() + "/version.txt")).toLatin1()
-        + "\nDESTPATH1=/usr/vexo_app/version.txt"));
+    EXPECT_TRUE(
+        plain.contains("CRCVALUE1=" + crcText(readFile(exampleDir() + "/version.txt")).toLatin1()
+            + "\nDESTPATH1=/usr/vexo_app/version.txt"));
 
     // The updater's own parser reads what the build wrote.
     TempSysroot sysroot;

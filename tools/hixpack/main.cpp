@@ -267,8 +267,8 @@ int main(int argc, char **argv)
                 return usageError(QStringLiteral("unknown option \"%1\"").arg(option));
         }
         if (args.size() != 2)
-            return usageError(QStringLiteral(
-                "build takes [--bin DIR] [--panel-root DIR] SRC_DIR and STICK_DIR"));
+            return usageError(
+                QStringLiteral("build takes [--bin DIR] [--panel-root DIR] SRC_DIR and STICK_DIR"));
         package_build_c build(args[0], args[1], binDir);
         build.setPanelRoot(panelRoot);
         return build.run();

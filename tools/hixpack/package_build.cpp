@@ -85,8 +85,8 @@ int package_build_c::run()
     lint.setCompareCrc(false);
     const QVector<package_lint_c::Finding> findings = lint.run();
     for (const package_lint_c::Finding &f : findings)
-        std::fprintf(stderr, "%s:%d: error: %s\n", qPrintable(source), f.line,
-            qPrintable(f.message));
+        std::fprintf(
+            stderr, "%s:%d: error: %s\n", qPrintable(source), f.line, qPrintable(f.message));
     if (!findings.isEmpty())
         return fail(QStringLiteral("%1 error(s) in \"%2\": nothing built")
                         .arg(findings.size())
@@ -129,8 +129,8 @@ int package_build_c::run()
         if (!copyFile(launcher, QDir(stickDir).filePath(QStringLiteral("upgentry.bin"))))
             return 1;
     } else {
-        std::printf("note: no launcher \"%s\"; the stick has only the updater\n",
-            qPrintable(launcher));
+        std::printf(
+            "note: no launcher \"%s\"; the stick has only the updater\n", qPrintable(launcher));
     }
     for (const QString &folder : { QStringLiteral("language"), QStringLiteral("config") }) {
         const QString to = QDir(stickDir).filePath(folder);
@@ -239,8 +239,8 @@ bool package_build_c::copyTree(
         if (skipTopLevel.contains(top))
             continue;
         if (package_lint_c::isForeignLeftover(QFileInfo(path).fileName())) {
-            std::printf("note: \"%s\" left out (a leftover of another system)\n",
-                qPrintable(relative));
+            std::printf(
+                "note: \"%s\" left out (a leftover of another system)\n", qPrintable(relative));
             continue;
         }
         if (!copyFile(path, QDir(to).filePath(relative)))
@@ -249,7 +249,8 @@ bool package_build_c::copyTree(
     return true;
 }
 
-bool package_build_c::copyFolderFiles(const QString &from, const QString &to, const QString &pattern)
+bool package_build_c::copyFolderFiles(
+    const QString &from, const QString &to, const QString &pattern)
 {
     const QDir dir(from);
     if (!dir.exists())

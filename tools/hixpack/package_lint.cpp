@@ -16,7 +16,7 @@ struct package_lint_c::Group
 {
     QString countKey;
     QStringList bases;
-    QString gate;         // entries without it are skipped; empty: every entry up to the count
+    QString gate; // entries without it are skipped; empty: every entry up to the count
     QStringList required; // keys an entry needs beside the gate
     bool hasMode = false;
 };
@@ -34,26 +34,25 @@ const QStringList CheckListKeys = { QStringLiteral("HMI_RESOLUTION"), QStringLit
     QStringLiteral("CHECK_SUCCESS_ISSHOWDLG"), QStringLiteral("CHECK_SUCCESS_MESSAGE"),
     QStringLiteral("CHECK_FAILED_ISSHOWDLG"), QStringLiteral("CHECK_FAILED_MESSAGE") };
 
-const QStringList ProgramKeys = { QStringLiteral("PATH"), QStringLiteral("PARAM"),
-    QStringLiteral("IS_ENCRYPT"), QStringLiteral("IS_EXIT_WAIT"),
-    QStringLiteral("IS_EXIT_QWSSERVER"), QStringLiteral("IS_CHECK_RESULT"),
-    QStringLiteral("SUCCESS_RESULT"), QStringLiteral("START_FAILED_MESS"),
-    QStringLiteral("EXEC_FAILED_MESS"), QStringLiteral("EXEC_SUCCESS_LATER_ACTION"),
-    QStringLiteral("EXEC_FAILED_LATER_ACTION") };
+const QStringList ProgramKeys
+    = { QStringLiteral("PATH"), QStringLiteral("PARAM"), QStringLiteral("IS_ENCRYPT"),
+          QStringLiteral("IS_EXIT_WAIT"), QStringLiteral("IS_EXIT_QWSSERVER"),
+          QStringLiteral("IS_CHECK_RESULT"), QStringLiteral("SUCCESS_RESULT"),
+          QStringLiteral("START_FAILED_MESS"), QStringLiteral("EXEC_FAILED_MESS"),
+          QStringLiteral("EXEC_SUCCESS_LATER_ACTION"), QStringLiteral("EXEC_FAILED_LATER_ACTION") };
 
-const QStringList FixedSections = { QStringLiteral("UPDATE_CONFIG"),
-    QStringLiteral("UPDATE_CHECK"), QStringLiteral("COPYFILE"),
-    QStringLiteral("COPYFILE_BEFORE_CHECK"), QStringLiteral("COPYFILE_AFTER_CHECK"),
-    QStringLiteral("DELFILE"), QStringLiteral("EXEFILE"), QStringLiteral("COMMOND"),
-    QStringLiteral("UPDATE_FINISH_CONFIG") };
+const QStringList FixedSections = { QStringLiteral("UPDATE_CONFIG"), QStringLiteral("UPDATE_CHECK"),
+    QStringLiteral("COPYFILE"), QStringLiteral("COPYFILE_BEFORE_CHECK"),
+    QStringLiteral("COPYFILE_AFTER_CHECK"), QStringLiteral("DELFILE"), QStringLiteral("EXEFILE"),
+    QStringLiteral("COMMOND"), QStringLiteral("UPDATE_FINISH_CONFIG") };
 
-const QStringList ProgramSectionSuffixes = { QStringLiteral("CONFIG"),
-    QStringLiteral("BEFORE_CHECK"), QStringLiteral("AFTER_CHECK"),
-    QStringLiteral("BEFORE_BACKUPFILE"), QStringLiteral("BEFORE_COPYFILE"),
-    QStringLiteral("AFTER_COPYFILE"), QStringLiteral("BEFORE_DELFILE"),
-    QStringLiteral("AFTER_DELFILE"), QStringLiteral("BEFORE_EXEFILE"),
-    QStringLiteral("AFTER_EXEFILE"), QStringLiteral("BEFORE_COMMOND"),
-    QStringLiteral("AFTER_COMMOND") };
+const QStringList ProgramSectionSuffixes
+    = { QStringLiteral("CONFIG"), QStringLiteral("BEFORE_CHECK"), QStringLiteral("AFTER_CHECK"),
+          QStringLiteral("BEFORE_BACKUPFILE"), QStringLiteral("BEFORE_COPYFILE"),
+          QStringLiteral("AFTER_COPYFILE"), QStringLiteral("BEFORE_DELFILE"),
+          QStringLiteral("AFTER_DELFILE"), QStringLiteral("BEFORE_EXEFILE"),
+          QStringLiteral("AFTER_EXEFILE"), QStringLiteral("BEFORE_COMMOND"),
+          QStringLiteral("AFTER_COMMOND") };
 
 int distance(const QString &a, const QString &b)
 {
@@ -67,8 +66,8 @@ int distance(const QString &a, const QString &b)
         row[0] = i;
         for (int j = 1; j <= y.size(); ++j) {
             const int above = row[j];
-            row[j] = std::min({ row[j] + 1, row[j - 1] + 1,
-                diagonal + (x[i - 1] == y[j - 1] ? 0 : 1) });
+            row[j] = std::min(
+                { row[j] + 1, row[j - 1] + 1, diagonal + (x[i - 1] == y[j - 1] ? 0 : 1) });
             diagonal = above;
         }
     }
@@ -143,8 +142,8 @@ package_lint_c::package_lint_c(
 QStringList package_lint_c::languageFilesNear(const QString &packageDir)
 {
     QStringList files;
-    const QStringList folders = { packageDir + QStringLiteral("/language"),
-        packageDir + QStringLiteral("/../language") };
+    const QStringList folders
+        = { packageDir + QStringLiteral("/language"), packageDir + QStringLiteral("/../language") };
     for (const QString &folder : folders) {
         const QDir dir(folder);
         for (const QString &name : dir.entryList({ QStringLiteral("*.lan") }, QDir::Files))
@@ -164,7 +163,8 @@ package_lint_c::Kind package_lint_c::kindOf(const QString &section, int *program
     *programNumber = 0;
     if (section == QLatin1String("UPDATE_CONFIG"))
         return Kind::UpdateConfig;
-    if (section == QLatin1String("UPDATE_CHECK") || section == QLatin1String("COPYFILE_BEFORE_CHECK")
+    if (section == QLatin1String("UPDATE_CHECK")
+        || section == QLatin1String("COPYFILE_BEFORE_CHECK")
         || section == QLatin1String("COPYFILE_AFTER_CHECK"))
         return Kind::Check;
     if (section == QLatin1String("COPYFILE"))
@@ -277,8 +277,8 @@ void package_lint_c::checkSection(const description_text_c::Section &section, Ki
             { QStringLiteral("SRCPATH"), QStringLiteral("DESTPATH"), QStringLiteral("CRCVALUE"),
                 QStringLiteral("MODE") },
             "SRCPATH", { QStringLiteral("DESTPATH") }, true);
-        checkKeys(section, { QStringLiteral("COPYFILENUM"), QStringLiteral("DELBEFORECOPY") },
-            { copy });
+        checkKeys(
+            section, { QStringLiteral("COPYFILENUM"), QStringLiteral("DELBEFORECOPY") }, { copy });
         const int count = text.value(section.name, copy.countKey).toInt();
         for (int n = 1; n <= count; ++n)
             checkCopyEntry(section.name, n);
@@ -286,8 +286,8 @@ void package_lint_c::checkSection(const description_text_c::Section &section, Ki
     }
     case Kind::Del:
         checkKeys(section, { QStringLiteral("DELFILENUM") },
-            { group("DELFILENUM", { QStringLiteral("SRCPATH"), QStringLiteral("MODE") },
-                "SRCPATH", {}, true) });
+            { group("DELFILENUM", { QStringLiteral("SRCPATH"), QStringLiteral("MODE") }, "SRCPATH",
+                {}, true) });
         break;
     case Kind::Exe:
         checkKeys(section, { QStringLiteral("EXEFILENUM") },
@@ -318,8 +318,8 @@ void package_lint_c::checkSection(const description_text_c::Section &section, Ki
     }
 }
 
-void package_lint_c::checkKeys(const description_text_c::Section &section,
-    const QStringList &plain, const QVector<Group> &groups)
+void package_lint_c::checkKeys(const description_text_c::Section &section, const QStringList &plain,
+    const QVector<Group> &groups)
 {
     QStringList bases;
     for (const Group &g : groups)
@@ -486,8 +486,7 @@ void package_lint_c::checkCopyEntry(const QString &section, int n)
     const description_text_c::Key *crc = text.key(section, QStringLiteral("CRCVALUE") + number);
     if (mode == 0) {
         if (!QFileInfo(path).isFile()) {
-            add(src->line,
-                QStringLiteral("\"%1\" is not a file in the package").arg(src->value));
+            add(src->line, QStringLiteral("\"%1\" is not a file in the package").arg(src->value));
             return;
         }
         if (!compareCrc || !crc || crc->value.isEmpty())
