@@ -383,7 +383,6 @@ void package_lint_c::checkGroup(const description_text_c::Section &section, cons
             count = 0;
         }
     }
-    int highest = 0;
     for (const description_text_c::Key &key : section.keys) {
         QString base;
         QString digits;
@@ -391,7 +390,6 @@ void package_lint_c::checkGroup(const description_text_c::Section &section, cons
         if (digits.isEmpty() || digits.startsWith(QLatin1Char('0')) || !group.bases.contains(base))
             continue;
         const int n = digits.toInt();
-        highest = qMax(highest, n);
         if (n > count)
             add(key.line,
                 QStringLiteral("\"%1\" is beyond %2 = %3: the updater ignores it")
@@ -449,7 +447,6 @@ void package_lint_c::checkGroup(const description_text_c::Section &section, cons
                     .arg(count)
                     .arg(what, ranges(it.value()), verb, it.key()));
     }
-    Q_UNUSED(highest);
 }
 
 void package_lint_c::checkMode(const description_text_c::Section &section, const QString &name)
