@@ -8,6 +8,7 @@
 #include "startup.h"
 #include "udisk_up_win.h"
 #include "updater_messages.h"
+#include "vexo_process.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -74,19 +75,6 @@ int main(int argc, char *argv[])
 
     const CommandLine commandLine = CommandLine::parse(argc, argv);
 
-    switch (commandLine.execCond) {
-    case EXEC_COND_EXIT:
-        // The HMI runtime is stopped here completely (5000 ms before stronger means, no
-        // dialog) once the application shutdown is part of the program.
-        break;
-    case EXEC_COND_TO_SETUP:
-        // The HMI runtime is returned to its setup state here (5000 ms) once the application
-        // shutdown is part of the program.
-        break;
-    default:
-        break;
-    }
-
     char exePath[1024] = {};
     if (readlink("/proc/self/exe", exePath, sizeof exePath - 1) < 0) {
         std::printf("upgrunner get exepath failed:%s\n", std::strerror(errno));
@@ -108,8 +96,12 @@ int main(int argc, char *argv[])
     const LanguageChoice language = chooseLanguage(base, commandLine.lanID);
     MultilingualManager::GetInstance()->loadMultilingualFile(
         language.languageFile, QString::fromLatin1(BuiltinLanguageTable));
-    // The shutdown dialogs of the HMI runtime get the same language here, together with the
-    // application shutdown.
+    vexo_process::setMulLanguage(MultilingualManager::lookup());
+
+    // The runtime is brought into the update's state only now, once the application and the
+    // language exist: when it does not leave in time the shutdown dialog can ask the operator
+    // (with the page shown; a hidden update asks nobody).
+    const bool runtimeReady = prepareRuntime(commandLine.execCond, commandLine.showUpdatePage);
 
     auto logger
         = std::make_unique<CLogger>(base + QString::fromLatin1(RunLogName), CLogger::READ_WRITE);
@@ -143,6 +135,20 @@ int main(int argc, char *argv[])
         std::fflush(stderr);
         _exit(0);
     });
+
+    if (!runtimeReady) {
+        const QString reason = runtimeNotStoppedText(commandLine.execCond);
+        qWarning() << "HMI runtime still running; the update does not start";
+        pDiskUpWin->refuseUpdate(reason);
+        if (!commandLine.showUpdatePage) {
+            // Nobody could see or close a hidden window: the log holds the reason and the
+            // program ends, leaving the panel to the runtime that refused to stop.
+            delete pDiskUpWin;
+            pDiskUpWin = nullptr;
+            logger->close();
+            return 1;
+        }
+    }
 
     if (commandLine.showUpdatePage)
         pDiskUpWin->show();

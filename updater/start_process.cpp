@@ -1,9 +1,11 @@
 #include "start_process.h"
 
+#include <QDebug>
 #include <QFileInfo>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -14,9 +16,24 @@
 
 namespace {
 
+void writeAll(int fd, const void *data, size_t size)
+{
+    const char *bytes = static_cast<const char *>(data);
+    while (size > 0) {
+        const ssize_t n = write(fd, bytes, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        bytes += n;
+        size -= size_t(n);
+    }
+}
+
 // Runs in the detached child between fork and exec. The updater has threads, so only system
 // calls are used here: a lock held by another thread at the fork would never be released.
-[[noreturn]] void execDetached(const char *workDir, const char *file, char *const *argv)
+[[noreturn]] void execDetached(
+    const char *workDir, const char *file, char *const *argv, int reportFd)
 {
     setsid();
     // Second fork: the program must not be a child of the updater.
@@ -73,7 +90,7 @@ namespace {
             int fd = 0;
             for (; *name >= '0' && *name <= '9'; ++name)
                 fd = fd * 10 + (*name - '0');
-            if (fd > STDERR_FILENO && fd != dirFd && count < 1024)
+            if (fd > STDERR_FILENO && fd != dirFd && fd != reportFd && count < 1024)
                 found[count++] = fd;
         }
     }
@@ -86,14 +103,53 @@ namespace {
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (reportFd >= 0) {
+        // The id first; the descriptor closes on a successful exec, so the reader sees the end
+        // of the pipe right after the id. A failed exec adds its errno.
+        const pid_t self = getpid();
+        writeAll(reportFd, &self, sizeof self);
+    }
     execvp(file, argv);
+    if (reportFd >= 0) {
+        const int failure = errno;
+        writeAll(reportFd, &failure, sizeof failure);
+    }
     _exit(-1);
+}
+
+// Reads up to size bytes until the end of the pipe; the number of bytes read.
+size_t readAll(int fd, void *data, size_t size)
+{
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = read(fd, static_cast<char *>(data) + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += size_t(n);
+    }
+    return done;
 }
 
 } // namespace
 
 int startProcess::startProc(const QString &workDir, const QString &program, const QStringList &args)
 {
+    return start(workDir, program, args, nullptr);
+}
+
+int startProcess::startProcWithPid(
+    const QString &workDir, const QString &program, const QStringList &args, pid_t *startedPid)
+{
+    return start(workDir, program, args, startedPid);
+}
+
+int startProcess::start(
+    const QString &workDir, const QString &program, const QStringList &args, pid_t *startedPid)
+{
+    if (startedPid)
+        *startedPid = 0;
     if (program.isEmpty())
         return -1;
     const QFileInfo info(program);
@@ -118,16 +174,46 @@ int startProcess::startProc(const QString &workDir, const QString &program, cons
         argv.push_back(s.data());
     argv.push_back(nullptr);
 
-    const pid_t child = fork();
-    if (child < 0)
+    // The report channel closes with the exec: its end tells the updater that the program runs.
+    int report[2] = { -1, -1 };
+    if (startedPid && pipe2(report, O_CLOEXEC) != 0)
         return -2;
-    if (child == 0)
-        execDetached(dir.constData(), file.constData(), argv.data());
+
+    const pid_t child = fork();
+    if (child < 0) {
+        if (startedPid) {
+            close(report[0]);
+            close(report[1]);
+        }
+        return -2;
+    }
+    if (child == 0) {
+        if (startedPid)
+            close(report[0]);
+        execDetached(dir.constData(), file.constData(), argv.data(), report[1]);
+    }
 
     // The first child ends as soon as it has forked the program; collecting it at once keeps
     // the updater free of zombies.
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) { }
+    if (!startedPid)
+        return 0;
+
+    close(report[1]);
+    pid_t pid = 0;
+    int execError = 0;
+    const size_t gotPid = readAll(report[0], &pid, sizeof pid);
+    const size_t gotError
+        = gotPid == sizeof pid ? readAll(report[0], &execError, sizeof execError) : 0;
+    close(report[0]);
+    if (gotPid != sizeof pid || pid <= 0)
+        return -2;
+    if (gotError == sizeof execError) {
+        qWarning() << "cannot start" << program << ":" << strerror(execError);
+        return -3;
+    }
+    *startedPid = pid;
     return 0;
 }
 

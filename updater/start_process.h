@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <string>
+#include <sys/types.h>
 
 // Starts the programs of an update package fully detached from the updater: own session, no
 // inherited descriptors, not a child of the updater.
@@ -16,7 +17,18 @@ public:
     // regular file, -2 when no child could be created.
     static int startProc(const QString &workDir, const QString &program, const QStringList &args);
 
+    // As startProc, and the started program's process id in startedPid once the program really
+    // runs (its exec succeeded; a "#!" script runs as its interpreter under that id). -3 when
+    // the exec failed (not executable, a folder, a missing interpreter); -2 also when the
+    // program's id could not be learned.
+    static int startProcWithPid(
+        const QString &workDir, const QString &program, const QStringList &args, pid_t *startedPid);
+
     // The standard output of a shell command. Only for fixed command texts: package or user
     // text never reaches a shell.
     static std::string doShellCmdSync(const std::string &cmd);
+
+private:
+    static int start(
+        const QString &workDir, const QString &program, const QStringList &args, pid_t *startedPid);
 };

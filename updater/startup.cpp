@@ -1,6 +1,10 @@
 #include "startup.h"
 
+#include "command_line.h"
+#include "multilingual_manager.h"
 #include "panel_path.h"
+#include "updater_messages.h"
+#include "vexo_process.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -87,4 +91,24 @@ LanguageChoice chooseLanguage(const QString &base, const QString &lanID)
         choice.languageFile = languageFileOf(base, choice.lanID);
     }
     return choice;
+}
+
+bool prepareRuntime(int execCond, bool mayAsk, unsigned waitMs)
+{
+    switch (execCond) {
+    case EXEC_COND_EXIT:
+        return vexo_process::exitProcess(waitMs, nullptr, !mayAsk) != 0;
+    case EXEC_COND_TO_SETUP:
+        return vexo_process::backToCsevr(waitMs, nullptr) != 0;
+    default:
+        return true;
+    }
+}
+
+QString runtimeNotStoppedText(int execCond)
+{
+    MultilingualManager *const table = MultilingualManager::GetInstance();
+    return table->getMultilingualValue(MsgReportFailed).trimmed()
+        + table->getMultilingualValue(
+            execCond == EXEC_COND_TO_SETUP ? MsgExitingToSetup : MsgExitingApp);
 }

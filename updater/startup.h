@@ -25,6 +25,16 @@ LanguageChoice chooseLanguage(const QString &base, const QString &lanID);
 // The project folder whose "lan_setup.ini" names the panel's language.
 QString projectDir();
 
+// Puts the HMI runtime into the state the update needs (execCond 0 gone, 1 back in its setup
+// state, other values untouched), waiting waitMs before stronger means. mayAsk lets the shutdown
+// dialog offer its choices when the runtime refuses. False when the runtime could not be stopped:
+// then the update must not start, or the runtime would go on writing the files it replaces.
+bool prepareRuntime(int execCond, bool mayAsk, unsigned waitMs = 5000);
+
+// The red line for an update that did not start because the runtime stayed: the failure head
+// text followed by the step that did not complete ("[失败]正在退出应用程序，请稍候...").
+QString runtimeNotStoppedText(int execCond);
+
 constexpr const char *BuiltinLanguageTable = ":/new/prefix1/resource/lan/0000.lan";
 constexpr const char *RunLogName = "/upgradeProcess.log";
 constexpr const char *UpdaterProgramName = "upgrunner.bin";

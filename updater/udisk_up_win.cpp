@@ -1,9 +1,12 @@
 #include "udisk_up_win.h"
 
+#include "check_result_service.h"
+#include "check_up_info.h"
 #include "clogger.h"
+#include "file_operation.h"
 #include "multilingual_manager.h"
+#include "parse_config_info.h"
 #include "path_deal.h"
-#include "system_restart.h"
 #include "ui_udisk_up_win.h"
 #include "updater_messages.h"
 #include "win_backgrnd.h"
@@ -18,11 +21,9 @@
 #include <QTextCursor>
 #include <QTimer>
 
-#include <cerrno>
-#include <cstring>
 #include <unistd.h>
 
-int UDiskUpWin::updateRes = -1;
+std::atomic<int> UDiskUpWin::updateRes { -1 };
 
 namespace {
 
@@ -55,7 +56,21 @@ UDiskUpWin::UDiskUpWin(QString lanID, const QString &title, bool showUpdatePage,
     if (!backgroundWin)
         return;
     connect(this, &UDiskUpWin::setErrorBackgrnd, backgroundWin.get(), &winBackgrnd::setBackgrnd);
-    // The description parser, the checker and the file operations join here with the run.
+    configParser.reset(new (std::nothrow) ParseConfigInfo);
+    if (!configParser)
+        return;
+    connect(configParser.get(), &ParseConfigInfo::emitMessage, this, &UDiskUpWin::updateOutMessage);
+    upChecker.reset(new (std::nothrow) check_up_info_c(configParser.get()));
+    if (!upChecker)
+        return;
+    fileOperation.reset(new (std::nothrow) file_operation_c);
+    if (!fileOperation)
+        return;
+    connect(
+        fileOperation.get(), &file_operation_c::emitMessage, this, &UDiskUpWin::updateOutMessage);
+    checkResultService.reset(new (std::nothrow) CheckResultService(updateRes));
+    if (!checkResultService)
+        return;
 
     setWindowTitle(title);
     ui->label->setText(text(MsgKeepStickIn));
@@ -67,6 +82,9 @@ UDiskUpWin::UDiskUpWin(QString lanID, const QString &title, bool showUpdatePage,
 UDiskUpWin::~UDiskUpWin()
 {
     qDebug() << "exiting ...";
+    // The port closes before anything a report could still reach goes away.
+    if (checkResultService)
+        checkResultService->stopCheckResultServer();
 }
 
 void UDiskUpWin::init()
@@ -113,7 +131,7 @@ void UDiskUpWin::showEvent(QShowEvent *)
 
 void UDiskUpWin::updateShow()
 {
-    if (updateStarted || !initOk || startTimer)
+    if (updateStarted || !initOk || startTimer || updateRefused)
         return;
     if (showPage) {
         backgroundWin->show();
@@ -142,19 +160,6 @@ bool UDiskUpWin::changeWorkingDir(const char *path)
     return false;
 }
 
-void UDiskUpWin::startUpdate()
-{
-    startTimer->stop();
-    programTookOver = false;
-    updateStarted = true;
-    qDebug() << "start update...";
-    updateFinished = false;
-    emit emitMessage(text(MsgUpdateStarts), Qt::black);
-    progressValue = 0;
-    // The phases of the run (description, lists, programs, finish) follow here once the
-    // update engine is part of the program; until then the window shows and waits.
-}
-
 void UDiskUpWin::updateOutMessage(QString strMessage, QColor color)
 {
     ui->textEdit->setTextColor(color);
@@ -178,56 +183,4 @@ void UDiskUpWin::updateProcessBar()
 void UDiskUpWin::setLogger(CLogger *pLogger)
 {
     logger = pLogger;
-}
-
-void UDiskUpWin::updatefinished()
-{
-    updateFinished = true;
-    const QString report
-        = text(updateSuccess ? MsgReportSuccess : MsgReportFailed) + QLatin1Char('\n');
-    if (logger) {
-        logger->writeReport(report);
-        logger->close();
-    }
-    sync();
-}
-
-void UDiskUpWin::Beep()
-{
-    // The end-of-update beeps come with the panel's buzzer layer; a run that ends now is
-    // silent.
-    if (beepCount < 1)
-        return;
-    --beepCount;
-}
-
-void UDiskUpWin::restartHix()
-{
-    qDebug() << "restarting the hix...";
-    sync();
-    if (hix::restartSystem() != 0) {
-        qDebug() << "restart\u3000the hix failed!" << strerror(errno) << "...";
-        return;
-    }
-    close();
-}
-
-void UDiskUpWin::CloseBySignal()
-{
-    closeBySignal = true;
-    close();
-}
-
-void UDiskUpWin::closeEvent(QCloseEvent *event)
-{
-    if (closeBySignal) {
-        if (backgroundWin)
-            backgroundWin->close();
-        event->accept();
-        emit windowClosed();
-        return;
-    }
-    // While an update runs the window stays; the finished run's close policy (restart of the
-    // panel) comes together with the end of the run.
-    event->ignore();
 }

@@ -4,7 +4,13 @@
 #include <QDialog>
 #include <QString>
 
+#include "update_records.h"
+
+#include <sys/types.h>
+
+#include <atomic>
 #include <memory>
+#include <vector>
 
 class CLogger;
 class ParseConfigInfo;
@@ -12,14 +18,10 @@ class QCloseEvent;
 class QShowEvent;
 class QTimer;
 class Ui_UDiskUpWin;
+class CheckResultService;
 class check_up_info_c;
 class file_operation_c;
 class winBackgrnd;
-namespace Kz {
-namespace RPC {
-class DispatchService;
-} // namespace RPC
-} // namespace Kz
 
 // The updater's window: a small dialog over a full-screen background, with the warning not to
 // pull the stick, the progress bar, the restart button and the coloured progress lines. Every
@@ -35,12 +37,43 @@ public:
     void CloseBySignal();
     bool changeWorkingDir(const char *path);
 
+    // The run's phases (see udisk_up_win_run.cpp and udisk_up_win_program.cpp).
+    bool parseIniFile();
+    bool updateProgram(std::vector<programConfig_s> &programs);
+    bool updatePro(const programConfig_s &program, bool &stopAll);
+
+    // The file work around each program (udisk_up_win_operations.cpp).
+    bool beforeUpdateOperate(const programConfig_s &program);
+    bool afterUpdateOperate(const programConfig_s &program);
+    bool copyCheck(const copyFileInfo_s &copyInfo);
+    bool executeCMD(std::vector<commondInfo_s> commands);
+    bool DeleteAllBackupData(const QString &path);
+
+    // The result channel of the started programs, open while the program loop runs.
+    void startCheckResultServer();
+    void stopCheckResultServer();
+    static void responseResult(int value);
+
+    // The update must not start (the HMI runtime could not be stopped): the reason is shown in
+    // red and logged, the restart button is the way out, and the run never begins.
+    void refuseUpdate(const QString &reason);
+
+    // One beep per second after the finish; the finish and restart live in
+    // udisk_up_win_finish.cpp.
+    void startBeep();
+    void reBootHix();
+
     bool isInitOk() const { return initOk; }
     bool isUpdateStarted() const { return updateStarted; }
+    bool isUpdateFinished() const { return updateFinished; }
+    bool isUpdateSuccess() const { return updateSuccess; }
+    int progress() const { return progressValue; }
     winBackgrnd *background() const { return backgroundWin.get(); }
+    bool isCheckResultServing() const;
 
-    // The last result a started program reported; kept across programs.
-    static int updateRes;
+    // The last result a started program reported. Written by the result service's thread,
+    // read by the GUI thread once the program has ended; set back to -1 before each program.
+    static std::atomic<int> updateRes;
 
 signals:
     void emitMessage(QString strMessage, QColor color = Qt::black);
@@ -64,6 +97,15 @@ protected:
 private:
     void init();
     void setText();
+    // Ends the run after a failed phase: red line, restart button, progress 100, the phase's
+    // status "failed", the "[失败]" head line.
+    void failPhase(int messageId, int phase);
+    // The run's wait for a started program, keeping the window alive.
+    void waitForProgram(pid_t pid);
+    // A modal question; the default answer (no) without the page.
+    bool ask(const QString &question);
+    void inform(int titleId, const QString &message, int autoCloseMs = 0);
+    bool runCopyList(const copyFileInfo_s &copy);
 
     std::unique_ptr<Ui_UDiskUpWin> ui;
     int progressValue = 0;
@@ -73,17 +115,17 @@ private:
     QTimer *startTimer = nullptr;
     QTimer *progressTimer = nullptr;
     QTimer *beepTimer = nullptr;
-    // The run's objects are created together with the run itself; until then they stay null.
-    ParseConfigInfo *configParser = nullptr;
-    check_up_info_c *upChecker = nullptr;
-    file_operation_c *fileOperation = nullptr;
+    std::unique_ptr<ParseConfigInfo> configParser;
+    std::unique_ptr<check_up_info_c> upChecker;
+    std::unique_ptr<file_operation_c> fileOperation;
     int beepCount = 0;
     bool updateFinished = false;
     bool updateSuccess = false;
     CLogger *logger = nullptr; // lent by the entry routine, never deleted here
-    Kz::RPC::DispatchService *checkResultService = nullptr;
+    std::unique_ptr<CheckResultService> checkResultService;
     QString lanId;
     bool initOk = false;
     bool programTookOver = false;
     bool showPage = true;
+    bool updateRefused = false;
 };

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-// These tests run on development machines that honour reboot(): they must only ever see the
-// recorded request.
+// These tests run on development machines that honour a restart request: they must only ever
+// see the recorded request.
 TEST(SystemRestart, HostBuild_NeverRestartsForReal)
 {
     TempSysroot sysroot;

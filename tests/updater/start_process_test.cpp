@@ -128,3 +128,75 @@ TEST_F(StartProcessTest, DoShellCmdSync_ReturnsTheWholeOutput)
     EXPECT_EQ(startProcess::doShellCmdSync("printf 'a\\nb'"), "a\nb");
     EXPECT_EQ(startProcess::doShellCmdSync("head -c 5000 /dev/zero | tr '\\0' x").size(), 5000u);
 }
+
+namespace {
+
+QString writeScript(const TempSysroot &sysroot, const QString &name, const QByteArray &text,
+    QFileDevice::Permissions permissions
+    = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner)
+{
+    const QString path = sysroot.writeFile(QStringLiteral("/") + name, text);
+    QFile::setPermissions(path, permissions);
+    return path;
+}
+
+} // namespace
+
+TEST_F(StartProcessTest, WithPid_BinaryReportsTheIdOfTheRunningProgramWithoutOtherDescriptors)
+{
+    const QString program = uniqueProbeCopy(sysroot.root(), QStringLiteral("started"));
+    const QString reportFile = sysroot.path("/report.txt");
+    pid_t pid = 0;
+    ASSERT_EQ(startProcess::startProcWithPid(
+                  sysroot.root(), program, { QStringLiteral("report"), reportFile }, &pid),
+        0);
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(waitForFile(reportFile));
+    const Report report = parseReport(readAll(reportFile));
+    endProcess(report.values.value("pid").toLongLong());
+    EXPECT_EQ(report.values.value("pid").toLongLong(), qint64(pid));
+    // The report channel closed with the exec: only the three standard descriptors are left.
+    EXPECT_EQ(report.fds.keys(), QList<int>({ 0, 1, 2 }));
+}
+
+TEST_F(StartProcessTest, WithPid_ScriptRunsUnderTheReportedIdUntilItEnds)
+{
+    const QString pidFile = sysroot.path("/script.pid");
+    const QString release = sysroot.path("/release");
+    const QString script = writeScript(sysroot, QStringLiteral("wait.sh"),
+        QStringLiteral("#!/bin/sh\necho $$ > '%1'\nwhile [ ! -e '%2' ]; do sleep 0.05; done\n")
+            .arg(pidFile, release)
+            .toUtf8());
+    pid_t pid = 0;
+    ASSERT_EQ(startProcess::startProcWithPid(sysroot.root(), script, {}, &pid), 0);
+    ASSERT_TRUE(waitForFile(pidFile));
+    EXPECT_EQ(readAll(pidFile).trimmed().toLongLong(), qint64(pid));
+    EXPECT_TRUE(processAlive(pid));
+    QFile touch(release);
+    ASSERT_TRUE(touch.open(QIODevice::WriteOnly));
+    touch.close();
+    QDeadlineTimer deadline(5000);
+    while (processAlive(pid) && !deadline.hasExpired())
+        QThread::msleep(10);
+    EXPECT_FALSE(processAlive(pid));
+    endProcess(pid);
+}
+
+TEST_F(StartProcessTest, WithPid_ExecFailures_AreReportedAndStartProcStillSaysHandedOver)
+{
+    const QString notExecutable = writeScript(sysroot, QStringLiteral("plain.sh"),
+        "#!/bin/sh\nexit 0\n", QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    const QString badInterpreter
+        = writeScript(sysroot, QStringLiteral("bad.sh"), "#!/no/such/interpreter\nexit 0\n");
+    for (const QString &program : { notExecutable, badInterpreter }) {
+        pid_t pid = 123;
+        EXPECT_EQ(startProcess::startProcWithPid(sysroot.root(), program, {}, &pid), -3)
+            << program.toStdString();
+        EXPECT_EQ(pid, 0);
+        // Its other callers keep the old answer: the program was handed to a detached child.
+        EXPECT_EQ(startProcess::startProc(sysroot.root(), program, {}), 0);
+    }
+    pid_t pid = 0;
+    EXPECT_EQ(startProcess::startProcWithPid(sysroot.root(), sysroot.root(), {}, &pid), -1);
+    EXPECT_EQ(startProcess::startProcWithPid(sysroot.root(), sysroot.path("/none"), {}, &pid), -1);
+}

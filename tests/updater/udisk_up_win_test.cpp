@@ -1,6 +1,7 @@
 #include "udisk_up_win.h"
 
 #include "clogger.h"
+#include "message_box_answerer.h"
 #include "multilingual_manager.h"
 #include "temp_sysroot.h"
 #include "win_backgrnd.h"
@@ -185,7 +186,7 @@ TEST_F(UDiskUpWinTest, HiddenPage_ShowsNoWindowButStartsAndLogs)
     EXPECT_TRUE(QTest::qWaitFor([&] { return window->isUpdateStarted(); }, 5000));
     EXPECT_FALSE(window->isVisible());
     EXPECT_FALSE(window->background()->isVisible());
-    EXPECT_TRUE(log().endsWith("开始升级...\n"));
+    EXPECT_TRUE(log().startsWith("[失败]\n------------------------\n开始升级...\n"));
 }
 
 TEST_F(UDiskUpWinTest, ShownPage_ShowsBackgroundAndStartsAfterTheWindowAppears)
@@ -195,18 +196,33 @@ TEST_F(UDiskUpWinTest, ShownPage_ShowsBackgroundAndStartsAfterTheWindowAppears)
     EXPECT_TRUE(window->background()->isVisible());
     EXPECT_FALSE(window->isUpdateStarted());
     EXPECT_TRUE(QTest::qWaitFor([&] { return window->isUpdateStarted(); }, 5000));
-    EXPECT_EQ(lines(*window)->toPlainText(), QStringLiteral("开始升级..."));
+    EXPECT_TRUE(lines(*window)->toPlainText().startsWith(QStringLiteral("开始升级...\n")));
 }
 
-TEST_F(UDiskUpWinTest, CloseDuringTheRun_IsRefused)
+TEST_F(UDiskUpWinTest, CloseDuringTheRun_IsRefusedWithTheWarningWhenShown)
 {
     auto window = makeWindow(true);
     window->show();
     QSignalSpy closed(window.get(), &UDiskUpWin::windowClosed);
+    MessageBoxAnswerer answers;
     EXPECT_FALSE(window->close());
     EXPECT_TRUE(window->isVisible());
     EXPECT_TRUE(window->background()->isVisible());
     EXPECT_EQ(closed.count(), 0);
+    EXPECT_EQ(answers.texts, QStringList { QStringLiteral("请升级完成后再关闭此窗口！") });
+    EXPECT_EQ(answers.titles, QStringList { QStringLiteral("警告") });
+    EXPECT_EQ(answers.buttons, QStringList { QStringLiteral("确认") });
+}
+
+TEST_F(UDiskUpWinTest, CloseDuringTheRun_HiddenPage_RefusedWithoutAnyBox)
+{
+    auto window = makeWindow(false);
+    window->updateShow();
+    QSignalSpy closed(window.get(), &UDiskUpWin::windowClosed);
+    MessageBoxAnswerer answers;
+    EXPECT_FALSE(window->close());
+    EXPECT_EQ(closed.count(), 0);
+    EXPECT_TRUE(answers.texts.isEmpty());
 }
 
 TEST_F(UDiskUpWinTest, CloseBySignal_ClosesWindowAndBackgroundAtOnce)

@@ -1,0 +1,446 @@
+// Runs of the update driver inside the test process, on a UDiskUpWin object: the finish, the
+// questions of a shown page, the close policy while a program runs, and the judgement of each
+// program by its own report.
+#include "udisk_up_win.h"
+
+#include "clogger.h"
+#include "message_box_answerer.h"
+#include "multilingual_manager.h"
+#include "parse_config_info.h"
+#include "process_helpers.h"
+#include "temp_sysroot.h"
+#include "tool_process_ctrl.h"
+#include "update_package.h"
+
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextEdit>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace testsupport;
+
+namespace {
+
+const QByteArray LauncherHead = "[失败]\n------------------------\n";
+
+// Presses the button with the given text on every message box that opens while it lives.
+class BoxPresser : public QObject
+{
+public:
+    explicit BoxPresser(const QString &buttonText)
+    {
+        timer.setInterval(5);
+        connect(&timer, &QTimer::timeout, this, [this, buttonText] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            for (QAbstractButton *button : box->buttons()) {
+                if (button->text() == buttonText) {
+                    texts << box->text();
+                    QTest::mouseClick(button, Qt::LeftButton);
+                    return;
+                }
+            }
+        });
+        timer.start();
+    }
+    QStringList texts;
+
+private:
+    QTimer timer;
+};
+
+class UpdateRunTest : public ::testing::Test
+{
+protected:
+    UpdateRunTest()
+        : package(sysroot)
+        , previousDir(QDir::currentPath())
+    {
+        MultilingualManager::GetInstance()->loadMultilingualFile(
+            QString(), QStringLiteral(":/new/prefix1/resource/lan/0000.lan"));
+        logPath = sysroot.writeFile("/media/usb0/upgradeProcess.log", LauncherHead);
+        logger = std::make_unique<CLogger>(logPath, CLogger::READ_WRITE);
+        logger->toggleLogger(true);
+    }
+    ~UpdateRunTest() override
+    {
+        window.reset();
+        QDir::setCurrent(previousDir);
+    }
+
+    // Creates the window and runs the package from its folder, as the updater does.
+    void run(const QString &ini, bool showPage)
+    {
+        package.writeDescription(ini);
+        window
+            = std::make_unique<UDiskUpWin>(QStringLiteral("0000"), QStringLiteral("t"), showPage);
+        window->setLogger(logger.get());
+        QDir::setCurrent(package.folder());
+        window->startUpdate();
+    }
+
+    QStringList lines() const
+    {
+        return window->findChild<QTextEdit *>(QStringLiteral("textEdit"))
+            ->toPlainText()
+            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+
+    // The shown lines in red.
+    QStringList redLines() const
+    {
+        QStringList red;
+        const QTextDocument *document
+            = window->findChild<QTextEdit *>(QStringLiteral("textEdit"))->document();
+        for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+            if (!block.text().isEmpty()
+                && block.begin().fragment().charFormat().foreground().color() == QColor(Qt::red))
+                red << block.text();
+        }
+        return red;
+    }
+
+    QByteArray log() const { return UpdatePackage::readFile(logPath); }
+    QStringList buzzer() const
+    {
+        return QString::fromUtf8(sysroot.readFile("/run/buzzer.log"))
+            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+
+    TempSysroot sysroot;
+    UpdatePackage package;
+    QString previousDir;
+    QString logPath;
+    std::unique_ptr<CLogger> logger;
+    std::unique_ptr<UDiskUpWin> window;
+};
+
+const QString EmptyPackage = QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=0\n");
+
+QString finishWith(int beeps, bool reboot = false)
+{
+    return QStringLiteral("[UPDATE_FINISH_CONFIG]\nBEEPNUM=%1\nREBOOT=%2\n")
+        .arg(beeps)
+        .arg(reboot ? 1 : 0);
+}
+
+} // namespace
+
+TEST_F(UpdateRunTest, EveryListEmpty_GoesStraightToTheFinishAsSuccess)
+{
+    run(EmptyPackage, false);
+    EXPECT_TRUE(window->isUpdateFinished());
+    EXPECT_TRUE(window->isUpdateSuccess());
+    EXPECT_EQ(window->progress(), 100);
+    EXPECT_EQ(lines(),
+        QStringList({ "开始升级...", "正在解析配置文件...", "配置文件update.ini解析成功...",
+            "升级成功，请点击重启生效。" }));
+    EXPECT_TRUE(redLines().isEmpty());
+    EXPECT_TRUE(log().startsWith("[成功]\n------------------------\n开始升级...\n"));
+    EXPECT_FALSE(QFileInfo::exists(package.stateFile()));
+    EXPECT_TRUE(window->findChild<QPushButton *>(QStringLiteral("btnRestart"))->isEnabled());
+}
+
+TEST_F(UpdateRunTest, BeepNum3_ThreeHalfSecondBeepsOneSecondApart)
+{
+    run(EmptyPackage + finishWith(3), false);
+    ASSERT_TRUE(window->isUpdateSuccess());
+    QElapsedTimer clock;
+    clock.start();
+    QList<qint64> heard;
+    while (clock.elapsed() < 4500 && heard.size() < 3) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        while (buzzer().size() > heard.size())
+            heard << clock.elapsed();
+        QThread::msleep(5);
+    }
+    EXPECT_EQ(buzzer(), QStringList({ "beep 500", "beep 500", "beep 500" }));
+    ASSERT_EQ(heard.size(), 3);
+    EXPECT_NEAR(double(heard[0]), 1000.0, 250.0);
+    EXPECT_NEAR(double(heard[1] - heard[0]), 1000.0, 250.0);
+    EXPECT_NEAR(double(heard[2] - heard[1]), 1000.0, 250.0);
+    // No fourth beep follows.
+    QTest::qWait(1200);
+    EXPECT_EQ(buzzer().size(), 3);
+}
+
+TEST_F(UpdateRunTest, BeepNumZeroOrNegative_NoBeepAndNoTimer)
+{
+    for (const int beeps : { 0, -2 }) {
+        run(EmptyPackage + finishWith(beeps), false);
+        ASSERT_TRUE(window->isUpdateSuccess()) << beeps;
+        const int timers = window->findChildren<QTimer *>().size();
+        QTest::qWait(1300);
+        EXPECT_TRUE(buzzer().isEmpty()) << beeps;
+        // Only the progress refresh runs.
+        EXPECT_EQ(timers, 1) << beeps;
+    }
+}
+
+TEST_F(UpdateRunTest, CloseAfterTheFinishedUpdate_RestartsThePanel)
+{
+    run(EmptyPackage, true);
+    ASSERT_TRUE(window->isUpdateFinished());
+    window->show();
+    QSignalSpy closed(window.get(), &UDiskUpWin::windowClosed);
+    EXPECT_TRUE(window->close());
+    EXPECT_EQ(closed.count(), 1);
+    EXPECT_FALSE(sysroot.readFile("/var/log/restart.log").isEmpty());
+    // The restart is announced by one long beep.
+    EXPECT_EQ(buzzer(), QStringList { "beep 1000" });
+}
+
+TEST_F(UpdateRunTest, RebootPackage_BeepsFirstThenRestartsAndCloses)
+{
+    run(EmptyPackage + finishWith(2, true), false);
+    EXPECT_EQ(buzzer(), QStringList({ "beep 500", "beep 500", "beep 1000" }));
+    EXPECT_FALSE(sysroot.readFile("/var/log/restart.log").isEmpty());
+}
+
+TEST_F(UpdateRunTest, AfterConditionsNeverHold_FourRunsThreeQuestionsThenGivesUp)
+{
+    package.writeProgram("never.sh", "exit 0");
+    BoxPresser yes(QStringLiteral("是"));
+    run(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=1\n"
+                       "[PROGRAM1_CONFIG]\nPATH=%1/never.sh\n"
+                       "[PROGRAM1_AFTER_CHECK]\nFILE_CHECK=%1/never-there\n")
+            .arg(package.folder()),
+        true);
+    EXPECT_EQ(package.runsOf("never.sh"), 4);
+    const QString question = QStringLiteral("never.sh:不满足升级后条件，升级失败，是否重新升级？");
+    EXPECT_EQ(yes.texts, QStringList({ question, question, question }));
+    EXPECT_EQ(redLines(),
+        QStringList(
+            { "never.sh:尝试升级已达到3次，且均升级失败，无法继续升级！", "程序执行失败！" }));
+    EXPECT_FALSE(window->isUpdateFinished());
+    EXPECT_TRUE(package.stateText().contains("status=failed"));
+    EXPECT_FALSE(window->isCheckResultServing());
+}
+
+TEST_F(UpdateRunTest, AfterConditionsNeverHold_NoToTheQuestion_StopsAfterOneRun)
+{
+    package.writeProgram("never.sh", "exit 0");
+    BoxPresser no(QStringLiteral("否"));
+    run(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=1\n"
+                       "[PROGRAM1_CONFIG]\nPATH=%1/never.sh\n"
+                       "[PROGRAM1_AFTER_CHECK]\nFILE_CHECK=%1/never-there\n")
+            .arg(package.folder()),
+        true);
+    EXPECT_EQ(package.runsOf("never.sh"), 1);
+    EXPECT_EQ(no.texts.size(), 1);
+    EXPECT_EQ(redLines().value(0),
+        QStringLiteral("never.sh:升级失败，并取消重新升级，后续升级无法继续！"));
+}
+
+TEST_F(UpdateRunTest, SecondProgramReportsNothing_FailsInsteadOfPassingOnTheFirstReport)
+{
+    package.writeProgram("first.sh", "REPORT 0");
+    package.writeProgram("second.sh", "exit 0");
+    run(QStringLiteral(
+            "[UPDATE_CONFIG]\nPROGRAM_NUM=2\n"
+            "[PROGRAM1_CONFIG]\nPATH=%1/first.sh\nIS_CHECK_RESULT=1\nSUCCESS_RESULT=0\n"
+            "[PROGRAM2_CONFIG]\nPATH=%1/second.sh\nIS_CHECK_RESULT=1\nSUCCESS_RESULT=0\n")
+            .arg(package.folder()),
+        false);
+    EXPECT_EQ(package.runsOf("first.sh"), 1);
+    EXPECT_EQ(package.runsOf("second.sh"), 1);
+    EXPECT_TRUE(lines().contains(QStringLiteral("first.sh:程序执行成功...")));
+    EXPECT_EQ(redLines(),
+        QStringList({ "second.sh:程序执行失败！", "second.sh:后续流程已终止!",
+            "second.sh:执行可执行程序失败！", "程序执行失败！" }));
+    EXPECT_EQ(UDiskUpWin::updateRes.load(), -1);
+    EXPECT_FALSE(window->isUpdateSuccess());
+}
+
+TEST_F(UpdateRunTest, ProgramGetsTheLanguageArgumentAfterItsParameters)
+{
+    package.writeProgram("args.sh", "exit 0");
+    run(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=1\n"
+                       "[PROGRAM1_CONFIG]\nPATH=%1/args.sh\nPARAM=a b,c\n")
+            .arg(package.folder()),
+        false);
+    EXPECT_TRUE(window->isUpdateSuccess());
+    EXPECT_EQ(UpdatePackage::readFile(package.folder() + "/args.sh.runs"), "a b c -lanID 0000\n");
+}
+
+TEST_F(UpdateRunTest, HangingProgram_WindowAnswersAndRefusesToCloseUntilItEnds)
+{
+    const QString pidFile = package.folder() + QStringLiteral("/hang.pid");
+    package.writeProgram("hang.sh", QStringLiteral("echo $$ > '%1'\nexec sleep 60").arg(pidFile));
+    MessageBoxAnswerer answers;
+    bool closeAccepted = true;
+    int ticks = 0;
+    QTimer probe;
+    probe.setInterval(50);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        ++ticks;
+        if (ticks == 6 && window)
+            closeAccepted = window->close();
+        if (ticks == 10)
+            endProcess(UpdatePackage::readFile(pidFile).trimmed().toLongLong());
+    });
+    probe.start();
+    QElapsedTimer took;
+    took.start();
+    run(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=1\n[PROGRAM1_CONFIG]\nPATH=%1/hang.sh\n")
+            .arg(package.folder()),
+        true);
+    probe.stop();
+    EXPECT_GE(ticks, 10);
+    EXPECT_LT(took.elapsed(), 10000);
+    EXPECT_FALSE(closeAccepted);
+    EXPECT_EQ(answers.texts, QStringList { QStringLiteral("请升级完成后再关闭此窗口！") });
+    EXPECT_TRUE(lines().contains(QStringLiteral("正在等待 hang.sh 执行结束...")));
+    EXPECT_TRUE(window->isUpdateSuccess());
+}
+
+TEST_F(UpdateRunTest, Commands_WrongExitCodeOrUnstartable_NameTheCommandInRed)
+{
+    run(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=0\n"
+                       "[COMMOND]\nCOMMONDNUM=2\nCOMMONDINFO1=true\nEXECRESULT1=0\n"
+                       "COMMONDINFO2=false\nEXECRESULT2=0\n"),
+        false);
+    EXPECT_EQ(redLines(), QStringList({ "false 命令执行失败！", "命令执行失败！" }));
+    EXPECT_TRUE(log().startsWith("[失败]\n"));
+
+    run(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=0\n"
+                       "[COMMOND]\nCOMMONDNUM=1\nCOMMONDINFO1=/no/such/command x\n"),
+        false);
+    EXPECT_EQ(redLines(), QStringList({ "/no/such/command x 命令执行失败！", "命令执行失败！" }));
+}
+
+TEST_F(UpdateRunTest, CommandText_ReachesNoShell)
+{
+    const QString marker = package.folder() + QStringLiteral("/injected");
+    run(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=0\n"
+                       "[COMMOND]\nCOMMONDNUM=1\nCOMMONDINFO1=echo x; touch %1\n")
+            .arg(marker),
+        false);
+    EXPECT_TRUE(window->isUpdateSuccess());
+    EXPECT_FALSE(QFileInfo::exists(marker));
+}
+
+TEST_F(UpdateRunTest, PackageCopyAlreadyDoneHidden_PassedOverAndMarkedWithoutQuestion)
+{
+    const QString installed = sysroot.writeFile("/usr/vexo_app/a.txt", "installed");
+    UpdatePackage::writeFile(package.folder() + "/a.txt", "new");
+    MessageBoxAnswerer answers;
+    run(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=0\n"
+                       "[COPYFILE]\nCOPYFILENUM=1\nSRCPATH1=a.txt\nDESTPATH1=%1\n"
+                       "[DELFILE]\nDELFILENUM=1\nSRCPATH1=%2\n"
+                       "[COPYFILE_AFTER_CHECK]\nFILE_CHECK=%1\n")
+            .arg(installed, package.folder() + "/gone"),
+        false);
+    EXPECT_TRUE(answers.texts.isEmpty());
+    EXPECT_EQ(UpdatePackage::readFile(installed), "installed");
+    EXPECT_FALSE(lines().contains(QStringLiteral("开始拷贝指定文件...")));
+    EXPECT_TRUE(window->isUpdateSuccess());
+}
+
+TEST_F(UpdateRunTest, RefusedUpdate_ShowsTheReasonInRedAndNeverStarts)
+{
+    package.writeDescription(EmptyPackage);
+    window = std::make_unique<UDiskUpWin>(QStringLiteral("0000"), QStringLiteral("t"), false);
+    window->setLogger(logger.get());
+    window->refuseUpdate(QStringLiteral("[失败]正在退出应用程序，请稍候..."));
+    window->updateShow();
+    QTest::qWait(800);
+    EXPECT_FALSE(window->isUpdateStarted());
+    EXPECT_EQ(redLines(), QStringList { "[失败]正在退出应用程序，请稍候..." });
+    EXPECT_TRUE(window->findChild<QPushButton *>(QStringLiteral("btnRestart"))->isEnabled());
+    EXPECT_EQ(log(), LauncherHead + "[失败]正在退出应用程序，请稍候...\n");
+}
+
+TEST_F(UpdateRunTest, AlreadyUpdatedProgram_AskedWhenShown_NoRunsOnlyTheAfterOperations)
+{
+    package.writeProgram("done.sh", "exit 0");
+    const QString marker = package.folder() + QStringLiteral("/after_ran");
+    const QString ini
+        = QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=1\n"
+                         "[PROGRAM1_CONFIG]\nPATH=%1/done.sh\n"
+                         "[PROGRAM1_AFTER_CHECK]\nFILE_CHECK=%1/done.sh\n"
+                         "[PROGRAM1_AFTER_COMMOND]\nCOMMONDNUM=1\nCOMMONDINFO1=touch %2\n")
+              .arg(package.folder(), marker);
+    {
+        BoxPresser no(QStringLiteral("否"));
+        run(ini, true);
+        EXPECT_EQ(no.texts,
+            QStringList {
+                QStringLiteral("done.sh：当前已满足升级后条件，无需升级，是否重新升级？") });
+    }
+    EXPECT_EQ(package.runsOf("done.sh"), 0);
+    EXPECT_TRUE(QFileInfo::exists(marker));
+    EXPECT_TRUE(window->isUpdateSuccess());
+
+    // Hidden: the default answer, without a question.
+    QFile::remove(marker);
+    MessageBoxAnswerer answers;
+    run(ini, false);
+    EXPECT_TRUE(answers.texts.isEmpty());
+    EXPECT_EQ(package.runsOf("done.sh"), 0);
+    EXPECT_TRUE(QFileInfo::exists(marker));
+
+    // Yes runs it again.
+    BoxPresser yes(QStringLiteral("是"));
+    run(ini, true);
+    EXPECT_EQ(package.runsOf("done.sh"), 1);
+    EXPECT_TRUE(window->isUpdateSuccess());
+}
+
+TEST_F(UpdateRunTest, ScrambledProgram_RunsFromItsUnscrambledCopyWhichIsRemovedAfterwards)
+{
+    const QString plain = package.writeProgram("secret.sh", "exit 0");
+    UpdatePackage::writeScrambled(plain, UpdatePackage::readFile(plain));
+    run(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=1\n"
+                       "[PROGRAM1_CONFIG]\nPATH=%1/secret.sh\nIS_ENCRYPT=1\n")
+            .arg(package.folder()),
+        false);
+    EXPECT_TRUE(window->isUpdateSuccess());
+    EXPECT_EQ(package.runsOf("secret.sh"), 1);
+    EXPECT_FALSE(QFileInfo::exists(plain + QStringLiteral(".tmp")));
+    EXPECT_TRUE(lines().contains(QStringLiteral("secret.sh:程序执行完成...")));
+}
+
+TEST_F(UpdateRunTest, TwoPrograms_ProgressAddsSixtyDividedByTheCountPerProgram)
+{
+    package.writeProgram("a.sh", "exit 0");
+    package.writeProgram("b.sh", "exit 1");
+    std::vector<programConfig_s> programs(3);
+    programs[0].path = package.folder() + QStringLiteral("/a.sh");
+    programs[1].path = package.folder() + QStringLiteral("/a.sh");
+    programs[2].path = package.folder() + QStringLiteral("/b.sh");
+    ToolProcessCtrl::GetInstance()->initIniPath(
+        ParseConfigInfo::getBackupPath() + QStringLiteral("_proctrl"));
+    window = std::make_unique<UDiskUpWin>(QStringLiteral("0000"), QStringLiteral("t"), false);
+    window->setLogger(logger.get());
+    EXPECT_TRUE(window->updateProgram(programs));
+    EXPECT_EQ(package.runsOf("a.sh"), 2);
+    EXPECT_EQ(package.runsOf("b.sh"), 1);
+    EXPECT_EQ(window->progress(), 3 * (60 / 3));
+    EXPECT_FALSE(window->isCheckResultServing());
+}
+
+TEST_F(UpdateRunTest, MismatchWithFailedLaterActionSet_StillFailsTheStepAfterTheBlackLines)
+{
+    package.writeProgram("odd.sh", "REPORT 1");
+    package.writeProgram("next.sh", "exit 0");
+    run(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=2\n"
+                       "[PROGRAM1_CONFIG]\nPATH=%1/odd.sh\nIS_CHECK_RESULT=1\nSUCCESS_RESULT=0\n"
+                       "EXEC_FAILED_LATER_ACTION=1\n[PROGRAM2_CONFIG]\nPATH=%1/next.sh\n")
+            .arg(package.folder()),
+        false);
+    const QStringList shown = lines();
+    EXPECT_TRUE(shown.contains(QStringLiteral("odd.sh:程序执行失败！")));
+    EXPECT_TRUE(shown.contains(QStringLiteral("odd.sh:继续后续流程...")));
+    EXPECT_EQ(redLines(), QStringList({ "odd.sh:执行可执行程序失败！", "程序执行失败！" }));
+    EXPECT_EQ(package.runsOf("next.sh"), 0);
+    EXPECT_FALSE(window->isUpdateSuccess());
+}

@@ -1,0 +1,241 @@
+// The file work around each program: backup and copies before it, restore and copies after it,
+// the guard of the package-wide copy list, the command lists and the removal of old backups.
+#include "udisk_up_win.h"
+
+#include "backup_file.h"
+#include "check_up_info.h"
+#include "file_operation.h"
+#include "multilingual_manager.h"
+#include "parse_config_info.h"
+#include "path_deal.h"
+#include "tool_process_ctrl.h"
+#include "updater_messages.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QProcess>
+
+#include <unistd.h>
+
+namespace {
+
+QString text(int id)
+{
+    return MultilingualManager::GetInstance()->getMultilingualValue(id);
+}
+
+// The texts of one group of file work: start, failure, success.
+struct GroupTexts
+{
+    int starts;
+    int failed;
+    int done;
+};
+
+constexpr int CommandPollMs = 100;
+
+} // namespace
+
+bool UDiskUpWin::DeleteAllBackupData(const QString &path)
+{
+    file_operation_c quiet;
+    delFileInfo_s folder;
+    folder.srcPath = path;
+    folder.mode = 2;
+    const bool removed = quiet.removeFile(folder, QString());
+    if (removed)
+        sync();
+    else
+        emit emitMessage(text(MsgBackupNotDeleted), Qt::black);
+    return removed;
+}
+
+bool UDiskUpWin::beforeUpdateOperate(const programConfig_s &program)
+{
+    const QString name = PathDeal::getTargetName(program.path);
+    const QString backupRoot = ParseConfigInfo::getBackupPath();
+
+    if (!program.beforeBackup.empty()) {
+        DeleteAllBackupData(backupRoot);
+        emit emitMessage(text(MsgBackupStarts).arg(name), Qt::black);
+        backup_file_c backup(DIRECT_BACKUP);
+        connect(&backup, &backup_file_c::emitMessage, this, &UDiskUpWin::updateOutMessage);
+        int failure = 0;
+        if (!backup.getBackupFileList(program.beforeBackup))
+            failure = MsgBackupListFailed;
+        else if (!backup.generateCheckFile(
+                     backupRoot + QLatin1Char('/') + backup_file_c::CheckFileName))
+            failure = MsgBackupCheckFileFailed;
+        else if (!backup.backupFile(program.beforeBackup))
+            failure = MsgBackupFailed;
+        if (failure == 0) {
+            sync();
+            emit emitMessage(text(MsgBackupDone).arg(name), Qt::black);
+            if (!backup.checkBackupFile(DIRECT_BACKUP))
+                failure = MsgBackupVerifyFailed;
+        }
+        if (failure != 0) {
+            emit emitMessage(text(failure).arg(name), Qt::red);
+            DeleteAllBackupData(backupRoot);
+            return false;
+        }
+    }
+
+    if (!program.beforeCopy.copyFileData.empty()) {
+        emit emitMessage(text(MsgBeforeCopyStarts).arg(name), Qt::black);
+        if (!runCopyList(program.beforeCopy)) {
+            emit emitMessage(text(MsgBeforeCopyFailed).arg(name), Qt::red);
+            return false;
+        }
+        sync();
+        emit emitMessage(text(MsgBeforeCopyDone).arg(name), Qt::black);
+    }
+    if (!program.beforeDel.empty()) {
+        emit emitMessage(text(MsgBeforeDeleteStarts).arg(name), Qt::black);
+        if (!fileOperation->removeFile(program.beforeDel, QString())) {
+            emit emitMessage(text(MsgBeforeDeleteFailed).arg(name), Qt::red);
+            return false;
+        }
+        sync();
+        emit emitMessage(text(MsgBeforeDeleteDone).arg(name), Qt::black);
+    }
+    if (!program.beforeExe.empty()) {
+        emit emitMessage(text(MsgBeforeGrantStarts).arg(name), Qt::black);
+        if (!fileOperation->grantExeFile(program.beforeExe)) {
+            emit emitMessage(text(MsgBeforeGrantFailed).arg(name), Qt::red);
+            return false;
+        }
+        emit emitMessage(text(MsgBeforeGrantDone).arg(name), Qt::black);
+        sync();
+    }
+    if (!program.beforeCmd.empty()) {
+        emit emitMessage(text(MsgBeforeCommandsStart).arg(name), Qt::black);
+        if (!executeCMD(program.beforeCmd)) {
+            emit emitMessage(text(MsgBeforeCommandsFailed).arg(name), Qt::red);
+            return false;
+        }
+        emit emitMessage(text(MsgBeforeCommandsDone).arg(name), Qt::black);
+    }
+    return true;
+}
+
+bool UDiskUpWin::afterUpdateOperate(const programConfig_s &program)
+{
+    const QString name = PathDeal::getTargetName(program.path);
+    const QString backupRoot = ParseConfigInfo::getBackupPath();
+
+    if (upChecker->CheckBackupDataExist(program.beforeBackup)) {
+        emit emitMessage(text(MsgRestoreComing).arg(name), Qt::black);
+        backup_file_c restore(DIRECT_RECOVER);
+        connect(&restore, &backup_file_c::emitMessage, this, &UDiskUpWin::updateOutMessage);
+        if (!restore.getBackupFileInfo(
+                backupRoot + QLatin1Char('/') + backup_file_c::CheckFileName)) {
+            emit emitMessage(text(MsgRestoreListFailed).arg(name), Qt::red);
+            return false;
+        }
+        emit emitMessage(text(MsgRestoreStarts).arg(name), Qt::black);
+        if (!restore.backupFile(program.beforeBackup)) {
+            emit emitMessage(text(MsgRestoreFailed).arg(name), Qt::red);
+            return false;
+        }
+        sync();
+        emit emitMessage(text(MsgRestoreCopied).arg(name), Qt::black);
+        if (!restore.checkBackupFile(DIRECT_RECOVER)) {
+            emit emitMessage(text(MsgRestoreVerifyFailed).arg(name), Qt::red);
+            return false;
+        }
+        emit emitMessage(text(MsgRestoreDone).arg(name), Qt::black);
+        DeleteAllBackupData(backupRoot);
+    }
+
+    if (!program.afterCopy.copyFileData.empty()) {
+        emit emitMessage(text(MsgAfterCopyStarts).arg(name), Qt::black);
+        if (!runCopyList(program.afterCopy)) {
+            emit emitMessage(text(MsgAfterCopyFailed).arg(name), Qt::red);
+            return false;
+        }
+        sync();
+        emit emitMessage(text(MsgAfterCopyDone).arg(name), Qt::black);
+    }
+    if (!program.afterDel.empty()) {
+        emit emitMessage(text(MsgAfterDeleteStarts).arg(name), Qt::black);
+        if (!fileOperation->removeFile(program.afterDel, QString())) {
+            emit emitMessage(text(MsgAfterDeleteFailed).arg(name), Qt::red);
+            return false;
+        }
+        sync();
+        emit emitMessage(text(MsgAfterDeleteDone).arg(name), Qt::black);
+    }
+    if (!program.afterExe.empty()) {
+        emit emitMessage(text(MsgAfterGrantStarts).arg(name), Qt::black);
+        if (!fileOperation->grantExeFile(program.afterExe)) {
+            emit emitMessage(text(MsgAfterGrantFailed).arg(name), Qt::red);
+            return false;
+        }
+        emit emitMessage(text(MsgAfterGrantDone).arg(name), Qt::black);
+        sync();
+    }
+    if (!program.afterCmd.empty()) {
+        emit emitMessage(text(MsgAfterCommandsStart).arg(name), Qt::black);
+        if (!executeCMD(program.afterCmd)) {
+            emit emitMessage(text(MsgAfterCommandsFailed).arg(name), Qt::red);
+            return false;
+        }
+        emit emitMessage(text(MsgAfterCommandsDone).arg(name), Qt::black);
+    }
+    return true;
+}
+
+bool UDiskUpWin::copyCheck(const copyFileInfo_s &copyInfo)
+{
+    bool beforeNoCondition = true;
+    bool afterNoCondition = true;
+    const bool before = upChecker->updateCheck(copyInfo.beforeCheck, false, beforeNoCondition);
+    const bool after = upChecker->updateCheck(copyInfo.afterCheck, true, afterNoCondition);
+    const int result = upChecker->updateCheckResult(before, after, afterNoCondition);
+    if (result == check_up_info_c::CheckMayNotRun) {
+        if (showPage)
+            inform(MsgNote, text(MsgCopyConditionsNotMet));
+        return false;
+    }
+    if (result == check_up_info_c::CheckAlreadyDone) {
+        if (ask(text(MsgAlreadyCopiedAskAgain)))
+            return true;
+        ToolProcessCtrl::GetInstance()->setProcessStatus(PROCESS_COPY_FILE, STATUS_SUCCESS);
+        return false;
+    }
+    return true;
+}
+
+bool UDiskUpWin::executeCMD(std::vector<commondInfo_s> commands)
+{
+    for (const commondInfo_s &command : commands) {
+        // The line is split into a program and its arguments (blanks separate, double quotes
+        // group); no shell sees it.
+        QStringList words = QProcess::splitCommand(command.commond);
+        QProcess process;
+        bool finished = false;
+        if (!words.isEmpty()) {
+            const QString program = words.takeFirst();
+            process.start(program, words, QIODevice::ReadWrite);
+            if (process.waitForStarted()) {
+                // No time limit, as for the program's own wait; the window stays alive meanwhile.
+                while (process.state() != QProcess::NotRunning
+                    && !process.waitForFinished(CommandPollMs))
+                    QCoreApplication::processEvents();
+                finished = process.exitStatus() == QProcess::NormalExit;
+            }
+        }
+        if (!finished) {
+            qDebug() << "command failed:" << command.commond << process.errorString();
+            emit emitMessage(text(MsgCommandFailed).arg(command.commond), Qt::red);
+            return false;
+        }
+        if (!command.execResult.isEmpty() && command.execResult.toInt() != process.exitCode()) {
+            qDebug() << "command" << command.commond << "exit code" << process.exitCode();
+            emit emitMessage(text(MsgCommandFailed).arg(command.commond), Qt::red);
+            return false;
+        }
+    }
+    return true;
+}

@@ -1,0 +1,224 @@
+// One run of the update: the description, the four package-wide phases, the programs and the
+// finish.
+#include "udisk_up_win.h"
+
+#include "check_result_service.h"
+#include "check_up_info.h"
+#include "clogger.h"
+#include "directory_library.h"
+#include "file_operation.h"
+#include "multilingual_manager.h"
+#include "parse_config_info.h"
+#include "tool_process_ctrl.h"
+#include "ui_udisk_up_win.h"
+#include "updater_messages.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include <unistd.h>
+
+namespace {
+
+QString text(int id)
+{
+    return MultilingualManager::GetInstance()->getMultilingualValue(id);
+}
+
+constexpr int FinishBoxAutoCloseMs = 3000;
+
+} // namespace
+
+bool UDiskUpWin::parseIniFile()
+{
+    emit emitMessage(text(MsgParsing), Qt::black);
+    return configParser->readIni(QStringLiteral("./update.ini"));
+}
+
+void UDiskUpWin::failPhase(int messageId, int phase)
+{
+    emit emitMessage(text(messageId), Qt::red);
+    ui->btnRestart->setEnabled(true);
+    progressValue = 100;
+    ToolProcessCtrl::GetInstance()->setProcessStatus(
+        static_cast<prcessNameEnum>(phase), STATUS_FAILED);
+    updatefinished();
+}
+
+bool UDiskUpWin::runCopyList(const copyFileInfo_s &copy)
+{
+    if (copy.delBeforeCopy) {
+        for (const copyFileData_s &entry : copy.copyFileData) {
+            delFileInfo_s destination;
+            destination.srcPath = entry.destPath;
+            destination.mode = entry.mode;
+            fileOperation->removeFile(destination, QString());
+        }
+    }
+    return fileOperation->copyFile(copy.copyFileData);
+}
+
+void UDiskUpWin::refuseUpdate(const QString &reason)
+{
+    updateRefused = true;
+    if (startTimer)
+        startTimer->stop();
+    emit emitMessage(reason, Qt::red);
+    if (ui)
+        ui->btnRestart->setEnabled(true);
+    progressValue = 100;
+}
+
+void UDiskUpWin::startUpdate()
+{
+    ToolProcessCtrl *const state = ToolProcessCtrl::GetInstance();
+    state->initIniPath(ParseConfigInfo::getBackupPath() + QStringLiteral("_proctrl"));
+    usleep(1000);
+    if (startTimer)
+        startTimer->stop();
+    if (updateStarted || updateRefused || !initOk)
+        return;
+    programTookOver = false;
+    updateStarted = true;
+    qDebug() << "start update...";
+    updateFinished = false;
+
+    emit emitMessage(text(MsgUpdateStarts), Qt::black);
+    progressValue = 0;
+
+    if (!parseIniFile()) {
+        emit emitMessage(text(MsgParseFailed), Qt::red);
+        ui->btnRestart->setEnabled(true);
+        progressValue = 100;
+        return;
+    }
+    emit emitMessage(text(MsgParseDone), Qt::black);
+    progressValue = 10;
+
+    const copyFileInfo_s copyInfo = configParser->getCopyFileInfo();
+    if (!copyInfo.copyFileData.empty()
+        && state->getProcessStatus(PROCESS_COPY_FILE) != STATUS_SUCCESS && copyCheck(copyInfo)) {
+        emit emitMessage(text(MsgCopyStarts), Qt::black);
+        if (!runCopyList(copyInfo)) {
+            failPhase(MsgCopyFailed, PROCESS_COPY_FILE);
+            return;
+        }
+        sync();
+        emit emitMessage(text(MsgCopyDone), Qt::black);
+        state->setProcessStatus(PROCESS_COPY_FILE, STATUS_SUCCESS);
+    }
+
+    progressValue = 20;
+    const std::vector<delFileInfo_s> deleteList = configParser->getDeleteFileInfo();
+    if (!deleteList.empty() && state->getProcessStatus(PROCESS_DEL_FILE) != STATUS_SUCCESS) {
+        emit emitMessage(text(MsgDeleteStarts), Qt::black);
+        if (!fileOperation->removeFile(deleteList, QString())) {
+            failPhase(MsgDeleteFailed, PROCESS_DEL_FILE);
+            return;
+        }
+        sync();
+        emit emitMessage(text(MsgDeleteDone), Qt::black);
+        state->setProcessStatus(PROCESS_DEL_FILE, STATUS_SUCCESS);
+    }
+
+    progressValue = 25;
+    const std::vector<exeFileInfo_s> exeList = configParser->getExeFileInfo();
+    if (!exeList.empty() && state->getProcessStatus(PROCESS_EXE_FILE) != STATUS_SUCCESS) {
+        emit emitMessage(text(MsgGrantStarts), Qt::black);
+        if (!fileOperation->grantExeFile(exeList)) {
+            failPhase(MsgGrantFailed, PROCESS_EXE_FILE);
+            return;
+        }
+        emit emitMessage(text(MsgGrantDone), Qt::black);
+        sync();
+        state->setProcessStatus(PROCESS_EXE_FILE, STATUS_SUCCESS);
+    }
+
+    progressValue = 30;
+    const std::vector<commondInfo_s> commands = configParser->getCommondInfo();
+    if (!commands.empty() && state->getProcessStatus(PROCESS_COMMAND) != STATUS_SUCCESS) {
+        emit emitMessage(text(MsgCommandsStart), Qt::black);
+        if (!executeCMD(commands)) {
+            failPhase(MsgCommandsFailed, PROCESS_COMMAND);
+            return;
+        }
+        emit emitMessage(text(MsgCommandsDone), Qt::black);
+        state->setProcessStatus(PROCESS_COMMAND, STATUS_SUCCESS);
+        sync();
+    }
+
+    progressValue = 35;
+    std::vector<programConfig_s> programs = configParser->getProgramConfigInfo();
+    if (!programs.empty() && state->getProcessStatus(PROCESS_UPDATE_PRO) != STATUS_SUCCESS) {
+        emit emitMessage(text(MsgProgramsStart), Qt::black);
+        if (!updateProgram(programs)) {
+            emit emitMessage(text(MsgProgramsFailed), Qt::red);
+            ui->btnRestart->setEnabled(true);
+            progressValue = 100;
+            state->setProcessStatus(PROCESS_UPDATE_PRO, STATUS_FAILED);
+            return;
+        }
+        if (programTookOver) {
+            closeBySignal = true;
+            close();
+            return;
+        }
+        emit emitMessage(text(MsgProgramsDone), Qt::black);
+        state->removeCtrlIniKey(PROCESS_CUR_PRO_INDEX);
+        state->removeCtrlIniKey(PROCESS_EXEC_RESULT);
+        state->setProcessStatus(PROCESS_UPDATE_PRO, STATUS_SUCCESS);
+    }
+
+    progressValue = 95;
+    emit emitMessage(text(MsgUpdateDone), Qt::black);
+    ui->label->setText(text(MsgStickMayGo));
+    ui->btnRestart->setEnabled(true);
+    progressValue = 100;
+    startBeep();
+    if (!state->removeCtrlIni())
+        emit emitMessage(text(MsgStateFileNotRemoved), Qt::black);
+    const char *dataDir = Vexo_GetDirectory(VEXO_DIR_DATA);
+    QFile::remove(
+        QString::fromUtf8(dataDir ? dataDir : "") + QStringLiteral("/hixbackup/HisInfo.ini"));
+
+    const updateConfig_s config = configParser->getUpdateConfig();
+    if (showPage && !config.finishTip.isEmpty())
+        inform(MsgNote, text(config.finishTip.toInt()),
+            configParser->getUpdateFinishConfig().reboot ? FinishBoxAutoCloseMs : 0);
+
+    updateSuccess = true;
+    updateFinished = true;
+    updatefinished();
+    reBootHix();
+    if (logger)
+        logger->close();
+}
+
+bool UDiskUpWin::ask(const QString &question)
+{
+    if (!showPage)
+        return false;
+    QMessageBox box(QMessageBox::Information, text(MsgNote), question,
+        QMessageBox::Yes | QMessageBox::No, this);
+    box.setWindowFlags(
+        (windowFlags() & ~Qt::WindowContextHelpButtonHint) | Qt::WindowStaysOnTopHint);
+    box.setWindowIcon(QIcon(QStringLiteral(" ")));
+    box.button(QMessageBox::Yes)->setText(text(MsgYes));
+    box.button(QMessageBox::No)->setText(text(MsgNo));
+    return box.exec() == QMessageBox::Yes;
+}
+
+void UDiskUpWin::inform(int titleId, const QString &message, int autoCloseMs)
+{
+    QMessageBox box(QMessageBox::Information, text(titleId), message, QMessageBox::Ok, this);
+    box.setWindowFlags(
+        (windowFlags() & ~Qt::WindowContextHelpButtonHint) | Qt::WindowStaysOnTopHint);
+    box.setWindowIcon(QIcon(QStringLiteral(" ")));
+    box.button(QMessageBox::Ok)->setText(text(MsgConfirm));
+    if (autoCloseMs > 0)
+        QTimer::singleShot(autoCloseMs, &box, &QMessageBox::accept);
+    box.exec();
+}
