@@ -159,6 +159,7 @@ if [ -x "$stick/upgentry.bin" ]; then
     click "$pwd_window" "$out/map-password.txt" "keyBtn${password:last:1}"
 else
     echo "== no launcher in this build: starting the updater as the launcher does (four arguments)"
+    printf '[失败]\n------------------------\n' >"$stick/upgradeProcess.log"
     update_start=$(date +%s.%N)
     (cd "$stick/hixupdateu" && LD_LIBRARY_PATH="\$PATH:$stick/hixupdateu:/usr/vexo_app" \
         exec ./upgrunner.bin "-execond 0" "-lanID 0000" "-title $title" "-showUpdatePage 1") \
