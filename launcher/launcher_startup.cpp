@@ -1,0 +1,169 @@
+#include "launcher_startup.h"
+
+#include "check_up_info.h"
+#include "clogger.h"
+#include "dlg_up_note.h"
+#include "launcher_messages.h"
+#include "multilingual_manager.h"
+#include "panel_path.h"
+#include "parse_config_info.h"
+#include "tip_main_dlg.h"
+#include "tool_process_ctrl.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QIcon>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QTextCodec>
+
+namespace {
+
+QString text(int id)
+{
+    return MultilingualManager::GetInstance()->getMultilingualValue(id);
+}
+
+// Description keys hold text numbers; anything that is not a number names no text.
+QString textOfNumber(const QString &number)
+{
+    return text(number.toInt());
+}
+
+QString languageFileOf(const QString &launcherDir, const QString &lanID)
+{
+    return launcherDir + QStringLiteral("/language/") + lanID + QStringLiteral(".lan");
+}
+
+QString projectDir()
+{
+    const QString fromEnvironment = qEnvironmentVariable("VEXO_PROJECT_DIR");
+    if (!fromEnvironment.isEmpty())
+        return fromEnvironment;
+    return hix::panelPath(QStringLiteral("/usr/vexo_app/project"));
+}
+
+// The finished run's closing word: one box, then the state file goes.
+void showFinishText(const QString &finishText)
+{
+    QMessageBox box(QMessageBox::Information, text(MsgNoticeTitle), finishText, QMessageBox::Ok);
+    box.setWindowFlags(box.windowFlags() | Qt::WindowStaysOnTopHint);
+    box.setWindowIcon(QIcon(QStringLiteral(" ")));
+    box.button(QMessageBox::Ok)->setText(text(MsgConfirm));
+    box.exec();
+}
+
+} // namespace
+
+QString launcherDirFromExePath(const QByteArray &exePath)
+{
+    const QString path = QFile::decodeName(exePath);
+    const int slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? path : path.left(slash);
+}
+
+LauncherSettings readLauncherSettings(const QString &launcherDir)
+{
+    QSettings settings(launcherDir + QLatin1String(TipMainDlg::SettingsFile), QSettings::IniFormat);
+    settings.setIniCodec(QTextCodec::codecForName("UTF-8"));
+    LauncherSettings result;
+    result.toolLanguage = settings.value(QStringLiteral("/tool_language/type"), 0).toInt();
+    result.qwsTimeout = settings.value(QStringLiteral("/qws_detect/timeout"), 0).toInt();
+    return result;
+}
+
+LauncherLanguage chooseLauncherLanguage(const QString &launcherDir, int toolLanguage)
+{
+    LauncherLanguage choice;
+    const QString setup = projectDir() + QStringLiteral("/lan_setup.ini");
+    if (QFileInfo(setup).isFile()) {
+        QSettings settings(setup, QSettings::IniFormat);
+        settings.setIniCodec(QTextCodec::codecForName("UTF-8"));
+        const QString key = QStringLiteral("/current_language/type");
+        if (settings.contains(key)) {
+            const int type = settings.value(key).toInt();
+            if (type != -1)
+                choice.lanID = TipMainDlg::languageNumber(type);
+        }
+    }
+    choice.languageFile = languageFileOf(launcherDir, choice.lanID);
+    if (choice.lanID.isEmpty() || !QFileInfo::exists(choice.languageFile)) {
+        choice.lanID = TipMainDlg::languageNumber(toolLanguage);
+        choice.languageFile = languageFileOf(launcherDir, choice.lanID);
+    }
+    return choice;
+}
+
+int runLauncher(const QString &launcherDir, const LauncherSettings &settings)
+{
+    const LauncherLanguage language = chooseLauncherLanguage(launcherDir, settings.toolLanguage);
+    MultilingualManager::GetInstance()->loadMultilingualFile(
+        language.languageFile, QLatin1String(TipMainDlg::BuiltinLanguageTable));
+
+    // Declared in the order of creation, so they go in the reverse order.
+    dlgUpNote confirmation(language.lanID, text(MsgWarningTitle));
+
+    CLogger logger(launcherDir + QStringLiteral("/upgradeProcess.log"), CLogger::WRITE_ONLY);
+    logger.toggleLogger(true);
+    confirmation.setLogger(&logger);
+    // Pessimistic until the updater writes the outcome over it.
+    logger.write(text(MsgReportFailed) + QLatin1Char('\n'));
+    logger.write(QStringLiteral("------------------------\n"));
+
+    gloadUiPath = launcherDir + QStringLiteral("/hixupdateu/upgrunner.bin");
+
+    ParseConfigInfo parser;
+    if (!parser.readIni(launcherDir + QStringLiteral("/hixupdateu/update.ini"))) {
+        const QString reason = text(MsgDescriptionUnreadable);
+        logger.write(reason + QLatin1Char('\n'));
+        logger.close();
+        confirmation.setTips(reason);
+        confirmation.setOkButtonDisabled(true);
+        confirmation.exec();
+        return 0;
+    }
+
+    check_up_info_c checker(&parser);
+    ToolProcessCtrl *progress = ToolProcessCtrl::GetInstance();
+    progress->initIniPath(ParseConfigInfo::getBackupPath() + QStringLiteral("_proctrl"));
+    const updateConfig_s config = parser.getUpdateConfig();
+
+    if (!progress->isProcessCtrlIniExit()) {
+        TipMainDlg page(&parser, &checker, language.lanID, nullptr, launcherDir);
+        // A package without a page still gets its check written to the log, so a failed check
+        // never ends the launcher without a word anywhere.
+        page.setLogger(&logger);
+        if (!config.toolTitle.isEmpty() && !config.toolTip.isEmpty()) {
+            QObject::connect(&page, &TipMainDlg::pageClosed, qApp, &QCoreApplication::quit,
+                Qt::QueuedConnection);
+            page.show();
+            return QApplication::exec();
+        }
+        page.okClick();
+        return 0;
+    }
+
+    const int index = progress->getProcessValue(QStringLiteral("/updatePro/curProIndex")).toInt();
+    if (checker.isUpdateFinish(index + 1) && checker.proAfterCheck(index)) {
+        const QString finishText = textOfNumber(config.finishTip);
+        if (!finishText.isEmpty()) {
+            // The log was opened anew with the pessimistic head line; this run has ended well.
+            logger.writeReport(text(MsgReportSucceeded) + QLatin1Char('\n'));
+            showFinishText(finishText);
+            progress->removeCtrlIni();
+            return 0;
+        }
+        QFile::remove(launcherDir + QStringLiteral("/HisInfo.ini"));
+        progress->removeCtrlIni();
+    }
+
+    // The operator already agreed when the run began; only the password gate applies again.
+    confirmation.setTitle(textOfNumber(config.toolTitle));
+    confirmation.setExecCondition(config.execCondition);
+    confirmation.setShowUpdatePageInfo(config.showUpdatePage);
+    confirmation.startUpdate();
+    return 0;
+}

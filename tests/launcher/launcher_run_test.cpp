@@ -1,0 +1,256 @@
+// The launcher's entry routine in this process, on an emulated stick, with its real windows
+// answered as the operator would: the three situations and the language choice.
+#include "dlg_up_note.h"
+#include "launcher_fixture.h"
+#include "launcher_startup.h"
+#include "pwd_entry_dialog.h"
+#include "tip_main_dlg.h"
+
+#include <QLabel>
+#include <QMessageBox>
+
+namespace {
+
+const QByteArray Package = R"(
+[UPDATE_CONFIG]
+PROGRAM_NUM=1
+EXEC_CONDITION=1
+TOOL_TITLE=2159
+TOOL_TIP=2160
+FINISH_TIP=2161
+
+[PROGRAM1_CONFIG]
+PATH=./tool.bin
+)";
+
+QString text(int id)
+{
+    return MultilingualManager::GetInstance()->getMultilingualValue(id);
+}
+
+class LauncherRun : public LauncherFixture
+{
+protected:
+    LauncherRun() { QDir::setCurrent(stick()); }
+
+    int run() { return runLauncher(stick(), readLauncherSettings(stick())); }
+
+    const QByteArray logHead = "[失败]\n------------------------\n";
+};
+
+} // namespace
+
+TEST_F(LauncherRun, UnreadablePackage_ShowsText2002WithOkDisabled_LogsIt_ReturnsZero)
+{
+    ASSERT_TRUE(installStandIn());
+    sysroot.writeFile("/media/usb0/hixupdateu/update.ini", "[UPDATE_CONFIG]\nPROGRAM_NUM=1\n");
+    QString tips, title;
+    bool okEnabled = true;
+    ModalScript script({ [&](QWidget *window) {
+        ASSERT_TRUE(qobject_cast<dlgUpNote *>(window));
+        tips = window->findChild<QLabel *>("upNoteLbl")->text();
+        title = window->windowTitle();
+        okEnabled = window->findChild<QPushButton *>("upBtnOk")->isEnabled();
+        clickButton(window, "upBtnCancel");
+    } });
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(script.acted(), 1);
+    EXPECT_EQ(tips, "读取配置文件update.ini失败，请检查升级包是否完整!");
+    EXPECT_EQ(title, "警告");
+    EXPECT_FALSE(okEnabled);
+    EXPECT_EQ(QString::fromUtf8(runLog()), logHead + tips + "\n");
+    EXPECT_FALSE(updaterStarted());
+}
+
+TEST_F(LauncherRun, FreshPackage_PageYesThenConfirmationYes_StartsTheUpdater)
+{
+    ASSERT_TRUE(installStandIn());
+    writeDescription(
+        Package + "\n[UPDATE_CHECK]\nCHECK_SUCCESS_ISSHOWDLG=1\nCHECK_SUCCESS_MESSAGE=2159\n");
+    QString pageTitle, tips;
+    ModalScript script({
+        [&](QWidget *window) {
+            ASSERT_TRUE(qobject_cast<TipMainDlg *>(window));
+            pageTitle = window->windowTitle();
+            clickButton(window, "okBtn");
+        },
+        [&](QWidget *window) {
+            ASSERT_TRUE(qobject_cast<dlgUpNote *>(window));
+            tips = window->findChild<QLabel *>("upNoteLbl")->text();
+            clickButton(window, "upBtnOk");
+        },
+    });
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(script.seen, QStringList({ "TipMainDlg", "dlgUpNote" }));
+    EXPECT_EQ(pageTitle, text(2159));
+    EXPECT_EQ(tips, text(2159));
+    ASSERT_TRUE(waitForUpdaterStart());
+    EXPECT_TRUE(
+        startedRecord().startsWith(("argc=5\narg 1=-execond 1\narg 2=-lanID 0000\narg 3=-title "
+            + text(2159) + "\narg 4=-showUpdatePage 1\n")
+                                       .toUtf8()));
+    EXPECT_EQ(runLog(), logHead + "启动成功\n");
+}
+
+TEST_F(LauncherRun, FreshPackage_PageNo_EndsWithNothingStarted)
+{
+    ASSERT_TRUE(installStandIn());
+    writeDescription(Package);
+    ModalScript script({ [](QWidget *window) { clickButton(window, "cancelBtn"); } });
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(script.seen, QStringList({ "TipMainDlg" }));
+    EXPECT_FALSE(updaterStarted());
+    EXPECT_EQ(runLog(), logHead);
+}
+
+TEST_F(LauncherRun, TitleWithoutTip_PageNotShown_ItsOkActionRunsDirectly)
+{
+    ASSERT_TRUE(installStandIn());
+    writeDescription("[UPDATE_CONFIG]\nTOOL_TITLE=2159\nEXEC_CONDITION=2\nSHOW_UPDATE_PAGE=0\n");
+    ModalScript script({ [](QWidget *window) {
+        ADD_FAILURE() << "opened " << window->metaObject()->className();
+    } });
+    EXPECT_EQ(run(), 0);
+    ASSERT_TRUE(waitForUpdaterStart());
+    EXPECT_TRUE(
+        startedRecord().startsWith(("argc=5\narg 1=-execond 2\narg 2=-lanID 0000\narg 3=-title "
+            + text(2159) + "\narg 4=-showUpdatePage 0\n")
+                                       .toUtf8()));
+}
+
+TEST_F(LauncherRun, NoPageAndFailedCheckWithoutDialog_TheFailureStillReachesTheLog)
+{
+    ASSERT_TRUE(installStandIn());
+    writeDescription("[UPDATE_CONFIG]\nTOOL_TITLE=2159\n\n[UPDATE_CHECK]\n"
+                     "FILE_CHECK=/nowhere/at/all\nCHECK_FAILED_MESSAGE=2003\n");
+    ModalScript script({ [](QWidget *window) {
+        ADD_FAILURE() << "opened " << window->metaObject()->className();
+    } });
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(QString::fromUtf8(runLog()), logHead + text(2003) + "\n");
+    EXPECT_FALSE(updaterStarted());
+}
+
+TEST_F(LauncherRun, FinishedRunWithFinishText_ShowsIt_RemovesTheStateFile_StartsNothing)
+{
+    ASSERT_TRUE(installStandIn());
+    writeDescription(Package);
+    const QString state = writeProgressState(0);
+    sysroot.writeFile("/media/usb0/HisInfo.ini", "[x]\n");
+    QString boxText, boxTitle, boxButton;
+    ModalScript script({ [&](QWidget *window) {
+        auto *box = qobject_cast<QMessageBox *>(window);
+        ASSERT_TRUE(box);
+        boxText = box->text();
+        boxTitle = box->windowTitle();
+        boxButton = box->buttons().first()->text();
+        EXPECT_TRUE(box->windowFlags() & Qt::WindowStaysOnTopHint);
+        // The state file goes only once the operator has seen the text.
+        EXPECT_TRUE(QFileInfo::exists(state));
+        QTest::mouseClick(box->buttons().first(), Qt::LeftButton);
+    } });
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(script.acted(), 1);
+    EXPECT_EQ(boxText, text(2161));
+    EXPECT_EQ(boxTitle, "提示");
+    EXPECT_EQ(boxButton, "确认");
+    EXPECT_FALSE(QFileInfo::exists(state));
+    EXPECT_TRUE(QFileInfo::exists(stickFile("HisInfo.ini")));
+    EXPECT_FALSE(updaterStarted());
+    // The run ended well, so the log the launcher opened anew says so.
+    EXPECT_TRUE(runLog().startsWith(QString("[成功]\n------------------------\n").toUtf8()));
+}
+
+TEST_F(LauncherRun, RunCutHalfWay_PasswordSetAndPageShown_AsksThePassword_ThenStarts)
+{
+    ASSERT_TRUE(installStandIn());
+    setPassword("5B");
+    QByteArray twoPrograms = Package;
+    twoPrograms.replace("PROGRAM_NUM=1", "PROGRAM_NUM=2");
+    writeDescription(twoPrograms + "[PROGRAM2_CONFIG]\nPATH=./two.bin\n");
+    const QString state = writeProgressState(0);
+    ModalScript script({ [](QWidget *window) { typeOnKeys(window, "5B"); } });
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(script.seen, QStringList({ "PwdEntryDialog" }));
+    ASSERT_TRUE(waitForUpdaterStart());
+    EXPECT_TRUE(
+        startedRecord().startsWith(("argc=5\narg 1=-execond 1\narg 2=-lanID 0000\narg 3=-title "
+            + text(2159) + "\narg 4=-showUpdatePage 1\n")
+                                       .toUtf8()));
+    // The run goes on where it stopped.
+    EXPECT_TRUE(QFileInfo::exists(state));
+}
+
+TEST_F(LauncherRun, RunCutHalfWay_PasswordSetNoPage_StartsAtOnce_WrongPasswordStartsNothing)
+{
+    ASSERT_TRUE(installStandIn());
+    setPassword("5B");
+    writeDescription("[UPDATE_CONFIG]\nPROGRAM_NUM=3\nSHOW_UPDATE_PAGE=0\n");
+    writeProgressState(1);
+    {
+        ModalScript script({ [](QWidget *window) {
+            ADD_FAILURE() << "opened " << window->metaObject()->className();
+        } });
+        EXPECT_EQ(run(), 0);
+        ASSERT_TRUE(waitForUpdaterStart());
+        EXPECT_TRUE(startedRecord().contains("arg 4=-showUpdatePage 0\n"));
+    }
+    QFile::remove(startedRecordPath());
+    writeDescription("[UPDATE_CONFIG]\nPROGRAM_NUM=3\n");
+    ModalScript script({ [](QWidget *window) {
+        typeOnKeys(window, "55");
+        window->close();
+    } });
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(script.acted(), 1);
+    QTest::qWait(100);
+    EXPECT_FALSE(updaterStarted());
+}
+
+TEST_F(LauncherRun, LanguageChoice_ProjectLanguage_ElseToolLanguage_ElseBuiltin)
+{
+    sysroot.writeFile("/media/usb0/config/baseUpdateSet.ini",
+        "[tool_language]\ntype=2\n[qws_detect]\ntimeout=3\n");
+    const LauncherSettings settings = readLauncherSettings(stick());
+    EXPECT_EQ(settings.toolLanguage, 2);
+    EXPECT_EQ(settings.qwsTimeout, 3);
+
+    sysroot.writeFile("/usr/vexo_app/project/lan_setup.ini", "[current_language]\ntype=3\n");
+    sysroot.writeFile("/media/usb0/language/0003.lan", "[1004]\r\nstring=\"Ja\"\r\n");
+    EXPECT_EQ(chooseLauncherLanguage(stick(), 2).lanID, "0003");
+    EXPECT_EQ(chooseLauncherLanguage(stick(), 2).languageFile, stickFile("language/0003.lan"));
+
+    // The project's language has no file on the stick: the tool language, file or not.
+    QFile::remove(stickFile("language/0003.lan"));
+    EXPECT_EQ(chooseLauncherLanguage(stick(), 2).lanID, "0002");
+    EXPECT_EQ(chooseLauncherLanguage(stick(), 2).languageFile, stickFile("language/0002.lan"));
+
+    sysroot.writeFile("/usr/vexo_app/project/lan_setup.ini", "[current_language]\ntype=-1\n");
+    sysroot.writeFile("/media/usb0/language/-001.lan", "x");
+    EXPECT_EQ(chooseLauncherLanguage(stick(), 0).lanID, "0000");
+
+    // The environment names the project folder.
+    sysroot.writeFile("/elsewhere/lan_setup.ini", "[current_language]\ntype=1\n");
+    sysroot.writeFile("/media/usb0/language/0001.lan", "[1004]\r\nstring=\"Yes\"\r\n");
+    qputenv("VEXO_PROJECT_DIR", QFile::encodeName(sysroot.path("/elsewhere")));
+    EXPECT_EQ(chooseLauncherLanguage(stick(), 0).lanID, "0001");
+    qunsetenv("VEXO_PROJECT_DIR");
+
+    // The whole entry routine then speaks the chosen language on its page.
+    sysroot.writeFile("/usr/vexo_app/project/lan_setup.ini", "[current_language]\ntype=1\n");
+    writeDescription(Package);
+    QString yes;
+    ModalScript script({ [&](QWidget *window) {
+        yes = window->findChild<QPushButton *>("okBtn")->text();
+        clickButton(window, "cancelBtn");
+    } });
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(yes, "Yes");
+}
+
+TEST_F(LauncherRun, ExePath_FolderOfTheProgram_PathWithoutSlashUsedWhole)
+{
+    EXPECT_EQ(launcherDirFromExePath("/media/usb0/upgentry.bin"), "/media/usb0");
+    EXPECT_EQ(launcherDirFromExePath("/upgentry.bin"), "");
+    EXPECT_EQ(launcherDirFromExePath("upgentry.bin"), "upgentry.bin");
+}
