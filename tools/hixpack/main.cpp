@@ -13,6 +13,7 @@
 //
 // Exit status 0 on success, 1 when the work failed, 2 for a wrong command line.
 #include "description_text.h"
+#include "file_crc.h"
 #include "multilingual_manager.h"
 #include "package_build.h"
 #include "package_lint.h"
@@ -30,7 +31,6 @@
 #include <QStringList>
 
 #include <cstdio>
-#include <zlib.h>
 
 namespace {
 
@@ -162,18 +162,13 @@ int unscramble(const QString &in, const QString &out, CRYPT_TYPE type)
 
 int crc(const QString &path)
 {
-    QFile file(path);
-    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+    if (!QFileInfo(path).isFile())
         return fail(QStringLiteral("cannot read \"%1\": no such file").arg(path));
-    uLong value = crc32(0L, Z_NULL, 0);
-    while (!file.atEnd()) {
-        const QByteArray block = file.read(BlockSize);
-        if (block.isEmpty() && file.error() != QFileDevice::NoError)
-            return fail(QStringLiteral("cannot read \"%1\": %2").arg(path, file.errorString()));
-        value = crc32(value, reinterpret_cast<const Bytef *>(block.constData()),
-            static_cast<uInt>(block.size()));
-    }
-    std::printf("%08lX\n", value & 0xFFFFFFFFUL);
+    quint32 value = 0;
+    QString error;
+    if (!fileCrc32(path, &value, &error))
+        return fail(QStringLiteral("cannot read \"%1\": %2").arg(path, error));
+    std::printf("%s\n", qPrintable(crcText(value)));
     return 0;
 }
 

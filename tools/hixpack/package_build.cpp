@@ -1,6 +1,7 @@
 #include "package_build.h"
 
 #include "description_text.h"
+#include "file_crc.h"
 #include "package_lint.h"
 
 #include <QDir>
@@ -13,30 +14,12 @@
 
 #include <cstdio>
 #include <unistd.h>
-#include <zlib.h>
 
 namespace {
 
 const QString DescriptionName = QStringLiteral("update.ini");
 const QString PackageFolder = QStringLiteral("hixupdateu");
 const QByteArray ByteOrderMark("\xEF\xBB\xBF");
-
-bool crcOf(const QString &path, QString *hex)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    uLong value = crc32(0L, Z_NULL, 0);
-    while (!file.atEnd()) {
-        const QByteArray block = file.read(64 * 1024);
-        if (block.isEmpty())
-            return false;
-        value = crc32(value, reinterpret_cast<const Bytef *>(block.constData()),
-            static_cast<uInt>(block.size()));
-    }
-    *hex = QStringLiteral("%1").arg(static_cast<quint32>(value), 8, 16, QLatin1Char('0')).toUpper();
-    return true;
-}
 
 bool inside(const QString &path, const QString &folder)
 {
@@ -164,12 +147,12 @@ bool package_build_c::fillCrcValues(QByteArray *plain, int *filled)
                 || text.value(section.name, QStringLiteral("MODE") + number).toInt() != 0)
                 continue;
             const QString path = QDir(srcDir).filePath(src->value);
-            QString crc;
-            if (!crcOf(path, &crc)) {
+            quint32 value = 0;
+            if (!fileCrc32(path, &value)) {
                 fail(QStringLiteral("cannot read \"%1\"").arg(path));
                 return false;
             }
-            const QString line = QStringLiteral("CRCVALUE%1=%2").arg(number, crc);
+            const QString line = QStringLiteral("CRCVALUE%1=%2").arg(number, crcText(value));
             const description_text_c::Key *old
                 = text.key(section.name, QStringLiteral("CRCVALUE") + number);
             if (old)

@@ -1,5 +1,7 @@
 #include "package_lint.h"
 
+#include "file_crc.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -8,7 +10,6 @@
 #include <QSettings>
 #include <QTextCodec>
 
-#include <zlib.h>
 
 #include <algorithm>
 
@@ -96,23 +97,6 @@ QString ranges(const QVector<int> &numbers)
         i = j + 1;
     }
     return parts.join(QStringLiteral(", "));
-}
-
-bool fileCrc(const QString &path, quint32 *crc)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    uLong value = crc32(0L, Z_NULL, 0);
-    while (!file.atEnd()) {
-        const QByteArray block = file.read(64 * 1024);
-        if (block.isEmpty())
-            return false;
-        value = crc32(value, reinterpret_cast<const Bytef *>(block.constData()),
-            static_cast<uInt>(block.size()));
-    }
-    *crc = static_cast<quint32>(value & 0xFFFFFFFFUL);
-    return true;
 }
 
 void addIds(QSet<int> &ids, const QString &file)
@@ -496,13 +480,12 @@ void package_lint_c::checkCopyEntry(const QString &section, int n)
             return;
         }
         quint32 actual = 0;
-        if (!fileCrc(path, &actual)) {
+        if (!fileCrc32(path, &actual)) {
             add(src->line, QStringLiteral("cannot read \"%1\"").arg(src->value));
             return;
         }
         if (crc->value.toUInt(nullptr, 16) != actual) {
-            const QString hexActual
-                = QStringLiteral("%1").arg(actual, 8, 16, QLatin1Char('0')).toUpper();
+            const QString hexActual = crcText(actual);
             add(crc->line,
                 QStringLiteral("%1 = %2 does not match \"%3\" (CRC %4): the copy would fail")
                     .arg(crc->name, crc->value.toUpper(), src->value, hexActual));
