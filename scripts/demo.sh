@@ -1,77 +1,235 @@
 #!/usr/bin/env bash
-# The updater on an emulated panel: builds upgrunner.bin, puts it on an emulated stick next to a
-# run log as the launcher leaves it, shows its window for a few seconds (under Xvfb when there
-# is one, otherwise on the offscreen platform), takes a screenshot and prints the run log.
-# Nothing outside out/demo is touched; the program is ended by its process id.
+# The main job, end to end, on an emulated panel:
+#
+#  1. installs what is missing and builds the programs;
+#  2. makes an emulated panel in out/demo/panel (the HMI runtime 1.0 of examples/panel with an
+#     access password, the fake runtime running, the HAL stand-in) and an emulated stick in its
+#     /media/usb0, made by "hixpack build" from examples/package;
+#  3. starts upgentry.bin from the stick on a virtual screen (xvfb-run) and answers every window
+#     with mouse clicks as the technician would: the first page, the confirmation, the password
+#     typed on the on-screen keyboard, the finish box and the restart button;
+#  4. prints the run log, the beeps, the recorded restart, how long the update took against a
+#     plain cp of the same files, whether the panel looks as examples/panel-expected says, and
+#     where the screenshots of every window are.
+#
+# Nothing outside out/demo is written (the package's paths are moved into the emulated panel with
+# "hixpack build --panel-root"); nothing restarts this machine. Every process started here is
+# ended by its process id.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 build_dir=${BUILD_DIR:-build}
-seconds=${DEMO_SECONDS:-4}
-
-scripts/setup.sh
-cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} >/dev/null
-cmake --build "$build_dir" --target upgrunner -j "$(nproc)" >/dev/null
-
 out=$root/out/demo
-rm -rf "$out"
+password=2468
+
+if [ "${1:-}" != "--on-screen" ]; then
+    demo_start=$(date +%s.%N)
+    scripts/setup.sh
+    echo "== building"
+    cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} >/dev/null
+    targets=(upgrunner hixpack hixresult fake_vexo_app hix_widget_map)
+    if grep -q "upgentry" launcher/CMakeLists.txt; then targets+=(upgentry); fi
+    cmake --build "$build_dir" -j "$(nproc)" --target "${targets[@]}" >"$root/out-build.log" 2>&1 \
+        || { cat "$root/out-build.log"; exit 1; }
+    rm -f "$root/out-build.log"
+    export HIX_DEMO_START=$demo_start
+    exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$0" --on-screen
+fi
+
+# ---- on the virtual screen ------------------------------------------------------------------
+bin=$root/$build_dir/bin
 sysroot=$out/panel
 stick=$sysroot/media/usb0
-mkdir -p "$stick/hixupdateu" "$sysroot/usr/vexo_app" "$sysroot/tmp"
-cp "$build_dir/bin/upgrunner.bin" "$stick/hixupdateu/"
-printf '[失败]\n------------------------\n' > "$stick/upgradeProcess.log"
-export HIX_SYSROOT=$sysroot
-unset VEXO_PROJECT_DIR
+shots=$out/screenshots
+rm -rf "$out"
+mkdir -p "$out" "$shots"
 
-xvfb_pid=""
-runner_pid=""
+echo "== emulated panel $sysroot"
+mkdir -p "$sysroot"
+cp -a examples/panel/. "$sysroot/"
+mkdir -p "$sysroot/run/vexo-hal" "$sysroot/tmp" "$sysroot/var/log"
+printf 'HIX-IMG-3.2\n\nrk\n2026\n' >"$sysroot/run/vexo-hal/platform_info"
+export HIX_SYSROOT=$sysroot QT_QPA_PLATFORM=xcb
+unset VEXO_PROJECT_DIR VEXO_EXPORT_DIR
+
+echo "== emulated stick $stick (hixpack build)"
+"$bin/hixpack" build --panel-root "$sysroot" examples/package "$stick"
+
+pids=()
 cleanup() {
-    [ -n "$runner_pid" ] && kill "$runner_pid" 2>/dev/null || true
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
 }
 trap cleanup EXIT
 
-if command -v Xvfb >/dev/null; then
-    display=""
-    for n in $(seq 91 140); do
-        if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=$n; break; fi
-    done
-fi
-if [ -n "${display:-}" ]; then
-    mkdir -p "$out/fb"
-    Xvfb ":$display" -screen 0 1024x768x24 -fbdir "$out/fb" -nolisten tcp >"$out/xvfb.log" 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
-    export DISPLAY=:$display QT_QPA_PLATFORM=xcb
-    echo "Showing upgrunner.bin on Xvfb :$display for $seconds s"
-else
-    export QT_QPA_PLATFORM=offscreen
-    echo "No Xvfb: running upgrunner.bin on the offscreen platform for $seconds s"
-fi
+"$bin/fake_vexo_app" --lifetime 150000 >"$out/runtime.out" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do
+    grep -qs running "$sysroot/run/vexo_app/state" && break
+    sleep 0.1
+done
+echo "== HMI runtime stand-in running (pid ${pids[0]})"
 
-"$stick/hixupdateu/upgrunner.bin" "-execond 2" "-title 基础升级包" "-showUpdatePage 1" \
-    >"$out/upgrunner.out" 2>&1 &
-runner_pid=$!
-sleep "$seconds"
+# Button positions inside the windows, laid out by the programs' own window classes.
+"$bin/hix_widget_map" password >"$out/map-password.txt" 2>/dev/null
+"$bin/hix_widget_map" updater >"$out/map-updater.txt" 2>/dev/null
+if [ -x "$bin/hix_widget_map" ] && "$bin/hix_widget_map" launcher >"$out/map-launcher.txt" 2>/dev/null; then :; fi
 
-screenshot=""
-if [ -n "$xvfb_pid" ] && [ -e "$out/fb/Xvfb_screen0" ] && command -v python3 >/dev/null; then
-    cp "$out/fb/Xvfb_screen0" "$out/screen.xwd"
-    if python3 scripts/xwd2png.py "$out/screen.xwd" "$out/upgrunner.png"; then
-        screenshot=$out/upgrunner.png
+shot_number=0
+shot() { # shot WINDOW-ID NAME: the screen with that window on top, as a PNG
+    shot_number=$((shot_number + 1))
+    local file=$shots/$(printf '%02d' $shot_number)-$2.png
+    sleep 0.5 # let the window finish painting
+    if xwininfo -id "$1" 2>/dev/null | grep -q IsViewable \
+        && xwd -silent -root >"$out/shot.xwd" 2>/dev/null \
+        && python3 scripts/xwd2png.py "$out/shot.xwd" "$file"; then
+        echo "   screenshot $file"
+    else
+        echo "   (window $2 closed before its screenshot)"
     fi
+    rm -f "$out/shot.xwd"
+}
+
+find_window() { # find_window TITLE [SECONDS]: id of the visible window with that title
+    # A dialog may replace its native window while it opens: the id counts once it holds still.
+    local deadline=$((SECONDS + ${2:-20})) id last=""
+    while [ $SECONDS -lt $deadline ]; do
+        id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | tail -1 || true)
+        if [ -n "$id" ] && [ "$id" = "$last" ]; then echo "$id"; return 0; fi
+        last=$id
+        sleep 0.3
+    done
+    echo "no window \"$1\" within ${2:-20} s" >&2
+    return 1
+}
+
+window_gone() { # window_gone ID [SECONDS]
+    local deadline=$((SECONDS + ${2:-20}))
+    while [ $SECONDS -lt $deadline ]; do
+        xdotool getwindowname "$1" >/dev/null 2>&1 || return 0
+        xwininfo -id "$1" 2>/dev/null | grep -q "IsViewable" || return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+click() { # click WINDOW-ID MAP-FILE BUTTON-NAME: a left click on that button
+    local x y
+    read -r x y < <(awk -v n="$3" '$1 == n { print $2, $3; exit }' "$2")
+    if [ -z "$x" ]; then echo "no button $3 in $2" >&2; return 1; fi
+    xdotool mousemove --window "$1" "$x" "$y" click 1
+    sleep 0.15
+}
+
+log=$stick/upgradeProcess.log
+waited_for_log() { # waited_for_log TEXT SECONDS
+    local deadline=$((SECONDS + $2))
+    while [ $SECONDS -lt $deadline ]; do
+        grep -qsF "$1" "$log" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+title=基础升级包
+if [ -x "$stick/upgentry.bin" ]; then
+    echo "== the technician starts upgentry.bin from the stick"
+    (cd "$stick" && exec ./upgentry.bin) >"$out/upgentry.out" 2>&1 &
+    pids+=($!)
+
+    page=$(find_window "$title")
+    shot "$page" first-page
+    if [ -s "$out/map-launcher.txt" ]; then click "$page" "$out/map-launcher.txt" okBtn
+    else xdotool key --window "$page" Return; fi
+    window_gone "$page" 10 || true
+
+    confirm=$(find_window "$title")
+    shot "$confirm" confirmation
+    if [ -s "$out/map-launcher.txt" ]; then click "$confirm" "$out/map-launcher.txt" upBtnOk
+    else xdotool key --window "$confirm" Return; fi
+
+    pwd_window=$(find_window "HIX密码输入")
+    # The dialog lets the operator in as soon as the typed text is the password: the picture is
+    # taken before the last key.
+    last=$((${#password} - 1))
+    for ((i = 0; i < last; i++)); do
+        click "$pwd_window" "$out/map-password.txt" "keyBtn${password:i:1}"
+    done
+    shot "$pwd_window" password
+    update_start=$(date +%s.%N)
+    click "$pwd_window" "$out/map-password.txt" "keyBtn${password:last:1}"
+else
+    echo "== no launcher in this build: starting the updater as the launcher does (four arguments)"
+    printf '[失败]\n------------------------\n' >"$stick/upgradeProcess.log"
+    update_start=$(date +%s.%N)
+    (cd "$stick/hixupdateu" && LD_LIBRARY_PATH="\$PATH:$stick/hixupdateu:/usr/vexo_app" \
+        exec ./upgrunner.bin "-execond 0" "-lanID 0000" "-title $title" "-showUpdatePage 1") \
+        >"$out/upgrunner.out" 2>&1 &
+    pids+=($!)
 fi
 
-kill "$runner_pid" 2>/dev/null || true
-wait "$runner_pid" 2>/dev/null || true
-runner_pid=""
+updater=$(find_window "$title" 30)
+
+finished=""
+if finish_box=$(find_window "提示" 60); then
+    update_end=$(date +%s.%N)
+    finished=yes
+    shot "$finish_box" finish-text
+    xdotool windowfocus --sync "$finish_box" 2>/dev/null || true
+    xdotool key Return
+    window_gone "$finish_box" 10 || true
+    waited_for_log "[成功]" 10 || true
+    # The beeps come one per second.
+    for _ in $(seq 50); do
+        [ "$(grep -c '^beep 500' "$sysroot/run/buzzer.log" 2>/dev/null || true)" -ge 3 ] && break
+        sleep 0.1
+    done
+    updater=$(find_window "$title" 10)
+    shot "$updater" updater-finished
+    click "$updater" "$out/map-updater.txt" btnRestart
+    for _ in $(seq 50); do [ -s "$sysroot/var/log/restart.log" ] && break; sleep 0.1; done
+else
+    update_end=$(date +%s.%N)
+    shot "$updater" updater-stopped
+fi
 
 echo
-echo "== run log $stick/upgradeProcess.log =="
-cat "$stick/upgradeProcess.log"
-echo "== program output: $out/upgrunner.out"
-if [ -n "$screenshot" ]; then
-    echo "== screenshot: $screenshot"
-else
-    echo "== no screenshot (no Xvfb or no python3)"
-fi
+echo "== run log $log"
+cat "$log"
+echo "== beeps ($sysroot/run/buzzer.log)"
+cat "$sysroot/run/buzzer.log" 2>/dev/null || echo "(none)"
+echo "== recorded restart ($sysroot/var/log/restart.log)"
+cat "$sysroot/var/log/restart.log" 2>/dev/null || echo "(none)"
+
+# The same files with cp: what the copy list moves, into a scratch folder.
+scratch=$out/cp-target
+mkdir -p "$scratch"
+cp_start=$(date +%s.%N)
+cp examples/package/version.txt "$scratch/"
+cp -r examples/package/runtime "$scratch/"
+mkdir -p "$scratch/fonts" && cp examples/package/fonts/*.ttf "$scratch/fonts/"
+cp "$sysroot/usr/vexo_app/config/user_settings.ini" "$scratch/"
+cp_end=$(date +%s.%N)
+echo
+awk -v u="$(awk -v a="$update_start" -v b="$update_end" 'BEGIN { print b - a }')" \
+    -v c="$(awk -v a="$cp_start" -v b="$cp_end" 'BEGIN { print b - a }')" \
+    'BEGIN { printf "== the update took %.2f s (updater start to finish box); cp of the same files %.3f s\n", u, c }'
+
+echo "== panel /usr/vexo_app against examples/panel-expected"
+differences=0
+expected=$root/examples/panel-expected/usr/vexo_app
+actual=$sysroot/usr/vexo_app
+while IFS= read -r file; do
+    if ! cmp -s "$expected/$file" "$actual/$file"; then
+        echo "   differs or missing: $file"; differences=$((differences + 1))
+    fi
+done < <(cd "$expected" && find . -type f | sort)
+while IFS= read -r file; do
+    [ -e "$expected/$file" ] || { echo "   not expected: $file"; differences=$((differences + 1)); }
+done < <(cd "$actual" && find . -type f | sort)
+[ $differences -eq 0 ] && echo "   every file as expected"
+
+echo "== screenshots of every window: $shots"
+ls "$shots"
+awk -v a="${HIX_DEMO_START:-0}" -v b="$(date +%s.%N)" \
+    'BEGIN { printf "== the whole demo took %.0f s\n", b - a }'
+[ -n "$finished" ] && [ $differences -eq 0 ]

@@ -6,9 +6,22 @@
 //   hixpack unscramble --file IN OUT   turn any scrambled file back into its plain bytes
 //   hixpack crc FILE                   the CRC-32 of FILE as eight upper-case hexadecimal digits,
 //                                      the form of a description's CRCVALUE keys
+//   hixpack build [--bin DIR] [--panel-root DIR] SRC_DIR STICK_DIR
+//                                      an update stick from a package source folder
+//   hixpack lint FILE                  what the updater would ignore or get wrong in a description
+//   hixpack show FILE                  the description's records as the updater reads them, JSON
 //
 // Exit status 0 on success, 1 when the work failed, 2 for a wrong command line.
+#include "description_text.h"
+#include "file_crc.h"
+#include "multilingual_manager.h"
+#include "package_build.h"
+#include "package_lint.h"
+#include "package_show.h"
 #include "qsettings_factory.h"
+
+#include <QCoreApplication>
+#include <QDir>
 
 #include <QByteArray>
 #include <QFile>
@@ -18,7 +31,6 @@
 #include <QStringList>
 
 #include <cstdio>
-#include <zlib.h>
 
 namespace {
 
@@ -27,15 +39,52 @@ constexpr int ExitUsage = 2;
 constexpr qint64 BlockSize = 64 * 1024;
 
 const char *const Usage
-    = "usage: hixpack scramble IN OUT\n"
+    = "usage: hixpack build [--bin DIR] [--panel-root DIR] SRC_DIR STICK_DIR\n"
+      "       hixpack lint FILE\n"
+      "       hixpack show FILE\n"
+      "       hixpack scramble IN OUT\n"
       "       hixpack unscramble [--file] IN OUT\n"
       "       hixpack crc FILE\n"
       "       hixpack --help\n"
       "\n"
+      "build        make an update stick in STICK_DIR from SRC_DIR, which holds the plain\n"
+      "             description \"update.ini\", the files it names and optionally the folders\n"
+      "             \"language/\" (*.lan) and \"config/\" (launcher settings). Checks the\n"
+      "             description as lint does and builds nothing when it has errors; fills in\n"
+      "             the CRCVALUE of every copied file (MODE 0, path inside the package);\n"
+      "             writes:\n"
+      "               STICK_DIR/upgentry.bin              the launcher, when built\n"
+      "               STICK_DIR/hixupdateu/update.ini     the description, scrambled\n"
+      "               STICK_DIR/hixupdateu/upgrunner.bin  the updater\n"
+      "               STICK_DIR/hixupdateu/hixresult      result reporter for programs\n"
+      "               STICK_DIR/hixupdateu/...            the package's files\n"
+      "               STICK_DIR/language/, STICK_DIR/config/ (a plain\n"
+      "                 config/baseUpdate.ini is stored scrambled)\n"
+      "             The programs, and language/ and config/ when present, come from DIR\n"
+      "             (default: the folder of hixpack itself, the build's bin/). An earlier\n"
+      "             STICK_DIR/hixupdateu is replaced.\n"
+      "             --panel-root DIR: for an emulated panel (HIX_SYSROOT=DIR), put DIR\n"
+      "             before every panel path of the description that starts with\n"
+      "             \"/usr/vexo_app\" or \"/media/usb0\", commands included.\n"
+      "lint         check a plain or scrambled description and report, with line numbers,\n"
+      "             what the updater would silently ignore or get wrong: unknown sections\n"
+      "             and keys (\"COMMAND\" where the format says \"COMMOND\"), numbered\n"
+      "             entries beyond their count or missing below it, missing gate keys\n"
+      "             (SRCPATHn, COMMONDINFOn, PATH), CRCVALUEs that do not match the file,\n"
+      "             MODE values other than 0, 1, 2, MODE 2 destinations without their\n"
+      "             trailing \"/\", text ids no language table defines,\n"
+      "             programs missing from the package, and \"._*\", \".DS_Store\",\n"
+      "             \"Thumbs.db\" in copied folders. Relative paths start at the folder of\n"
+      "             FILE; language files are looked for in its \"language/\" and\n"
+      "             \"../language/\". Exit status 1 when it found errors, 0 when clean.\n"
+      "show         print the records of a plain or scrambled description as JSON, read by\n"
+      "             the updater's own parser (backup paths as this machine's panel sees them)\n"
       "scramble     store IN in the scrambled form of package files\n"
       "unscramble   restore a scrambled description; its plain text must begin with three\n"
       "             bytes (a UTF-8 byte-order mark) and '#'. With --file any file is restored.\n"
-      "crc          print the CRC-32 of FILE as eight upper-case hexadecimal digits\n";
+      "crc          print the CRC-32 of FILE as eight upper-case hexadecimal digits\n"
+      "\n"
+      "Exit status: 0 success, 1 failure (or lint errors), 2 wrong command line.\n";
 
 int fail(const QString &message)
 {
@@ -113,18 +162,42 @@ int unscramble(const QString &in, const QString &out, CRYPT_TYPE type)
 
 int crc(const QString &path)
 {
+    if (!QFileInfo(path).isFile())
+        return fail(QStringLiteral("cannot read \"%1\": no such file").arg(path));
+    quint32 value = 0;
+    QString error;
+    if (!fileCrc32(path, &value, &error))
+        return fail(QStringLiteral("cannot read \"%1\": %2").arg(path, error));
+    std::printf("%s\n", qPrintable(crcText(value)));
+    return 0;
+}
+
+int lint(const QString &path)
+{
     QFile file(path);
     if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
         return fail(QStringLiteral("cannot read \"%1\": no such file").arg(path));
-    uLong value = crc32(0L, Z_NULL, 0);
-    while (!file.atEnd()) {
-        const QByteArray block = file.read(BlockSize);
-        if (block.isEmpty() && file.error() != QFileDevice::NoError)
-            return fail(QStringLiteral("cannot read \"%1\": %2").arg(path, file.errorString()));
-        value = crc32(value, reinterpret_cast<const Bytef *>(block.constData()),
-            static_cast<uInt>(block.size()));
+    const description_text_c text = description_text_c::fromBytes(file.readAll());
+    const QString packageDir = QFileInfo(path).absolutePath();
+    package_lint_c checker(text, packageDir, package_lint_c::languageFilesNear(packageDir));
+    const QVector<package_lint_c::Finding> findings = checker.run();
+    for (const package_lint_c::Finding &f : findings)
+        std::printf("%s:%d: error: %s\n", qPrintable(path), f.line, qPrintable(f.message));
+    if (findings.isEmpty()) {
+        std::printf("%s: no errors\n", qPrintable(path));
+        return 0;
     }
-    std::printf("%08lX\n", value & 0xFFFFFFFFUL);
+    std::printf("%s: %d error(s)\n", qPrintable(path), static_cast<int>(findings.size()));
+    return ExitFailure;
+}
+
+int show(const QString &path)
+{
+    QString error;
+    const QByteArray json = package_show_c::recordsJson(path, &error);
+    if (json.isEmpty())
+        return fail(error);
+    std::fwrite(json.constData(), 1, static_cast<size_t>(json.size()), stdout);
     return 0;
 }
 
@@ -133,6 +206,8 @@ int crc(const QString &path)
 int main(int argc, char **argv)
 {
     qInstallMessageHandler(quietHandler);
+    QCoreApplication app(argc, argv);
+    hixInitResources();
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
@@ -164,6 +239,35 @@ int main(int argc, char **argv)
         if (args.size() != 1)
             return usageError(QStringLiteral("crc takes one FILE"));
         return crc(args[0]);
+    }
+    if (command == QLatin1String("lint")) {
+        if (args.size() != 1)
+            return usageError(QStringLiteral("lint takes one FILE"));
+        return lint(args[0]);
+    }
+    if (command == QLatin1String("show")) {
+        if (args.size() != 1)
+            return usageError(QStringLiteral("show takes one FILE"));
+        return show(args[0]);
+    }
+    if (command == QLatin1String("build")) {
+        QString binDir = QCoreApplication::applicationDirPath();
+        QString panelRoot;
+        while (args.size() >= 2 && args.first().startsWith(QLatin1String("--"))) {
+            const QString option = args.takeFirst();
+            if (option == QLatin1String("--bin"))
+                binDir = args.takeFirst();
+            else if (option == QLatin1String("--panel-root"))
+                panelRoot = args.takeFirst();
+            else
+                return usageError(QStringLiteral("unknown option \"%1\"").arg(option));
+        }
+        if (args.size() != 2)
+            return usageError(
+                QStringLiteral("build takes [--bin DIR] [--panel-root DIR] SRC_DIR and STICK_DIR"));
+        package_build_c build(args[0], args[1], binDir);
+        build.setPanelRoot(panelRoot);
+        return build.run();
     }
     return usageError(QStringLiteral("unknown command \"%1\"").arg(command));
 }

@@ -1,0 +1,199 @@
+// The chain of scripts/demo.sh without a screen: the example package built onto an emulated
+// stick by hixpack, the launcher started from the stick on a panel whose HMI runtime is running,
+// and the panel checked afterwards file by file. Dialogs cannot be answered across processes on
+// the offscreen platform, so the package is built in its unattended form: no first page, no
+// confirmation, window hidden (which also skips the password, as on a panel), restart at once.
+#include "process_helpers.h"
+#include "temp_sysroot.h"
+
+#include <QDirIterator>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <unistd.h>
+
+using namespace testsupport;
+
+namespace {
+
+const QString SourceDir = QStringLiteral(HIX_SOURCE_DIR);
+
+QString binDir()
+{
+    const QString fromEnv = qEnvironmentVariable("HIX_BIN_DIR");
+    return fromEnv.isEmpty() ? QCoreApplication::applicationDirPath() + "/../bin" : fromEnv;
+}
+
+bool copyTree(const QString &from, const QString &to)
+{
+    QDirIterator it(from, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        const QString target = to + QLatin1Char('/') + QDir(from).relativeFilePath(file);
+        QDir().mkpath(QFileInfo(target).path());
+        if (!QFile::copy(file, target))
+            return false;
+        QFile::setPermissions(target, QFile::permissions(file) | QFileDevice::WriteOwner);
+    }
+    return true;
+}
+
+// Relative path -> content of every regular file below root.
+QMap<QString, QByteArray> treeOf(const QString &root)
+{
+    QMap<QString, QByteArray> tree;
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        tree.insert(QDir(root).relativeFilePath(file), readAll(file));
+    }
+    return tree;
+}
+
+// Ids of the running processes whose program is the given file.
+QList<qint64> processesOf(const QString &program)
+{
+    QList<qint64> ids;
+    const QString canonical = QFileInfo(program).canonicalFilePath();
+    QDir proc(QStringLiteral("/proc"));
+    for (const QString &entry : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool ok = false;
+        const qint64 pid = entry.toLongLong(&ok);
+        if (ok && !canonical.isEmpty()
+            && QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).canonicalFilePath() == canonical)
+            ids << pid;
+    }
+    return ids;
+}
+
+class DemoChainTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(sysroot.isValid());
+        ASSERT_TRUE(copyTree(SourceDir + "/examples/panel", sysroot.root()));
+        QDir().mkpath(sysroot.path("/run/vexo-hal"));
+        QDir().mkpath(sysroot.path("/tmp"));
+        stick = sysroot.path("/media/usb0");
+        environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HIX_SYSROOT", sysroot.root());
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        environment.remove("VEXO_PROJECT_DIR");
+        environment.remove("VEXO_EXPORT_DIR");
+    }
+
+    void TearDown() override
+    {
+        const QStringList programs
+            = { stick + "/upgentry.bin", stick + "/hixupdateu/upgrunner.bin" };
+        for (const QString &program : programs)
+            for (qint64 pid : processesOf(program))
+                endProcess(pid);
+        if (runtime.state() != QProcess::NotRunning) {
+            endProcess(runtime.processId());
+            runtime.waitForFinished(5000);
+        }
+    }
+
+    // The example package in its unattended form, built onto the stick.
+    void buildStick()
+    {
+        QTemporaryDir source;
+        ASSERT_TRUE(copyTree(SourceDir + "/examples/package", source.path()));
+        QFile file(source.filePath("update.ini"));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        QString text = QString::fromUtf8(file.readAll());
+        file.close();
+        text.replace(QRegularExpression("\nTOOL_TIP=[^\n]*"), QString())
+            .replace("SHOW_UPDATE_PAGE=1", "SHOW_UPDATE_PAGE=0")
+            .replace("CHECK_SUCCESS_ISSHOWDLG=1", "CHECK_SUCCESS_ISSHOWDLG=0")
+            .replace("REBOOT=0", "REBOOT=1");
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text.toUtf8());
+        file.close();
+
+        QProcess hixpack;
+        hixpack.start(binDir() + "/hixpack",
+            { "build", "--bin", binDir(), "--panel-root", sysroot.root(), source.path(), stick });
+        ASSERT_TRUE(hixpack.waitForFinished(20000));
+        ASSERT_EQ(hixpack.exitCode(), 0) << hixpack.readAllStandardError().constData();
+    }
+
+    void startRuntime()
+    {
+        runtime.setProcessEnvironment(environment);
+        runtime.start(binDir() + "/fake_vexo_app", { "--lifetime", "60000" });
+        ASSERT_TRUE(runtime.waitForStarted(5000));
+        QDeadlineTimer deadline(10000);
+        while (!readAll(sysroot.path("/run/vexo_app/state")).startsWith("running")
+            && !deadline.hasExpired())
+            QThread::msleep(20);
+        ASSERT_TRUE(readAll(sysroot.path("/run/vexo_app/state")).startsWith("running"));
+    }
+
+    bool waitForRestart(int timeoutMs)
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        while (readAll(sysroot.path("/var/log/restart.log")).isEmpty() && !deadline.hasExpired())
+            QThread::msleep(50);
+        return !readAll(sysroot.path("/var/log/restart.log")).isEmpty();
+    }
+
+    TempSysroot sysroot;
+    QString stick;
+    QProcessEnvironment environment;
+    QProcess runtime;
+};
+
+} // namespace
+
+TEST_F(DemoChainTest, ExamplePackage_PanelEndsAsExpectedWithSuccessLogAndRecordedRestart)
+{
+    buildStick();
+    startRuntime();
+
+    // Started from the stick as the technician does; without a launcher in the build, the
+    // updater is started with the launcher's four arguments.
+    QProcess starter;
+    starter.setProcessEnvironment(environment);
+    if (QFileInfo(stick + "/upgentry.bin").isExecutable()) {
+        starter.setWorkingDirectory(stick);
+        starter.start(stick + "/upgentry.bin", QStringList());
+    } else {
+        QFile log(stick + "/upgradeProcess.log");
+        ASSERT_TRUE(log.open(QIODevice::WriteOnly));
+        log.write("[失败]\n------------------------\n");
+        log.close();
+        starter.setWorkingDirectory(stick + "/hixupdateu");
+        starter.start(stick + "/hixupdateu/upgrunner.bin",
+            { "-execond 0", "-lanID 0000", "-title 基础升级包", "-showUpdatePage 0" });
+    }
+    ASSERT_TRUE(starter.waitForStarted(5000));
+
+    ASSERT_TRUE(waitForRestart(30000)) << readAll(stick + "/upgradeProcess.log").constData();
+
+    const QByteArray log = readAll(stick + "/upgradeProcess.log");
+    EXPECT_TRUE(log.startsWith("[成功]\n")) << log.constData();
+    EXPECT_TRUE(log.contains("install_config.sh:程序执行成功...\n")) << log.constData();
+    EXPECT_TRUE(log.contains("升级成功，请点击重启生效。\n")) << log.constData();
+    EXPECT_FALSE(log.contains("失败")) << log.constData();
+
+    const QMap<QString, QByteArray> expected
+        = treeOf(SourceDir + "/examples/panel-expected/usr/vexo_app");
+    const QMap<QString, QByteArray> actual = treeOf(sysroot.path("/usr/vexo_app"));
+    EXPECT_EQ(actual.keys(), expected.keys());
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+        EXPECT_EQ(actual.value(it.key()), it.value()) << qPrintable(it.key());
+    EXPECT_TRUE(QFileInfo(sysroot.path("/usr/vexo_app/runtime/bin/vexo_app")).isExecutable());
+
+    // The backup of the operator's settings and the progress file are gone from the stick.
+    QStringList stickLeftovers;
+    QDirIterator it(stick + "/hixbackup", QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        stickLeftovers << it.next();
+    EXPECT_TRUE(stickLeftovers.isEmpty()) << qPrintable(stickLeftovers.join('\n'));
+}

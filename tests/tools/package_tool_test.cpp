@@ -1,0 +1,338 @@
+// hixpack build, lint and show, run as the package author runs them.
+#include "parse_config_info.h"
+#include "temp_sysroot.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+namespace {
+
+struct ToolRun
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+QString binDir()
+{
+    const QString fromEnv = qEnvironmentVariable("HIX_BIN_DIR");
+    return fromEnv.isEmpty() ? QCoreApplication::applicationDirPath() + "/../bin" : fromEnv;
+}
+
+QString exampleDir()
+{
+    return QStringLiteral(HIX_SOURCE_DIR "/examples/package");
+}
+
+ToolRun hixpack(const QStringList &args)
+{
+    QProcess process;
+    process.start(binDir() + "/hixpack", args);
+    ToolRun run;
+    if (!process.waitForFinished(20000)) {
+        process.kill();
+        process.waitForFinished(5000);
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << qPrintable(path);
+    file.write(content);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString crcText(const QByteArray &bytes)
+{
+    const uLong crc = crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef *>(bytes.data()),
+        static_cast<uInt>(bytes.size()));
+    return QStringLiteral("%1").arg(static_cast<quint32>(crc), 8, 16, QLatin1Char('0')).toUpper();
+}
+
+QByteArray unscrambledByRule(const QByteArray &scrambled)
+{
+    QByteArray out = scrambled;
+    for (char &c : out) {
+        const unsigned s = static_cast<unsigned char>(c);
+        c = static_cast<char>((((s << 3) | (s >> 5)) & 0xFFu) ^ 0xA7u);
+    }
+    return out;
+}
+
+struct Expected
+{
+    int line;
+    QString text;
+};
+
+// The "# expect: TEXT" markers of a description: each names a finding for the next line that is
+// not a marker.
+QVector<Expected> expectedFindings(const QByteArray &description)
+{
+    QVector<Expected> expected;
+    QStringList pending;
+    const QList<QByteArray> lines = description.split('\n');
+    for (int i = 0; i < lines.size(); ++i) {
+        const QString line = QString::fromUtf8(lines[i]);
+        if (line.startsWith(QLatin1String("# expect: "))) {
+            pending << line.mid(10);
+            continue;
+        }
+        for (const QString &text : pending)
+            expected.append({ i + 1, text });
+        pending.clear();
+    }
+    return expected;
+}
+
+// A package folder holding the faulty description and the files it names, leftovers included.
+class FaultyPackage
+{
+public:
+    FaultyPackage()
+    {
+        description
+            = readFile(QStringLiteral(HIX_SOURCE_DIR "/tests/tools/data/faulty_update.ini"));
+        writeFile(path("update.ini"), description);
+        writeFile(path("version.txt"), "2.0\n");
+        writeFile(path("extra.txt"), "extra\n");
+        writeFile(path("assets/logo.png"), "png");
+        writeFile(path("assets/._logo.png"), "resource fork");
+        writeFile(path("assets/.DS_Store"), "finder");
+        writeFile(path("assets/icons/Thumbs.db"), "thumbnails");
+        writeFile(path("assets/icons/ok.png"), "ok");
+    }
+    QString path(const QString &relative) const { return dir.filePath(relative); }
+    QString root() const { return dir.path(); }
+
+    QTemporaryDir dir;
+    QByteArray description;
+};
+
+void expectFindings(const ToolRun &run, const QString &file, const QVector<Expected> &expected)
+{
+    EXPECT_EQ(run.exitCode, 1) << qPrintable(run.out + run.err);
+    QStringList reported = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_FALSE(reported.isEmpty());
+    EXPECT_TRUE(reported.takeLast().endsWith(QStringLiteral(": %1 error(s)").arg(expected.size())));
+    for (const Expected &e : expected) {
+        const QString prefix = QStringLiteral("%1:%2: error: ").arg(file).arg(e.line);
+        const auto found = std::find_if(reported.begin(), reported.end(),
+            [&](const QString &line) { return line.startsWith(prefix) && line.contains(e.text); });
+        EXPECT_NE(found, reported.end()) << "line " << e.line << ": " << qPrintable(e.text);
+        if (found != reported.end())
+            reported.erase(found);
+    }
+    EXPECT_TRUE(reported.isEmpty()) << "unexpected: " << qPrintable(reported.join('\n'));
+}
+
+} // namespace
+
+TEST(HixpackLint, Example_IsClean)
+{
+    const QString file = exampleDir() + "/update.ini";
+    const ToolRun run = hixpack({ "lint", file });
+    EXPECT_EQ(run.exitCode, 0) << qPrintable(run.out + run.err);
+    EXPECT_EQ(run.out, file + ": no errors\n");
+}
+
+TEST(HixpackLint, PlantedFaults_EachReportedOnItsLineAndNothingElse)
+{
+    FaultyPackage package;
+    const QVector<Expected> expected = expectedFindings(package.description);
+    ASSERT_GE(expected.size(), 20);
+    const QString file = package.path("update.ini");
+    expectFindings(hixpack({ "lint", file }), file, expected);
+}
+
+TEST(HixpackLint, ScrambledDescription_SameFindingsAsItsPlainText)
+{
+    FaultyPackage package;
+    const QString file = package.path("scrambled.ini");
+    const QByteArray plain = "\xEF\xBB\xBF" + package.description;
+    ASSERT_EQ(
+        hixpack({ "scramble", package.path("update.ini"), package.path("plain.tmp") }).exitCode, 0);
+    writeFile(package.path("plain.tmp"), plain);
+    ASSERT_EQ(hixpack({ "scramble", package.path("plain.tmp"), file }).exitCode, 0);
+    expectFindings(hixpack({ "lint", file }), file, expectedFindings(package.description));
+}
+
+TEST(HixpackLint, LanguageFileOfThePackage_DefinesItsOwnTextIds)
+{
+    QTemporaryDir dir;
+    writeFile(dir.filePath("hixupdateu/update.ini"),
+        "[UPDATE_CONFIG]\nTOOL_TITLE=2900\nFINISH_TIP=2901\n");
+    writeFile(dir.filePath("language/0001.lan"), "[2900]\nstring=\"Example package\"\n");
+    const ToolRun run = hixpack({ "lint", dir.filePath("hixupdateu/update.ini") });
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_FALSE(run.out.contains("text 2900")) << qPrintable(run.out);
+    EXPECT_TRUE(run.out.contains(":3: error: FINISH_TIP = 2901")) << qPrintable(run.out);
+}
+
+TEST(HixpackLint, MissingFile_FailsWithoutFindings)
+{
+    const ToolRun run = hixpack({ "lint", "/nonexistent/update.ini" });
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains("no such file"));
+}
+
+TEST(HixpackBuild, Example_GivesTheStickLayoutWithScrambledDescriptionAndFilledCrc)
+{
+    QTemporaryDir stick;
+    const ToolRun run = hixpack({ "build", "--bin", binDir(), exampleDir(), stick.path() });
+    ASSERT_EQ(run.exitCode, 0) << qPrintable(run.out + run.err);
+
+    for (const char *file : { "hixupdateu/upgrunner.bin", "hixupdateu/hixresult",
+             "hixupdateu/install_config.sh", "hixupdateu/runtime/bin/vexo_app",
+             "hixupdateu/runtime/plugins/imageformats/libqjpeg.so", "hixupdateu/fonts/sans.ttf",
+             "config/baseUpdateSet.ini" })
+        EXPECT_TRUE(QFileInfo(stick.filePath(file)).isFile()) << file;
+    EXPECT_EQ(QFileInfo::exists(stick.filePath("upgentry.bin")),
+        QFileInfo::exists(binDir() + "/upgentry.bin"));
+    EXPECT_TRUE(QFileInfo(stick.filePath("hixupdateu/install_config.sh")).isExecutable());
+    EXPECT_EQ(readFile(stick.filePath("hixupdateu/version.txt")),
+        readFile(exampleDir() + "/version.txt"));
+
+    // The launcher reads its language list only scrambled.
+    EXPECT_EQ(unscrambledByRule(readFile(stick.filePath("config/baseUpdate.ini"))),
+        "\xEF\xBB\xBF# languages offered on the launcher's first page\n"
+            + readFile(exampleDir() + "/config/baseUpdate.ini"));
+
+    const QByteArray stored = readFile(stick.filePath("hixupdateu/update.ini"));
+    const QByteArray plain = unscrambledByRule(stored);
+    ASSERT_TRUE(plain.startsWith("\xEF\xBB\xBF#")) << plain.left(16).toHex().constData();
+    EXPECT_TRUE(
+        plain.contains("CRCVALUE1=" + crcText(readFile(exampleDir() + "/version.txt")).toLatin1()
+            + "\nDESTPATH1=/usr/vexo_app/version.txt"));
+
+    // The updater's own parser reads what the build wrote.
+    TempSysroot sysroot;
+    QDir().mkpath(sysroot.path("/tmp"));
+    ParseConfigInfo parser;
+    ASSERT_TRUE(parser.readIni(stick.filePath("hixupdateu/update.ini")));
+    EXPECT_EQ(parser.getCopyFileInfo().copyFileData.size(), 3u);
+    EXPECT_EQ(parser.getProgramConfigInfo().size(), 1u);
+
+    const ToolRun lint = hixpack({ "lint", stick.filePath("hixupdateu/update.ini") });
+    EXPECT_EQ(lint.exitCode, 0) << qPrintable(lint.out);
+}
+
+TEST(HixpackBuild, StaleCrcAndPanelRoot_CrcReplacedAndPanelPathsMovedIntoTheRoot)
+{
+    QTemporaryDir src;
+    QTemporaryDir stick;
+    writeFile(src.filePath("update.ini"),
+        "[COPYFILE]\nCOPYFILENUM=1\nSRCPATH1=a.txt\nCRCVALUE1=00000000\n"
+        "DESTPATH1=/usr/vexo_app/a.txt\n"
+        "[COMMOND]\nCOMMONDNUM=1\nCOMMONDINFO1=/bin/touch /usr/vexo_app/b /usr/vexo_appx\n");
+    writeFile(src.filePath("a.txt"), "content a\n");
+    const ToolRun run = hixpack(
+        { "build", "--bin", binDir(), "--panel-root", "/panel", src.path(), stick.path() });
+    ASSERT_EQ(run.exitCode, 0) << qPrintable(run.out + run.err);
+    const QByteArray plain = unscrambledByRule(readFile(stick.filePath("hixupdateu/update.ini")));
+    EXPECT_TRUE(plain.contains("\nCRCVALUE1=" + crcText("content a\n").toLatin1() + "\n"))
+        << plain.constData();
+    EXPECT_FALSE(plain.contains("00000000"));
+    EXPECT_TRUE(plain.contains("DESTPATH1=/panel/usr/vexo_app/a.txt\n"));
+    EXPECT_TRUE(plain.contains("COMMONDINFO1=/bin/touch /panel/usr/vexo_app/b /usr/vexo_appx\n"));
+}
+
+TEST(HixpackBuild, DescriptionWithErrors_NothingWritten)
+{
+    FaultyPackage package;
+    QTemporaryDir stick;
+    const ToolRun run = hixpack({ "build", "--bin", binDir(), package.root(), stick.path() });
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains("unknown section [COMMAND]")) << qPrintable(run.err);
+    EXPECT_TRUE(run.err.contains("nothing built"));
+    EXPECT_TRUE(QDir(stick.path()).isEmpty());
+}
+
+TEST(HixpackBuild, NoUpdaterInBinFolder_Fails)
+{
+    QTemporaryDir emptyBin;
+    QTemporaryDir stick;
+    const ToolRun run = hixpack({ "build", "--bin", emptyBin.path(), exampleDir(), stick.path() });
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains("upgrunner.bin")) << qPrintable(run.err);
+    EXPECT_FALSE(QFileInfo::exists(stick.filePath("hixupdateu/update.ini")));
+}
+
+TEST(HixpackShow, PlainDescription_RecordsAsTheParserReadsThem)
+{
+    QTemporaryDir dir;
+    writeFile(dir.filePath("update.ini"),
+        "[UPDATE_CONFIG]\nPROGRAM_NUM=3\nTOOL_TITLE=2159\n"
+        "[COPYFILE]\nCOPYFILENUM=2\nSRCPATH2= a.txt \nDESTPATH2=/x/a.txt\nCRCVALUE2=abcdef01\n"
+        "[PROGRAM1_CONFIG]\nPATH=one.sh\nPARAM=a,b\n"
+        "[PROGRAM3_CONFIG]\nPATH=three.sh\nEXEC_SUCCESS_LATER_ACTION=\n"
+        "[UPDATE_FINISH_CONFIG]\nBEEPNUM=4\n");
+    const ToolRun run = hixpack({ "show", dir.filePath("update.ini") });
+    ASSERT_EQ(run.exitCode, 0) << qPrintable(run.err);
+    const QJsonObject root = QJsonDocument::fromJson(run.out.toUtf8()).object();
+    const QJsonObject config = root["updateConfig"].toObject();
+    EXPECT_EQ(config["programNum"].toInt(), 3);
+    EXPECT_TRUE(config["showUpdatePage"].toBool());
+    EXPECT_EQ(config["toolTitle"].toString(), "2159");
+    const QJsonArray copies = root["copyFileInfo"].toObject()["copyFileData"].toArray();
+    ASSERT_EQ(copies.size(), 1);
+    EXPECT_EQ(copies[0].toObject()["srcPath"].toString(), "a.txt");
+    EXPECT_EQ(copies[0].toObject()["crcValue"].toString(), "ABCDEF01");
+    const QJsonArray programs = root["programConfig"].toArray();
+    ASSERT_EQ(programs.size(), 2);
+    EXPECT_EQ(programs[0].toObject()["param"].toArray().size(), 2);
+    EXPECT_EQ(programs[1].toObject()["path"].toString(), "three.sh");
+    EXPECT_EQ(programs[1].toObject()["execSuccessLaterAction"].toInt(), 1);
+    EXPECT_EQ(root["updateFinishConfig"].toObject()["beepNum"].toInt(), 4);
+}
+
+TEST(HixpackShow, BuiltStick_SameRecordsAsItsSourceBesideTheFilledCrc)
+{
+    QTemporaryDir stick;
+    ASSERT_EQ(hixpack({ "build", "--bin", binDir(), exampleDir(), stick.path() }).exitCode, 0);
+    const ToolRun source = hixpack({ "show", exampleDir() + "/update.ini" });
+    const ToolRun built = hixpack({ "show", stick.filePath("hixupdateu/update.ini") });
+    ASSERT_EQ(source.exitCode, 0) << qPrintable(source.err);
+    ASSERT_EQ(built.exitCode, 0) << qPrintable(built.err);
+    QJsonObject fromSource = QJsonDocument::fromJson(source.out.toUtf8()).object();
+    QJsonObject fromStick = QJsonDocument::fromJson(built.out.toUtf8()).object();
+    QJsonObject copy = fromStick["copyFileInfo"].toObject();
+    QJsonArray entries = copy["copyFileData"].toArray();
+    QJsonObject first = entries[0].toObject();
+    EXPECT_EQ(first["crcValue"].toString(), crcText(readFile(exampleDir() + "/version.txt")));
+    first["crcValue"] = QString();
+    entries[0] = first;
+    copy["copyFileData"] = entries;
+    fromStick["copyFileInfo"] = copy;
+    EXPECT_EQ(fromStick, fromSource);
+}
+
+TEST(HixpackShow, MissingFile_Fails)
+{
+    const ToolRun run = hixpack({ "show", "/nonexistent/update.ini" });
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains("no such file"));
+}

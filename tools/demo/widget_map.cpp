@@ -1,0 +1,81 @@
+// hix_widget_map: where the buttons of the service programs' windows are, for the demo that
+// answers the dialogs with mouse clicks as a technician would. It builds the same window class
+// the program shows, lays it out without showing it and prints one line per button:
+//
+//   <object name> <centre x> <centre y> <text>
+//
+// with coordinates inside the window. Run it on the same display (and fonts) as the program.
+//
+//   hix_widget_map password    the access-password dialog with its on-screen keyboard
+//   hix_widget_map updater     the updater window (restart button)
+//   hix_widget_map launcher    the launcher's first page and confirmation dialog
+#include "multilingual_manager.h"
+#include "pwd_entry_dialog.h"
+#include "udisk_up_win.h"
+
+#ifdef HIX_WITH_LAUNCHER
+#include "check_up_info.h"
+#include "dlg_up_note.h"
+#include "parse_config_info.h"
+#include "tip_main_dlg.h"
+#endif
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLayout>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+void printButtons(QWidget *window)
+{
+    window->ensurePolished();
+    if (window->layout())
+        window->layout()->activate();
+    for (QAbstractButton *button : window->findChildren<QAbstractButton *>()) {
+        const QPoint centre = button->mapTo(window, button->rect().center());
+        std::printf("%s %d %d %s\n", qPrintable(button->objectName()), centre.x(), centre.y(),
+            qPrintable(button->text()));
+    }
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // Building the updater window must not touch a panel: give it an empty one.
+    QTemporaryDir panel;
+    if (qEnvironmentVariableIsEmpty("HIX_SYSROOT"))
+        qputenv("HIX_SYSROOT", QFile::encodeName(panel.path()));
+    QApplication app(argc, argv);
+    hixInitResources();
+    const QString what = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+    if (what == QLatin1String("password")) {
+        PwdEntryDialog dialog(nullptr, MultilingualManager::lookup());
+        printButtons(&dialog);
+        return 0;
+    }
+    if (what == QLatin1String("updater")) {
+        MultilingualManager::GetInstance()->loadMultilingualFile(
+            QString(), QStringLiteral(":/new/prefix1/resource/lan/0000.lan"));
+        UDiskUpWin window(QStringLiteral("0000"), QString(), true);
+        printButtons(&window);
+        return 0;
+    }
+#ifdef HIX_WITH_LAUNCHER
+    if (what == QLatin1String("launcher")) {
+        ParseConfigInfo parser;
+        check_up_info_c checker(&parser);
+        TipMainDlg page(&parser, &checker, QStringLiteral("0000"));
+        printButtons(&page);
+        dlgUpNote confirmation(QStringLiteral("0000"), QString());
+        printButtons(&confirmation);
+        return 0;
+    }
+#endif
+    std::fprintf(stderr, "usage: hix_widget_map password|updater|launcher\n");
+    return 2;
+}

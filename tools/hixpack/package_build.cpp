@@ -1,0 +1,281 @@
+#include "package_build.h"
+
+#include "description_text.h"
+#include "file_crc.h"
+#include "package_lint.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QRegularExpression>
+#include <QSaveFile>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+const QString DescriptionName = QStringLiteral("update.ini");
+const QString PackageFolder = QStringLiteral("hixupdateu");
+const QByteArray ByteOrderMark("\xEF\xBB\xBF");
+
+bool inside(const QString &path, const QString &folder)
+{
+    const QString p = QFileInfo(path).absoluteFilePath();
+    const QString f = QFileInfo(folder).absoluteFilePath();
+    return p == f || p.startsWith(f + QLatin1Char('/'));
+}
+
+} // namespace
+
+package_build_c::package_build_c(
+    const QString &srcDir, const QString &stickDir, const QString &binDir)
+    : srcDir(QDir(srcDir).absolutePath())
+    , stickDir(QDir(stickDir).absolutePath())
+    , binDir(QDir(binDir).absolutePath())
+{
+}
+
+int package_build_c::fail(const QString &message)
+{
+    std::fprintf(stderr, "hixpack: %s\n", qPrintable(message));
+    return 1;
+}
+
+int package_build_c::run()
+{
+    const QString source = QDir(srcDir).filePath(DescriptionName);
+    QFile file(source);
+    if (!QFileInfo(source).isFile() || !file.open(QIODevice::ReadOnly))
+        return fail(QStringLiteral("cannot read \"%1\": no such file").arg(source));
+    const QByteArray bytes = file.readAll();
+    file.close();
+    const QString packageOut = QDir(stickDir).filePath(PackageFolder);
+    if (inside(srcDir, packageOut) || inside(stickDir, srcDir))
+        return fail(QStringLiteral("the stick folder \"%1\" and the package source \"%2\" "
+                                   "overlap")
+                        .arg(stickDir, srcDir));
+
+    // Errors first, with the author's line numbers; the CRC values are the build's business.
+    const description_text_c text = description_text_c::fromBytes(bytes);
+    QStringList languageFiles = package_lint_c::languageFilesNear(srcDir);
+    const QDir binLanguage(QDir(binDir).filePath(QStringLiteral("language")));
+    for (const QString &name : binLanguage.entryList({ QStringLiteral("*.lan") }, QDir::Files))
+        languageFiles << binLanguage.filePath(name);
+    package_lint_c lint(text, srcDir, languageFiles);
+    lint.setCompareCrc(false);
+    const QVector<package_lint_c::Finding> findings = lint.run();
+    for (const package_lint_c::Finding &f : findings)
+        std::fprintf(
+            stderr, "%s:%d: error: %s\n", qPrintable(source), f.line, qPrintable(f.message));
+    if (!findings.isEmpty())
+        return fail(QStringLiteral("%1 error(s) in \"%2\": nothing built")
+                        .arg(findings.size())
+                        .arg(source));
+
+    QByteArray plain = text.wasScrambled() ? description_text_c::unscramble(bytes) : bytes;
+    int filled = 0;
+    if (!fillCrcValues(&plain, &filled))
+        return 1;
+
+    const QString updater = QDir(binDir).filePath(QStringLiteral("upgrunner.bin"));
+    if (!QFileInfo(updater).isFile())
+        return fail(QStringLiteral("no updater \"%1\" (build it, or name the folder with --bin)")
+                        .arg(updater));
+
+    if (QFileInfo::exists(packageOut) && !QDir(packageOut).removeRecursively())
+        return fail(QStringLiteral("cannot empty \"%1\"").arg(packageOut));
+    if (!QDir().mkpath(packageOut))
+        return fail(QStringLiteral("cannot create \"%1\"").arg(packageOut));
+
+    if (!copyTree(srcDir, packageOut,
+            { DescriptionName, QStringLiteral("language"), QStringLiteral("config") }))
+        return 1;
+
+    QSaveFile description(QDir(packageOut).filePath(DescriptionName));
+    const QByteArray scrambled = description_text_c::scramble(plain);
+    if (!description.open(QIODevice::WriteOnly) || description.write(scrambled) != scrambled.size()
+        || !description.commit())
+        return fail(QStringLiteral("cannot write \"%1\"").arg(description.fileName()));
+
+    if (!copyFile(updater, QDir(packageOut).filePath(QStringLiteral("upgrunner.bin"))))
+        return 1;
+    const QString reporter = QDir(binDir).filePath(QStringLiteral("hixresult"));
+    const QString reporterOut = QDir(packageOut).filePath(QStringLiteral("hixresult"));
+    if (QFileInfo(reporter).isFile() && !QFileInfo::exists(reporterOut)
+        && !copyFile(reporter, reporterOut))
+        return 1;
+    const QString launcher = QDir(binDir).filePath(QStringLiteral("upgentry.bin"));
+    if (QFileInfo(launcher).isFile()) {
+        if (!copyFile(launcher, QDir(stickDir).filePath(QStringLiteral("upgentry.bin"))))
+            return 1;
+    } else {
+        std::printf(
+            "note: no launcher \"%s\"; the stick has only the updater\n", qPrintable(launcher));
+    }
+    for (const QString &folder : { QStringLiteral("language"), QStringLiteral("config") }) {
+        const QString to = QDir(stickDir).filePath(folder);
+        if (!copyFolderFiles(QDir(binDir).filePath(folder), to, QStringLiteral("*"))
+            || !copyFolderFiles(QDir(srcDir).filePath(folder), to, QStringLiteral("*")))
+            return 1;
+    }
+    ::sync();
+    std::printf("built \"%s\": %d files, %d CRC value(s) filled in\n", qPrintable(stickDir),
+        filesCopied + 1, filled);
+    return 0;
+}
+
+bool package_build_c::fillCrcValues(QByteArray *plain, int *filled)
+{
+    if (plain->startsWith(ByteOrderMark))
+        plain->remove(0, ByteOrderMark.size());
+    const description_text_c text = description_text_c::fromBytes(*plain);
+    QStringList lines = text.lines();
+    QMap<int, QStringList> insertAfter; // line number -> lines to add after it
+
+    for (const description_text_c::Section &section : text.sections()) {
+        if (!package_lint_c::isCopySection(section.name))
+            continue;
+        const int count = text.value(section.name, QStringLiteral("COPYFILENUM")).toInt();
+        for (int n = 1; n <= count; ++n) {
+            const QString number = QString::number(n);
+            const description_text_c::Key *src
+                = text.key(section.name, QStringLiteral("SRCPATH") + number);
+            if (!src || src->value.isEmpty() || QDir::isAbsolutePath(src->value)
+                || text.value(section.name, QStringLiteral("MODE") + number).toInt() != 0)
+                continue;
+            const QString path = QDir(srcDir).filePath(src->value);
+            quint32 value = 0;
+            if (!fileCrc32(path, &value)) {
+                fail(QStringLiteral("cannot read \"%1\"").arg(path));
+                return false;
+            }
+            const QString line = QStringLiteral("CRCVALUE%1=%2").arg(number, crcText(value));
+            const description_text_c::Key *old
+                = text.key(section.name, QStringLiteral("CRCVALUE") + number);
+            if (old)
+                lines[old->line - 1] = line;
+            else
+                insertAfter[src->line].append(line);
+            ++*filled;
+        }
+    }
+    if (!panelRoot.isEmpty()) {
+        static const QRegularExpression panelPath(
+            QStringLiteral("(^|[\\s\"'=,])(/usr/vexo_app|/media/usb0)(?=[/\\s\"',]|$)"));
+        const QString root = QDir::cleanPath(QDir(panelRoot).absolutePath());
+        for (const description_text_c::Section &section : text.sections()) {
+            for (const description_text_c::Key &key : section.keys) {
+                QString &line = lines[key.line - 1];
+                const int eq = line.indexOf(QLatin1Char('='));
+                if (eq < 0)
+                    continue;
+                QString value = line.mid(eq + 1);
+                value.replace(panelPath, QStringLiteral("\\1") + root + QStringLiteral("\\2"));
+                line = line.left(eq + 1) + value;
+            }
+        }
+    }
+    QStringList out;
+    // The updater's reader wants three bytes and "#" at the start: a byte-order mark and a
+    // comment line.
+    if (lines.isEmpty() || !lines.first().startsWith(QLatin1Char('#')))
+        out << QStringLiteral("# update description, CRC values filled in by hixpack");
+    for (int i = 0; i < lines.size(); ++i) {
+        out << lines[i];
+        out << insertAfter.value(i + 1);
+    }
+    *plain = ByteOrderMark + out.join(QLatin1Char('\n')).toUtf8() + '\n';
+    return true;
+}
+
+bool package_build_c::copyFile(const QString &from, const QString &to)
+{
+    QDir().mkpath(QFileInfo(to).absolutePath());
+    if (QFileInfo::exists(to))
+        QFile::remove(to);
+    if (!QFile::copy(from, to)) {
+        fail(QStringLiteral("cannot copy \"%1\" to \"%2\"").arg(from, to));
+        return false;
+    }
+    // Packages are read-only media in spirit, but a copy of a read-only file must stay
+    // replaceable by the next build.
+    QFile::setPermissions(to, QFile::permissions(from) | QFileDevice::WriteOwner);
+    ++filesCopied;
+    return true;
+}
+
+bool package_build_c::copyTree(
+    const QString &from, const QString &to, const QStringList &skipTopLevel)
+{
+    QDirIterator it(from, QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+        QDirIterator::Subdirectories);
+    QStringList files;
+    while (it.hasNext())
+        files << it.next();
+    files.sort();
+    for (const QString &path : files) {
+        const QString relative = QDir(from).relativeFilePath(path);
+        const QString top = relative.section(QLatin1Char('/'), 0, 0);
+        if (skipTopLevel.contains(top))
+            continue;
+        if (package_lint_c::isForeignLeftover(QFileInfo(path).fileName())) {
+            std::printf(
+                "note: \"%s\" left out (a leftover of another system)\n", qPrintable(relative));
+            continue;
+        }
+        if (!copyFile(path, QDir(to).filePath(relative)))
+            return false;
+    }
+    return true;
+}
+
+bool package_build_c::copyFolderFiles(
+    const QString &from, const QString &to, const QString &pattern)
+{
+    const QDir dir(from);
+    if (!dir.exists())
+        return true;
+    for (const QString &name : dir.entryList({ pattern }, QDir::Files)) {
+        if (package_lint_c::isForeignLeftover(name))
+            continue;
+        if (name == QLatin1String("baseUpdate.ini")) {
+            if (!writeScrambledSettings(dir.filePath(name), QDir(to).filePath(name)))
+                return false;
+            continue;
+        }
+        if (!copyFile(dir.filePath(name), QDir(to).filePath(name)))
+            return false;
+    }
+    return true;
+}
+
+bool package_build_c::writeScrambledSettings(const QString &from, const QString &to)
+{
+    QFile source(from);
+    if (!source.open(QIODevice::ReadOnly)) {
+        fail(QStringLiteral("cannot read \"%1\"").arg(from));
+        return false;
+    }
+    QByteArray bytes = source.readAll();
+    // The launcher reads its language list only in the scrambled form, whose plain text starts
+    // with three bytes and "#".
+    if (!description_text_c::isScrambled(bytes)) {
+        if (bytes.startsWith(ByteOrderMark))
+            bytes.remove(0, ByteOrderMark.size());
+        if (!bytes.startsWith('#'))
+            bytes.prepend("# languages offered on the launcher's first page\n");
+        bytes = description_text_c::scramble(ByteOrderMark + bytes);
+    }
+    QDir().mkpath(QFileInfo(to).absolutePath());
+    QSaveFile target(to);
+    if (!target.open(QIODevice::WriteOnly) || target.write(bytes) != bytes.size()
+        || !target.commit()) {
+        fail(QStringLiteral("cannot write \"%1\"").arg(to));
+        return false;
+    }
+    ++filesCopied;
+    return true;
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Makes an update stick from a package source folder: SRC_DIR holds the plain description
+// "update.ini" and the files it names, optionally "language/" and "config/". The stick gets
+//
+//   upgentry.bin                 the launcher (when the build has one)
+//   hixupdateu/update.ini        the description with every CRC value filled in, scrambled
+//   hixupdateu/upgrunner.bin     the updater
+//   hixupdateu/hixresult         the result reporter for package programs (when built)
+//   hixupdateu/...               the package's files
+//   language/, config/           language files and launcher settings; a plain
+//                                "config/baseUpdate.ini" (the launcher's language list) is
+//                                stored scrambled
+//
+// Nothing is written when the description has errors.
+class package_build_c
+{
+public:
+    package_build_c(const QString &srcDir, const QString &stickDir, const QString &binDir);
+
+    // For an emulated panel: every panel path of the description that starts with
+    // "/usr/vexo_app" or "/media/usb0" (in any value, commands included) gets root put before it.
+    void setPanelRoot(const QString &root) { panelRoot = root; }
+
+    // 0 built, 1 failed; what was done and every error go to standard output / error.
+    int run();
+
+private:
+    bool fillCrcValues(QByteArray *plain, int *filled);
+    bool copyTree(const QString &from, const QString &to, const QStringList &skipTopLevel);
+    bool copyFile(const QString &from, const QString &to);
+    bool writeScrambledSettings(const QString &from, const QString &to);
+    bool copyFolderFiles(const QString &from, const QString &to, const QString &pattern);
+    int fail(const QString &message);
+
+    QString srcDir;
+    QString stickDir;
+    QString binDir;
+    QString panelRoot;
+    int filesCopied = 0;
+};
