@@ -2,6 +2,7 @@
 
 #include "md5_crypt_ctrl.h"
 #include "multilingual_manager.h"
+#include "no_menu_decoration.h"
 #include "panel_path.h"
 #include "pwd_entry_dialog.h"
 #include "qsettings_factory.h"
@@ -122,6 +123,13 @@ int titleBarHeight(QSize screen)
     return screen == QSize(1920, 1080) || screen == QSize(1080, 1920) ? 40 : 0;
 }
 
+void installWindowPolicy(QApplication &app, QSize screen)
+{
+    auto *decoration = new no_menu_decoration(&app);
+    decoration->setTitleBarHeight(titleBarHeight(screen));
+    app.installEventFilter(decoration);
+}
+
 int applicationFontPixelSize(QSize screen)
 {
     return isSmallScreen(screen) ? 12 : 24;
@@ -133,6 +141,7 @@ int run(QApplication &app)
     font.setPixelSize(applicationFontPixelSize(primaryScreenSize()));
     QApplication::setFont(font);
     QApplication::setWindowIcon(QIcon(QStringLiteral(" ")));
+    installWindowPolicy(app, primaryScreenSize());
 
     const QStringList arguments = app.arguments();
     qDebug() << "argc = " << arguments.size();

@@ -32,6 +32,10 @@ bool passAccessGate();
 // platform's own).
 int titleBarHeight(QSize screen);
 
+// Installs the panel's window policy on the application, with the title-bar height for the
+// screen.
+void installWindowPolicy(QApplication &app, QSize screen);
+
 // Application font size for the screen.
 int applicationFontPixelSize(QSize screen);
 

@@ -1,5 +1,6 @@
 // Start-up of the VNC tool: the language choice, the window for the screen, the language list.
 #include "md5_crypt_ctrl.h"
+#include "no_menu_decoration.h"
 #include "vnc_dialog_look.h"
 #include "vnc_fixture.h"
 #include "vnc_paths.h"
@@ -101,6 +102,18 @@ TEST_F(VncStartup, Window_SizeAndFontFollowTheScreen)
     EXPECT_EQ(vnc_startup::titleBarHeight({ 1920, 1080 }), 40);
     EXPECT_EQ(vnc_startup::titleBarHeight({ 1080, 1920 }), 40);
     EXPECT_EQ(vnc_startup::titleBarHeight({ 1280, 1024 }), 0);
+}
+
+TEST_F(VncStartup, WindowPolicy_FullHdPanel_MarksWindowsWithTheTallTitleBar)
+{
+    auto *app = qobject_cast<QApplication *>(QCoreApplication::instance());
+    ASSERT_NE(app, nullptr);
+    vnc_startup::installWindowPolicy(*app, QSize(1920, 1080));
+    vnc window(nullptr, QSize(1920, 1080));
+    window.show();
+    EXPECT_EQ(window.property(no_menu_decoration::TitleBarHeightProperty).toInt(), 40);
+    EXPECT_TRUE(window.property(no_menu_decoration::NoSystemMenuProperty).toBool());
+    // The policy stays installed for the rest of this test program; it only marks windows.
 }
 
 TEST_F(VncStartup, LanguageList_ChineseTableFirst_SwitchLoadsTheStickFile)
