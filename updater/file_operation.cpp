@@ -265,6 +265,18 @@ bool file_operation_c::copyDirFile(const copyFileData_s &entry)
     return true;
 }
 
+// The child destination is the parent's text followed directly by the folder name, so a
+// destination is written with a trailing "/".
+copyFileData_s file_operation_c::childEntry(
+    const copyFileData_s &parent, const QString &name, const QString &sourceFolder)
+{
+    copyFileData_s child;
+    child.srcPath = sourceFolder + QLatin1Char('/');
+    child.destPath = parent.destPath + name + QLatin1Char('/');
+    child.mode = 2;
+    return child;
+}
+
 bool file_operation_c::copyDirRecursive(const copyFileData_s &entry)
 {
     if (!QFileInfo(entry.srcPath).isDir()) {
@@ -285,12 +297,8 @@ bool file_operation_c::copyDirRecursive(const copyFileData_s &entry)
             report(MsgSourceFolderMissing, entry.srcPath, Qt::red);
             continue;
         }
-        // The child destination is the parent's text followed directly by the folder name, so a
-        // destination is written with a trailing "/"; the rename pass names children alike.
-        copyFileData_s child;
-        child.srcPath = folder.absoluteFilePath() + QLatin1Char('/');
-        child.destPath = entry.destPath + folder.fileName() + QLatin1Char('/');
-        child.mode = 2;
+        const copyFileData_s child
+            = childEntry(entry, folder.fileName(), folder.absoluteFilePath());
         qDebug() << "srcPath:" << child.srcPath;
         qDebug() << "destPath:" << child.destPath;
         qDebug() << "copyDirRecursive";

@@ -100,6 +100,9 @@ private:
     // Regular files or folders directly inside folder that the process may both read and write,
     // hidden ones included, sorted by name.
     static QFileInfoList listEntries(const QString &folder, QDir::Filters kind);
+    // The mode-2 entry of one subfolder; the copy and the rename pass both name children so.
+    static copyFileData_s childEntry(
+        const copyFileData_s &parent, const QString &name, const QString &sourceFolder);
     void report(MessageId id, const QColor &color);
     void report(MessageId id, const QString &path, const QColor &color);
     bool commitStaged(const QString &staged, const QString &final, const QString &setAside,

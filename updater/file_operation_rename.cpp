@@ -185,14 +185,11 @@ bool file_operation_c::renameDirRecursive(const copyFileData_s &entry, const QSt
             report(MsgSourceFolderMissing, entry.destPath, Qt::red);
             continue;
         }
-        copyFileData_s childEntry;
-        childEntry.srcPath = child.value() + QLatin1Char('/');
-        childEntry.destPath = entry.destPath + child.key() + QLatin1Char('/');
-        childEntry.mode = 2;
-        qDebug() << "srcPath:" << childEntry.srcPath;
-        qDebug() << "destPath:" << childEntry.destPath;
+        const copyFileData_s childData = childEntry(entry, child.key(), child.value());
+        qDebug() << "srcPath:" << childData.srcPath;
+        qDebug() << "destPath:" << childData.destPath;
         qDebug() << "copyDirRecursive";
-        renameDirRecursive(childEntry, suffix);
+        renameDirRecursive(childData, suffix);
     }
     return true;
 }
