@@ -21,11 +21,7 @@ namespace {
 
 const QString SourceDir = QStringLiteral(HIX_SOURCE_DIR);
 
-QString binDir()
-{
-    const QString fromEnv = qEnvironmentVariable("HIX_BIN_DIR");
-    return fromEnv.isEmpty() ? QCoreApplication::applicationDirPath() + "/../bin" : fromEnv;
-}
+using testsupport::binDir;
 
 bool copyTree(const QString &from, const QString &to)
 {

@@ -54,11 +54,7 @@ protected:
     QString stick() const { return sysroot.path("/media/usb0"); }
     QString stickFile(const QString &name) const { return stick() + QLatin1Char('/') + name; }
 
-    static QString binDir()
-    {
-        const QString dir = qEnvironmentVariable("HIX_BIN_DIR");
-        return dir.isEmpty() ? QCoreApplication::applicationDirPath() + "/../bin" : dir;
-    }
+    static QString binDir() { return testsupport::binDir(); }
 
     void writeDescription(const QByteArray &ini)
     {

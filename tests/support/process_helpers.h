@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QThread>
 
 #include <memory>
@@ -14,6 +15,38 @@
 #include <sys/types.h>
 
 namespace testsupport {
+
+// <build>/bin, where the programs under test are (the shared test main sets HIX_BIN_DIR when ctest
+// did not).
+inline QString binDir()
+{
+    return qEnvironmentVariable("HIX_BIN_DIR");
+}
+
+// What one run of a command-line program gave.
+struct ToolRun
+{
+    int exitCode = -1; // -1 when it crashed or did not end in time
+    QByteArray out;
+    QByteArray err;
+};
+
+// Runs a program to its end (bounded), ending it by its id when it takes too long.
+inline ToolRun runTool(const QString &program, const QStringList &args, int timeoutMs = 20000)
+{
+    QProcess process;
+    process.start(program, args);
+    ToolRun run;
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished(5000);
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
 
 // The probe program built with the tests.
 inline QString probeProgram()

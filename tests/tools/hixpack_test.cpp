@@ -1,4 +1,5 @@
 #include "parse_config_info.h"
+#include "process_helpers.h"
 #include "temp_sysroot.h"
 
 #include <QCoreApplication>
@@ -12,34 +13,12 @@
 
 namespace {
 
-struct ToolRun
-{
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-// <build>/bin, from ctest's variable or beside the test programs' folder <build>/tests.
-QString binDir()
-{
-    const QString fromEnv = qEnvironmentVariable("HIX_BIN_DIR");
-    return fromEnv.isEmpty() ? QCoreApplication::applicationDirPath() + "/../bin" : fromEnv;
-}
+using testsupport::binDir;
+using testsupport::ToolRun;
 
 ToolRun hixpack(const QStringList &args)
 {
-    QProcess process;
-    process.start(binDir() + "/hixpack", args);
-    ToolRun run;
-    if (!process.waitForFinished(20000)) {
-        process.kill();
-        process.waitForFinished(5000);
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = process.readAllStandardOutput();
-    run.err = process.readAllStandardError();
-    return run;
+    return testsupport::runTool(testsupport::binDir() + "/hixpack", args);
 }
 
 // The scrambling rule, independently of the tool: s = rotate-right-by-3(p XOR 0xA7).

@@ -1,5 +1,6 @@
 // hixpack build, lint and show, run as the package author runs them.
 #include "parse_config_info.h"
+#include "process_helpers.h"
 #include "temp_sysroot.h"
 
 #include <QCoreApplication>
@@ -17,6 +18,7 @@
 
 namespace {
 
+// The tool's output as text.
 struct ToolRun
 {
     int exitCode = -1;
@@ -26,8 +28,7 @@ struct ToolRun
 
 QString binDir()
 {
-    const QString fromEnv = qEnvironmentVariable("HIX_BIN_DIR");
-    return fromEnv.isEmpty() ? QCoreApplication::applicationDirPath() + "/../bin" : fromEnv;
+    return testsupport::binDir();
 }
 
 QString exampleDir()
@@ -37,18 +38,8 @@ QString exampleDir()
 
 ToolRun hixpack(const QStringList &args)
 {
-    QProcess process;
-    process.start(binDir() + "/hixpack", args);
-    ToolRun run;
-    if (!process.waitForFinished(20000)) {
-        process.kill();
-        process.waitForFinished(5000);
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
+    const testsupport::ToolRun raw = testsupport::runTool(binDir() + "/hixpack", args);
+    return { raw.exitCode, QString::fromUtf8(raw.out), QString::fromUtf8(raw.err) };
 }
 
 void writeFile(const QString &path, const QByteArray &content)

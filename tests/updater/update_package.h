@@ -1,5 +1,6 @@
 #pragma once
 
+#include "process_helpers.h"
 #include "qsettings_factory.h"
 #include "temp_sysroot.h"
 
@@ -27,14 +28,7 @@ public:
     QString stick() const { return sysroot.path("/media/usb0"); }
     QString folder() const { return stick() + QStringLiteral("/hixupdateu"); }
 
-    // <build>/bin, from ctest's variable or beside the test programs' folder.
-    static QString binDir()
-    {
-        const QString fromEnvironment = qEnvironmentVariable("HIX_BIN_DIR");
-        return fromEnvironment.isEmpty()
-            ? QCoreApplication::applicationDirPath() + QStringLiteral("/../bin")
-            : fromEnvironment;
-    }
+    static QString binDir() { return testsupport::binDir(); }
 
     // Stores the description scrambled, as the panel reads it. The text gets the byte-order
     // mark and the comment line the reader expects in front.
