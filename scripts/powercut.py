@@ -2,13 +2,16 @@
 """Power-cut harness: cuts a full invisible update with SIGKILL at many points, restarts it as the
 technician would until the run ends, and compares the panel with the panel of an uncut run.
 
-Usage: scripts/powercut.py [--cuts N] [--build DIR] [--work DIR] [--max-minutes M] [--seed S]
+Usage (through scripts/powercut.sh, which gives it a process namespace of its own):
+  scripts/powercut.py [--cuts N] [--build DIR] [--work DIR] [--max-minutes M] [--seed S]
 
 The package: a package-wide copy list in all three modes (one file, the files of a folder, a
 folder tree), a delete list (a file and a folder), an execute grant, a command, and two programs
-whose before-backups protect files that the programs change while they run. Each cut kills the
-updater and every program it started (a power cut ends them all); the next start is the updater
-exactly as the launcher starts it when it finds the progress state of an interrupted run.
+whose before-backups protect files that the programs change while they run. Every start, the
+first one and each one after a cut, is the launcher on the stick as the technician starts it; the
+launcher starts the updater detached and ends. Each cut kills the launcher, the updater and every
+program they started (a power cut ends them all). The panel has an access password set: an
+invisible update must pass the launcher without anybody at a dialog.
 """
 import argparse
 import hashlib
@@ -23,11 +26,31 @@ import sys
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-# The updater closes every older process of its own name on this machine; the shared machine runs
-# other developers' tests of it, so the harness runs a copy of its own name (and, through
-# powercut.sh, in a process namespace of its own) and never reaches theirs.
-UPDATER_COPY = 'upgrunner-powercut.bin'
-RUN_ARGS = ['-execond 2', '-lanID 0', '-title powercut', '-showUpdatePage 0']
+# The launcher starts the updater by this fixed name, and both close every older process of their
+# own name. Under these names the harness may run only where it sees no process but its own: in
+# the process namespace that powercut.sh gives it.
+LAUNCHER = 'upgentry.bin'
+UPDATER = 'upgrunner.bin'
+# The access password the panel has set ("hix-powercut"), as the HMI runtime stores it.
+PASSWORD_MD5 = hashlib.md5(b'hix-powercut').hexdigest()
+# A launcher still there after this long without an updater waits for somebody at a dialog.
+LAUNCHER_PATIENCE = 30
+
+
+# The process namespace of the machine itself has this fixed number.
+INITIAL_PID_NAMESPACE = 0xEFFFFFFC
+
+
+def own_pid_namespace():
+    """True only when this process is the first process of a process namespace other than the
+    machine's own, /proc shows that namespace, and no other process is in it: then every process
+    it finds or kills is one it started."""
+    try:
+        return (os.getpid() == 1 and os.readlink('/proc/self') == '1'
+                and os.stat('/proc/self/ns/pid').st_ino != INITIAL_PID_NAMESPACE
+                and all(int(e) == 1 for e in os.listdir('/proc') if e.isdigit()))
+    except OSError:
+        return False
 
 
 def write(path, data, mode=None):
@@ -89,6 +112,9 @@ class Panel:
         for i in range(4):
             write(f'{app}/history/h{i}.log', b'history %d ' % i + blob(25000))
         write(os.path.join(t, 'run/vexo-hal/.keep'), '')
+        # An access password is set on the panel.
+        write(f'{app}/config/vexo_app_conf.ini',
+              f'[GENERAL]\nname=powercut\n[SECURITY]\nlicense={PASSWORD_MD5}\n')
 
         # The package.
         write(f'{pkg}/files/app.bin', b'new app ' + blob(400000))
@@ -126,6 +152,8 @@ class Panel:
 PROGRAM_NUM=2
 EXEC_CONDITION=2
 SHOW_UPDATE_PAGE=0
+[UPDATE_CHECK]
+CHECK_SUCCESS_ISSHOWDLG=0
 [COPYFILE]
 COPYFILENUM=3
 SRCPATH1=files/app.bin
@@ -191,7 +219,11 @@ REBOOT=1
         write(plain, b'\xef\xbb\xbf# power-cut package\n' + ini.encode())
         subprocess.run([os.path.join(self.build, 'bin/hixpack'), 'scramble', plain,
                         f'{pkg}/update.ini'], check=True)
-        shutil.copy2(os.path.join(self.build, 'bin/upgrunner.bin'), f'{pkg}/{UPDATER_COPY}')
+        # The stick as the technician gets it: the launcher at its root, the updater in the
+        # package folder under the name the launcher starts.
+        shutil.copy2(os.path.join(self.build, 'bin', UPDATER), f'{pkg}/{UPDATER}')
+        shutil.copy2(os.path.join(self.build, 'bin', LAUNCHER),
+                     os.path.join(t, 'media/usb0', LAUNCHER))
         write(os.path.join(t, 'media/usb0/upgradeProcess.log'), '[失败]\n------------------------\n')
 
     def reset(self):
@@ -244,18 +276,73 @@ class Runner:
         self.env['QT_QPA_PLATFORM'] = 'offscreen'
         self.env.pop('VEXO_PROJECT_DIR', None)
         self.env.pop('VEXO_EXPORT_DIR', None)
-        self.proc = None
+        self.proc = None  # the launcher of the latest start
+        self.output = os.path.join(panel.work, 'launcher.out')
+        # What the launcher met at each start and what it did: situation -> counts.
+        self.launches = {}
 
-    def start(self):
-        exe = os.path.join(self.panel.package, UPDATER_COPY)
-        self.proc = subprocess.Popen([exe] + RUN_ARGS, cwd=self.panel.package, env=self.env,
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                     stdin=subprocess.DEVNULL)
+    def situation(self):
+        """What the launcher finds on the stick: the progress state of a run, a run that has
+        already ended (its restart request is there), or neither."""
+        if self.panel.state_file() is not None:
+            return 'state file'
+        if self.panel.restart_requested():
+            return 'run ended'
+        return 'no state file'
+
+    def start(self, cut_on_its_way=False):
+        """Starts the launcher from the stick as the technician does. A start that the harness
+        will cut on its way is not counted among the launcher's situations."""
+        situation = 'cut on its way' if cut_on_its_way else self.situation()
+        self.launch = self.launches.setdefault(
+            situation, dict(starts=0, started_updater=0, cut_while_it_ran=0, waited_for_a_human=0))
+        self.launch['starts'] += 1
+        with open(self.output, 'wb') as out:
+            # The updater inherits this output: the file holds what both said.
+            self.proc = subprocess.Popen([os.path.join(self.panel.stick, LAUNCHER)],
+                                         cwd=self.panel.stick, env=self.env, stdout=out,
+                                         stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
         return self.proc
 
+    def reap(self):
+        """The updater and the programs it starts are orphans of this namespace's first
+        process, this one: their ends are collected here, the launcher's among them."""
+        while True:
+            try:
+                pid, status = os.waitpid(-1, os.WNOHANG)
+            except ChildProcessError:
+                return
+            if pid == 0:
+                return
+            if self.proc and pid == self.proc.pid and self.proc.returncode is None:
+                self.proc.returncode = os.waitstatus_to_exitcode(status)
+
+    def launcher_running(self):
+        self.reap()
+        return self.proc is not None and self.proc.returncode is None
+
+    def launcher_started_updater(self):
+        try:
+            with open(self.output, 'rb') as f:
+                return '启动完成'.encode() in f.read()
+        except OSError:
+            return False
+
+    def updater_running(self):
+        updater = os.path.join(self.panel.package, UPDATER).encode() + b'\0'
+        for pid in self.our_processes():
+            try:
+                with open(f'/proc/{pid}/cmdline', 'rb') as f:
+                    if f.read().startswith(updater):
+                        return True
+            except OSError:
+                pass
+        return False
+
     def our_processes(self):
-        """Ids of every process that runs a program of this panel (the updater and what it
-        started), found through their command lines; never anything else."""
+        """Ids of every process that runs a program of this panel (the launcher, the updater and
+        what it started), found through their command lines; never anything else."""
+        self.reap()
         pids = []
         marker = self.panel.root.encode()
         for entry in os.listdir('/proc'):
@@ -273,22 +360,27 @@ class Runner:
         return pids
 
     def cut(self):
-        """SIGKILL to the updater and every process it started, as a power cut ends them."""
+        """SIGKILL to the launcher, the updater and every process they started, as a power cut
+        ends them."""
+        if self.launcher_running():
+            self.launch['cut_while_it_ran'] += 1
+        updater_seen = self.updater_running()
         for _ in range(3):
             pids = self.our_processes()
-            if self.proc and self.proc.poll() is None:
+            if self.launcher_running():
                 pids.append(self.proc.pid)
             for pid in set(pids):
                 try:
                     os.kill(pid, signal.SIGKILL)
                 except ProcessLookupError:
                     pass
-            if self.proc:
-                try:
-                    self.proc.wait(5)
-                except subprocess.TimeoutExpired:
-                    pass
+            until = time.monotonic() + 5
+            while self.launcher_running() and time.monotonic() < until:
+                time.sleep(0.01)
             time.sleep(0.02)
+        self.reap()
+        if updater_seen or self.launcher_started_updater():
+            self.launch['started_updater'] += 1
         os.sync()
 
     def failed(self):
@@ -302,26 +394,34 @@ class Runner:
             return False
 
     def run_to_end(self, timeout):
-        """Starts the updater and waits until it ends by itself. 'done' when the run ended with
-        the restart request and no state file; 'failed' when it stopped on a failure (its
-        window stays open: a human is needed); 'timeout' otherwise."""
+        """Starts the launcher and waits until it and everything it started have ended by
+        themselves. 'done' when the run ended with the restart request and no state file;
+        'failed' when it stopped on a failure (its window stays open: a human is needed);
+        'asked' when the launcher waits at a dialog without starting the updater (a human is
+        needed); 'timeout' otherwise."""
         started = time.monotonic()
         self.start()
         while time.monotonic() - started < timeout:
-            code = self.proc.poll()
-            if code is not None:
+            launcher = self.launcher_running()
+            others = [p for p in self.our_processes() if p != self.proc.pid]
+            if not launcher and not others:
                 break
+            if launcher and not others and time.monotonic() - started > LAUNCHER_PATIENCE:
+                self.cut()
+                self.launch['waited_for_a_human'] += 1
+                return 'asked', time.monotonic() - started
             if self.failed():
                 # A phase failed: the window stays open with the restart button for the operator.
                 time.sleep(0.3)
-                if self.proc.poll() is None:
+                if self.launcher_running() or self.our_processes():
                     self.cut()
                     return 'failed', time.monotonic() - started
             time.sleep(0.02)
         else:
             self.cut()
             return 'timeout', time.monotonic() - started
-        # Programs may still be running after a hand-over; this package has none.
+        if self.launcher_started_updater():
+            self.launch['started_updater'] += 1
         if self.panel.restart_requested() and self.panel.state_file() is None:
             return 'done', time.monotonic() - started
         return 'ended', time.monotonic() - started
@@ -346,6 +446,11 @@ def main():
     ap.add_argument('--seed', type=int, default=1)
     ap.add_argument('--report', default=None)
     args = ap.parse_args()
+    if not own_pid_namespace():
+        print('powercut: refused: run it through scripts/powercut.sh, in a process namespace of '
+              'its own (it starts the launcher and the updater under their own names and kills them)',
+              file=sys.stderr)
+        return 2
     build = os.path.abspath(args.build)
     work = os.path.abspath(args.work or os.path.join(build, 'powercut'))
     os.makedirs(work, exist_ok=True)
@@ -380,7 +485,7 @@ def main():
         # Spread the cut points evenly over the uncut run, each jittered inside its slot.
         at = span * (n + rnd.random()) / args.cuts
         panel.reset()
-        runner.start()
+        runner.start(cut_on_its_way=True)
         time.sleep(at)
         runner.cut()
         totals['cuts'] += 1
@@ -389,7 +494,7 @@ def main():
         while restarts < args.max_restarts:
             restarts += 1
             outcome, _ = runner.run_to_end(60)
-            if outcome in ('done', 'failed'):
+            if outcome in ('done', 'failed', 'asked'):
                 break
         totals['restarts'] += restarts
         lost, corrupted, wrong_mode, extra = compare(reference, panel.tree())
@@ -408,9 +513,11 @@ def main():
                   f'mode {wrong_mode}, extra {extra}', flush=True)
     totals['uncut_seconds'] = round(span, 2)
     print('powercut: ' + json.dumps(totals))
+    print('powercut: launcher ' + json.dumps(runner.launches, ensure_ascii=False))
     if args.report:
         with open(args.report, 'w') as f:
-            json.dump(dict(totals=totals, bad=bad), f, indent=1, ensure_ascii=False)
+            json.dump(dict(totals=totals, launcher=runner.launches, bad=bad), f, indent=1,
+                      ensure_ascii=False)
     return 0 if totals['needed_human'] == 0 and totals['files_lost'] == 0 \
         and totals['files_corrupted'] == 0 else 1
 
