@@ -33,6 +33,8 @@ LAUNCHER = 'upgentry.bin'
 UPDATER = 'upgrunner.bin'
 # The access password the panel has set ("hix-powercut"), as the HMI runtime stores it.
 PASSWORD_MD5 = hashlib.md5(b'hix-powercut').hexdigest()
+# The head line of the run log after a run that ended well (language table 0000).
+SUCCESS_HEAD = '[成功]'
 # A launcher still there after this long without an updater waits for somebody at a dialog.
 LAUNCHER_PATIENCE = 30
 
@@ -463,8 +465,8 @@ def main():
     # The uncut run, twice: its time spreads the cuts, and the two trees must agree.
     panel.reset()
     result, duration = runner.run_to_end(120)
-    if result != 'done':
-        print(f'powercut: the uncut run did not end ({result}); log:\n{panel.log()}')
+    if result != 'done' or not panel.log().startswith(SUCCESS_HEAD + '\n'):
+        print(f'powercut: the uncut run did not end well ({result}); log:\n{panel.log()}')
         return 2
     reference = panel.tree()
     panel.reset()
@@ -477,7 +479,7 @@ def main():
 
     rnd = random.Random(args.seed)
     totals = dict(cuts=0, completed=0, needed_human=0, files_lost=0, files_corrupted=0,
-                  wrong_mode=0, extra_files=0, restarts=0)
+                  wrong_mode=0, extra_files=0, restarts=0, log_without_success=0)
     bad = []
     for n in range(args.cuts):
         if time.monotonic() > deadline:
@@ -498,6 +500,11 @@ def main():
                 break
         totals['restarts'] += restarts
         lost, corrupted, wrong_mode, extra = compare(reference, panel.tree())
+        # The run log on the stick is what the technician reads: a run that ended well must say
+        # so in its head line, whatever start before it opened the log anew.
+        head = panel.log().split('\n', 1)[0]
+        log_wrong = outcome == 'done' and head != SUCCESS_HEAD
+        totals['log_without_success'] += log_wrong
         if outcome == 'done':
             totals['completed'] += 1
         else:
@@ -506,11 +513,12 @@ def main():
         totals['files_corrupted'] += len(corrupted)
         totals['wrong_mode'] += len(wrong_mode)
         totals['extra_files'] += len(extra)
-        if outcome != 'done' or lost or corrupted or wrong_mode or extra:
+        if outcome != 'done' or lost or corrupted or wrong_mode or extra or log_wrong:
             bad.append(dict(cut=n, at=round(at, 3), outcome=outcome, lost=lost,
-                            corrupted=corrupted, wrong_mode=wrong_mode, extra=extra))
+                            corrupted=corrupted, wrong_mode=wrong_mode, extra=extra,
+                            log_head=head))
             print(f'cut {n} at {at:.3f} s: {outcome}, lost {lost}, corrupted {corrupted}, '
-                  f'mode {wrong_mode}, extra {extra}', flush=True)
+                  f'mode {wrong_mode}, extra {extra}, log head {head!r}', flush=True)
     totals['uncut_seconds'] = round(span, 2)
     print('powercut: ' + json.dumps(totals))
     print('powercut: launcher ' + json.dumps(runner.launches, ensure_ascii=False))
@@ -519,6 +527,7 @@ def main():
             json.dump(dict(totals=totals, launcher=runner.launches, bad=bad), f, indent=1,
                       ensure_ascii=False)
     return 0 if totals['needed_human'] == 0 and totals['files_lost'] == 0 \
+        and totals['log_without_success'] == 0 \
         and totals['files_corrupted'] == 0 else 1
 
 
