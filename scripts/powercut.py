@@ -37,8 +37,6 @@ PASSWORD_MD5 = hashlib.md5(b'hix-powercut').hexdigest()
 SUCCESS_HEAD = '[成功]'
 # A launcher still there after this long without an updater waits for somebody at a dialog.
 LAUNCHER_PATIENCE = 30
-
-
 # The process namespace of the machine itself has this fixed number.
 INITIAL_PID_NAMESPACE = 0xEFFFFFFC
 
@@ -294,7 +292,7 @@ class Runner:
 
     def start(self, cut_on_its_way=False):
         """Starts the launcher from the stick as the technician does. A start that the harness
-        will cut on its way is not counted among the launcher's situations."""
+        will cut on its way is counted apart from the situations that the restarts meet."""
         situation = 'cut on its way' if cut_on_its_way else self.situation()
         self.launch = self.launches.setdefault(
             situation, dict(starts=0, started_updater=0, cut_while_it_ran=0, waited_for_a_human=0))
