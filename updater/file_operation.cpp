@@ -212,6 +212,12 @@ bool file_operation_c::copyRegualFile(const copyFileData_s &entry)
         // pass must not install it over the file that is already right.
         if (QFileInfo(staged).isFile() && !QFile::remove(staged))
             qWarning() << "cannot remove stale staging file" << staged;
+        // A run cut off after moving this file in but before its clean-up left the file it
+        // replaced under the set-aside name. The rename pass passes over a file that is already
+        // right, so only this list's clean-up can still take that copy away.
+        const QFileInfo setAside(entry.destPath + SetAsideSuffix);
+        if (setAside.isFile() && !setAside.isSymLink())
+            m_bakFileList.push_back({ setAside.filePath(), 0 });
         return true;
     }
 

@@ -439,6 +439,44 @@ TEST_F(FileOperation, CopyList_StaleSetAsideFromInterruptedRun_InstallsAtOnceLea
         EXPECT_NE(l.color, Red) << l.text.toStdString();
 }
 
+TEST_F(FileOperation, CopyList_SetAsideBesideFileAlreadyInstalled_GoesWithTheCleanUp)
+{
+    // A run cut off after moving the new file in but before its clean-up: the installed file
+    // already is the package's, and the file it replaced is still under the set-aside name.
+    const QString src = write("/media/usb0/pkg/app", "new");
+    write("/usr/vexo_app/app", "new");
+    write("/usr/vexo_app/app.bak", "old, left by a cut-off run");
+    write("/media/usb0/pkg/lib/x.so", "new x");
+    write("/usr/vexo_app/lib/x.so", "old x");
+
+    EXPECT_TRUE(ops.copyFile(CopyList { copyEntry(src, path("/usr/vexo_app/app"), crcOf("new"), 0),
+        copyEntry(path("/media/usb0/pkg/lib"), path("/usr/vexo_app/lib"), "", 1) }));
+
+    EXPECT_EQ(read("/usr/vexo_app/app"), "new");
+    EXPECT_EQ(read("/usr/vexo_app/lib/x.so"), "new x");
+    EXPECT_EQ(
+        QDir(path("/usr/vexo_app")).entryList(QDir::Files | QDir::Hidden), QStringList { "app" });
+    EXPECT_EQ(QDir(path("/usr/vexo_app/lib")).entryList(QDir::Files | QDir::Hidden),
+        QStringList { "x.so" });
+}
+
+TEST_F(FileOperation, CopyList_SetAsideBesideFileAlreadyInstalled_ListFails_NothingIsDeleted)
+{
+    const QString src = write("/media/usb0/pkg/app", "new");
+    write("/usr/vexo_app/app", "new");
+    write("/usr/vexo_app/app.bak", "old, left by a cut-off run");
+    write("/usr/vexo_app/z", "old z");
+
+    // The second entry's source is missing: the list stops before its rename pass, and so
+    // before any clean-up.
+    EXPECT_FALSE(ops.copyFile(CopyList { copyEntry(src, path("/usr/vexo_app/app"), crcOf("new"), 0),
+        copyEntry(path("/media/usb0/pkg/z"), path("/usr/vexo_app/z"), crcOf("new z"), 0) }));
+
+    EXPECT_EQ(read("/usr/vexo_app/app"), "new");
+    EXPECT_EQ(read("/usr/vexo_app/app.bak"), "old, left by a cut-off run");
+    EXPECT_EQ(read("/usr/vexo_app/z"), "old z");
+}
+
 TEST_F(FileOperation, CopyList_CutBetweenSetAsideAndMoveIn_RetryInstallsNewAndCleansTheOldCopy)
 {
     // The cut run had moved the installed files aside and then stopped: nothing under the final
