@@ -406,11 +406,15 @@ TEST_F(CheckResult, SilentConnection_ClosedAfterIdleTimeout)
     const auto start = Clock::now();
     EXPECT_TRUE(silent.closedByPeer(2000));
     EXPECT_GE(elapsedMs(start), 300);
-    // The caller's connection has gone quiet as well and is closed the same way.
+    // The caller's connection has gone quiet as well and is closed the same way, once its own
+    // idle time (counted from its call, which came later) has passed.
+    const auto deadline = Clock::now() + std::chrono::seconds(2);
+    while (service.server()->stats().timedOut.load() < 2u && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_GE(service.server()->stats().timedOut.load(), 2u);
     EXPECT_FALSE(caller.call(hix::result::ServiceName, hix::result::MethodName,
         hix::result::encodeArgument(14), nullptr, &error));
     EXPECT_EQ(updateRes.load(), 13);
-    EXPECT_GE(service.server()->stats().timedOut.load(), 2u);
 }
 
 TEST(CheckResultClient, ListenerThatNeverAnswers_HixresultGivesUpWithMessage)
