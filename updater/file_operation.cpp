@@ -155,6 +155,7 @@ bool file_operation_c::copyFile(const std::vector<copyFileData_s> &list)
     } restoreWorkDir { previousDir };
 
     m_touchedFolders.clear();
+    m_alreadyInstalled.clear();
     for (const copyFileData_s &entry : list) {
         if (!copyFile(entry)) {
             qDebug() << "copy file failed.";
@@ -218,6 +219,7 @@ bool file_operation_c::copyRegualFile(const copyFileData_s &entry)
         const QFileInfo setAside(entry.destPath + SetAsideSuffix);
         if (setAside.isFile() && !setAside.isSymLink())
             m_bakFileList.push_back({ setAside.filePath(), 0 });
+        m_alreadyInstalled.insert(entry.destPath);
         return true;
     }
 

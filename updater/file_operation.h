@@ -113,5 +113,6 @@ private:
     std::vector<delFileInfo_s> m_bakFileList; // installed files set aside by the rename pass
     std::vector<delFileInfo_s> m_tmpFileList; // staging files whose writing failed
     QSet<QString> m_touchedFolders; // folders whose entries a copy list changed
+    QSet<QString> m_alreadyInstalled; // single-file destinations that already held their content
     std::vector<char> m_buffer; // the one block every read and write goes through
 };

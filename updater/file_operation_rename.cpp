@@ -119,6 +119,12 @@ bool file_operation_c::renameRegualrFile(const copyFileData_s &entry, const QStr
 {
     qDebug() << "renameRegualrFile start.";
     const QString staged = entry.destPath + suffix;
+    if (!QFileInfo::exists(staged) && m_alreadyInstalled.contains(entry.destPath)) {
+        // Nothing was staged because the file already held its content: there is nothing to
+        // commit, and a red line would tell the technician of a failure that did not happen.
+        qDebug() << "already installed, nothing to rename:" << entry.destPath;
+        return true;
+    }
     if (!QFileInfo::exists(staged)) {
         qDebug() << "目地文件" << staged << "不存在,无法完成更名操作";
         report(MsgStagedMissing, staged, Qt::red);
