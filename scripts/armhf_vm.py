@@ -8,7 +8,8 @@ machine (qemu-system-arm, Debian's armmp kernel) has none of these limits. Its r
 an initramfs assembled here from the machine's own armhf multiarch libraries, a static busybox, the
 cross-built programs and tests, and the parts of the source tree that tests read.
 
-Usage: scripts/armhf_vm.py --build DIR --busybox FILE --out ROOTFS_DIR [--timeout-scale N]
+Usage: scripts/armhf_vm.py --build DIR --busybox FILE --out ROOTFS_DIR [--modules DIR]
+                           [--timeout-scale N] [--filter TEXT]
 Writes ROOTFS_DIR (a folder; the caller packs it with cpio) with /init and /run-tests.sh.
 """
 import argparse
