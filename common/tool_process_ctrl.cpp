@@ -104,9 +104,11 @@ bool ToolProcessCtrl::setProcessValue(const QString &key, const QString &value)
     QSettings settings(ctrlIniPath, QSettings::IniFormat);
     settings.setValue(key, value);
     settings.sync();
-    if (settings.status() != QSettings::NoError)
-        qWarning() << "cannot write progress state" << ctrlIniPath;
     sync();
+    if (settings.status() != QSettings::NoError) {
+        qWarning() << "cannot write progress state" << ctrlIniPath;
+        return false;
+    }
     return true;
 }
 
@@ -136,14 +138,20 @@ bool ToolProcessCtrl::isContainKey(const QString &key) const
     return settings.contains(key);
 }
 
-void ToolProcessCtrl::removeCtrlIniKey(const prcessNameEnum &name)
+bool ToolProcessCtrl::removeCtrlIniKey(const prcessNameEnum &name)
+{
+    return removeCtrlIniKey(keyOf(name));
+}
+
+bool ToolProcessCtrl::removeCtrlIniKey(const QString &key)
 {
     // Removing from a file that does not exist must not create one: an existing file tells the
     // launcher that an update was interrupted.
     if (!isProcessCtrlIniExit())
-        return;
+        return true;
     QSettings settings(ctrlIniPath, QSettings::IniFormat);
-    settings.remove(keyOf(name));
+    settings.remove(key);
     settings.sync();
     sync();
+    return settings.status() == QSettings::NoError;
 }

@@ -28,6 +28,12 @@ class ToolProcessCtrl
 {
 public:
     static constexpr const char *IniFileName = "toolProcessCtrl.ini";
+    // The package the recorded progress belongs to (packageDigest): a state left by another
+    // package on the same stick must never make this one pass over a phase.
+    static constexpr const char *PackageKey = "/package/digest";
+    // The index of a program that took the panel over (the updater closed once it started), so
+    // its start is recorded although it never reports back.
+    static constexpr const char *HandedOverKey = "/updatePro/handedOver";
 
     static ToolProcessCtrl *GetInstance();
 
@@ -37,12 +43,14 @@ public:
     bool isProcessCtrlIniExit() const;
     bool removeCtrlIni();
     bool isUpdateSuccess() const;
+    // Both return false when the change did not reach the file (a full or read-only stick).
     bool setProcessStatus(const prcessNameEnum &name, const prcessStatuseEnum &status);
     bool setProcessValue(const QString &key, const QString &value);
     QVariant getProcessValue(const QString &key) const;
     prcessStatuseEnum getProcessStatus(const prcessNameEnum &name) const;
     bool isContainKey(const QString &key) const;
-    void removeCtrlIniKey(const prcessNameEnum &name);
+    bool removeCtrlIniKey(const prcessNameEnum &name);
+    bool removeCtrlIniKey(const QString &key);
 
     static QString keyOf(prcessNameEnum name);
     static QString textOf(prcessStatuseEnum status);
