@@ -180,9 +180,12 @@ int lint(const QString &path)
     const description_text_c text = description_text_c::fromBytes(file.readAll());
     const QString packageDir = QFileInfo(path).absolutePath();
     package_lint_c checker(text, packageDir, package_lint_c::languageFilesNear(packageDir));
+    checker.setDescriptionFile(QFileInfo(path).fileName());
     const QVector<package_lint_c::Finding> findings = checker.run();
     for (const package_lint_c::Finding &f : findings)
         std::printf("%s:%d: error: %s\n", qPrintable(path), f.line, qPrintable(f.message));
+    for (const QString &note : checker.notes())
+        std::printf("%s: note: %s\n", qPrintable(path), qPrintable(note));
     if (findings.isEmpty()) {
         std::printf("%s: no errors\n", qPrintable(path));
         return 0;

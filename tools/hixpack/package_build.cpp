@@ -2,7 +2,9 @@
 
 #include "description_text.h"
 #include "file_crc.h"
+#include "package_files.h"
 #include "package_lint.h"
+#include "package_manifest.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -66,6 +68,7 @@ int package_build_c::run()
         languageFiles << binLanguage.filePath(name);
     package_lint_c lint(text, srcDir, languageFiles);
     lint.setCompareCrc(false);
+    lint.setDescriptionFile(DescriptionName);
     const QVector<package_lint_c::Finding> findings = lint.run();
     for (const package_lint_c::Finding &f : findings)
         std::fprintf(
@@ -121,6 +124,8 @@ int package_build_c::run()
             || !copyFolderFiles(QDir(srcDir).filePath(folder), to, QStringLiteral("*")))
             return 1;
     }
+    if (!writeManifest(text, packageOut))
+        return 1;
     ::sync();
     std::printf("built \"%s\": %d files, %d CRC value(s) filled in\n", qPrintable(stickDir),
         filesCopied + 1, filled);
@@ -210,25 +215,47 @@ bool package_build_c::copyFile(const QString &from, const QString &to)
 bool package_build_c::copyTree(
     const QString &from, const QString &to, const QStringList &skipTopLevel)
 {
-    QDirIterator it(from, QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-        QDirIterator::Subdirectories);
-    QStringList files;
-    while (it.hasNext())
-        files << it.next();
-    files.sort();
-    for (const QString &path : files) {
-        const QString relative = QDir(from).relativeFilePath(path);
-        const QString top = relative.section(QLatin1Char('/'), 0, 0);
-        if (skipTopLevel.contains(top))
-            continue;
-        if (package_lint_c::isForeignLeftover(QFileInfo(path).fileName())) {
-            std::printf(
-                "note: \"%s\" left out (a leftover of another system)\n", qPrintable(relative));
+    // Links are followed only inside the package and never in a loop; anything else was found
+    // by the description's check already, which stops the build before this.
+    const package_files_c::Tree tree = package_files_c::scanTree(from, skipTopLevel);
+    for (const package_files_c::Problem &problem : tree.problems)
+        fail(QStringLiteral("\"%1\" is %2").arg(problem.relative, problem.reason));
+    if (!tree.problems.isEmpty())
+        return false;
+    for (const package_files_c::File &file : tree.files) {
+        if (package_lint_c::isForeignLeftover(QFileInfo(file.relative).fileName())) {
+            std::printf("note: \"%s\" left out (a leftover of another system)\n",
+                qPrintable(file.relative));
             continue;
         }
-        if (!copyFile(path, QDir(to).filePath(relative)))
+        if (!copyFile(file.source, QDir(to).filePath(file.relative)))
             return false;
     }
+    return true;
+}
+
+bool package_build_c::writeManifest(const description_text_c &text, const QString &packageOut)
+{
+    PackageManifest manifest;
+    const QMap<QString, QString> files = package_files_c::filesTheRunReads(text, stickDir);
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        PackageManifest::Entry entry;
+        if (!fileDigest(it.value(), &entry)) {
+            fail(QStringLiteral("cannot read \"%1\"").arg(it.value()));
+            return false;
+        }
+        if (!manifest.insert(it.key(), entry)) {
+            fail(QStringLiteral("\"%1\" cannot stand in the manifest (a control character in "
+                                "its name)")
+                     .arg(it.key()));
+            return false;
+        }
+    }
+    QSaveFile out(QDir(packageOut).filePath(QLatin1String(PackageManifest::FileName)));
+    const QByteArray bytes = manifest.toBytes();
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
+        return fail(QStringLiteral("cannot write \"%1\"").arg(out.fileName())) == 0;
+    std::printf("manifest: %d file(s) the update reads\n", manifest.size());
     return true;
 }
 

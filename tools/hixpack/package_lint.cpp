@@ -10,7 +10,6 @@
 #include <QSettings>
 #include <QTextCodec>
 
-
 #include <algorithm>
 
 struct package_lint_c::Group
@@ -121,6 +120,7 @@ package_lint_c::package_lint_c(
     addIds(definedIds, BuiltinTable);
     for (const QString &file : languageFiles)
         addIds(definedIds, file);
+    languageFileList = languageFiles;
 }
 
 QStringList package_lint_c::languageFilesNear(const QString &packageDir)
@@ -222,6 +222,7 @@ QVector<package_lint_c::Finding> package_lint_c::run()
         checkSection(section, kind);
     }
     checkPrograms();
+    checkPackageFiles();
     std::stable_sort(findings.begin(), findings.end(),
         [](const Finding &a, const Finding &b) { return a.line < b.line; });
     return findings;

@@ -31,6 +31,12 @@ public:
     // The build fills the CRC values itself, so it lints its source without comparing them.
     void setCompareCrc(bool compare) { compareCrc = compare; }
 
+    // The description's own file, left out of the package's files (default "update.ini").
+    void setDescriptionFile(const QString &fileName) { descriptionFile = fileName; }
+
+    // What run() found worth saying that is no error (a built package without a manifest).
+    const QStringList &notes() const { return noteList; }
+
     // Sections that hold a copy list ("COPYFILE", "PROGRAMn_BEFORE_COPYFILE", ...).
     static bool isCopySection(const QString &section);
 
@@ -54,6 +60,12 @@ private:
     void checkTextId(const description_text_c::Section &section, const QString &key);
     void checkMode(const description_text_c::Section &section, const QString &key);
     void checkPrograms();
+    // The package's files beside the description (package_lint_files.cpp).
+    void checkPackageFiles();
+    void checkTree();
+    void checkLanguageFiles();
+    void checkStagingNames();
+    void checkManifest();
     void add(int line, const QString &message);
     QString suggestion(const QString &name, const QStringList &known) const;
     QString packagePath(const QString &path) const;
@@ -62,5 +74,8 @@ private:
     QString packageDir;
     bool compareCrc = true;
     QSet<int> definedIds;
+    QStringList languageFileList;
+    QString descriptionFile = QStringLiteral("update.ini");
+    QStringList noteList;
     QVector<Finding> findings;
 };

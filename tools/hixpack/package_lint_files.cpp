@@ -1,0 +1,145 @@
+// The checks of a package's files beside its description: what the build would copy, the
+// language files, names that cannot be staged on the panel and the manifest of a built stick.
+#include "package_lint.h"
+
+#include "package_files.h"
+#include "package_manifest.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QTextCodec>
+
+namespace {
+
+// The longest file name the panel's file systems take, in bytes.
+constexpr int NameMax = 255;
+// A single file is staged as name.tmp and set aside as name.bak; a file of a copied folder is
+// staged as name.tmp and set aside as name.tmp.bak.
+constexpr int SingleFileExtra = 4;
+constexpr int FolderFileExtra = 8;
+
+} // namespace
+
+void package_lint_c::checkPackageFiles()
+{
+    noteList.clear();
+    checkTree();
+    checkLanguageFiles();
+    checkStagingNames();
+    checkManifest();
+}
+
+void package_lint_c::checkTree()
+{
+    const package_files_c::Tree tree = package_files_c::scanTree(
+        packageDir, { descriptionFile, QStringLiteral("language"), QStringLiteral("config") });
+    for (const package_files_c::Problem &problem : tree.problems)
+        add(0,
+            QStringLiteral("\"%1\" is %2: the build refuses it")
+                .arg(problem.relative, problem.reason));
+}
+
+void package_lint_c::checkLanguageFiles()
+{
+    QTextCodec *const utf8 = QTextCodec::codecForName("UTF-8");
+    for (const QString &path : qAsConst(languageFileList)) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray bytes = file.readAll();
+        QTextCodec::ConverterState state;
+        utf8->toUnicode(bytes.constData(), bytes.size(), &state);
+        if (state.invalidChars > 0)
+            add(0,
+                QStringLiteral("language file \"%1\" is not UTF-8 text (saved as GBK?): the panel "
+                               "shows its texts garbled")
+                    .arg(QDir(packageDir).relativeFilePath(path)));
+    }
+}
+
+void package_lint_c::checkStagingNames()
+{
+    const auto tooLong
+        = [](const QString &name, int extra) { return name.toUtf8().size() + extra > NameMax; };
+    for (const description_text_c::Section &section : text.sections()) {
+        if (!isCopySection(section.name))
+            continue;
+        const int count = text.value(section.name, QStringLiteral("COPYFILENUM")).toInt();
+        for (int n = 1; n <= count; ++n) {
+            const QString number = QString::number(n);
+            const description_text_c::Key *src
+                = text.key(section.name, QStringLiteral("SRCPATH") + number);
+            const description_text_c::Key *dest
+                = text.key(section.name, QStringLiteral("DESTPATH") + number);
+            if (!src || src->value.isEmpty())
+                continue;
+            const int mode = text.value(section.name, QStringLiteral("MODE") + number).toInt();
+            if (mode == 0) {
+                const QString name = dest ? QFileInfo(dest->value).fileName() : QString();
+                if (tooLong(name, SingleFileExtra))
+                    add(dest->line,
+                        QStringLiteral("\"%1\" is too long to be staged as \"%1.tmp\" (more than "
+                                       "%2 bytes): the copy fails on the panel")
+                            .arg(name)
+                            .arg(NameMax));
+                continue;
+            }
+            if ((mode != 1 && mode != 2) || QDir::isAbsolutePath(src->value))
+                continue;
+            QDirIterator it(packagePath(src->value), QDir::Files | QDir::Hidden | QDir::System,
+                mode == 2 ? QDirIterator::Subdirectories : QDirIterator::NoIteratorFlags);
+            while (it.hasNext()) {
+                it.next();
+                if (tooLong(it.fileName(), FolderFileExtra))
+                    add(src->line,
+                        QStringLiteral("\"%1\" is too long to be staged and set aside as "
+                                       "\"%2.tmp.bak\" (more than %3 bytes): the copy fails on "
+                                       "the panel")
+                            .arg(QDir(packageDir).relativeFilePath(it.filePath()), it.fileName())
+                            .arg(NameMax));
+            }
+        }
+    }
+}
+
+void package_lint_c::checkManifest()
+{
+    const QString path = QDir(packageDir).filePath(QLatin1String(PackageManifest::FileName));
+    if (!QFileInfo::exists(path)) {
+        if (text.wasScrambled() && QFileInfo(packageDir).fileName() == QLatin1String("hixupdateu"))
+            noteList << QStringLiteral("no \"%1\" beside the description: the updater cannot tell "
+                                       "a changed, cut short or missing file of the package "
+                                       "(hixpack build writes one)")
+                            .arg(QLatin1String(PackageManifest::FileName));
+        return;
+    }
+    QFile file(path);
+    PackageManifest manifest;
+    QString error;
+    if (!file.open(QIODevice::ReadOnly) || !manifest.parse(file.readAll(), &error)) {
+        add(0,
+            QStringLiteral("\"%1\" cannot be read (%2): the updater does not start")
+                .arg(QLatin1String(PackageManifest::FileName), error));
+        return;
+    }
+    const QString stickRoot = QDir::cleanPath(packageDir + QStringLiteral("/.."));
+    for (const auto &item : manifest.all()) {
+        const QString relative = QString::fromUtf8(item.first);
+        PackageManifest::Entry actual;
+        if (!fileDigest(QDir(stickRoot).filePath(relative), &actual) || actual != item.second)
+            add(0,
+                QStringLiteral("\"%1\" is not the file the manifest lists: the updater stops "
+                               "the run")
+                    .arg(relative));
+    }
+    const QMap<QString, QString> read = package_files_c::filesTheRunReads(text, stickRoot);
+    for (auto it = read.cbegin(); it != read.cend(); ++it) {
+        if (manifest.all().count(it.key().toUtf8()) == 0)
+            add(0,
+                QStringLiteral("\"%1\" is read by the update but not listed in the manifest: the "
+                               "updater stops the run")
+                    .arg(it.key()));
+    }
+}
