@@ -1,6 +1,8 @@
 #include "start_process.h"
 
 #include <QDebug>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
@@ -229,4 +231,42 @@ std::string startProcess::doShellCmdSync(const std::string &cmd)
         output.append(block, got);
     pclose(pipe);
     return output;
+}
+
+QList<pid_t> startProcess::runningInstances(const QString &program)
+{
+    QList<pid_t> found;
+    const QString wanted = QFileInfo(program).canonicalFilePath();
+    if (wanted.isEmpty())
+        return found;
+    const QString procRoot = QStringLiteral("/proc/");
+    const QStringList entries = QDir(procRoot).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        bool ok = false;
+        const pid_t pid = entry.toInt(&ok);
+        if (!ok || pid <= 0 || pid == getpid())
+            continue;
+        const QString base = procRoot + entry;
+        bool runs = QFileInfo(base + QStringLiteral("/exe")).canonicalFilePath() == wanted;
+        if (!runs) {
+            // A script runs as its interpreter, with the script's path as the first argument.
+            QFile cmdline(base + QStringLiteral("/cmdline"));
+            const QList<QByteArray> args = cmdline.open(QIODevice::ReadOnly)
+                ? cmdline.read(4096).split('\0')
+                : QList<QByteArray>();
+            const QString cwd = QFileInfo(base + QStringLiteral("/cwd")).canonicalFilePath();
+            for (int i = 0; i < qMin(2, args.size()) && !runs; ++i) {
+                if (args[i].isEmpty())
+                    continue;
+                const QString arg = QFile::decodeName(args[i]);
+                const QString path = QDir::isAbsolutePath(arg) || cwd.isEmpty()
+                    ? arg
+                    : cwd + QLatin1Char('/') + arg;
+                runs = QFileInfo(path).canonicalFilePath() == wanted;
+            }
+        }
+        if (runs)
+            found << pid;
+    }
+    return found;
 }
