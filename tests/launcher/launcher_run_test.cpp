@@ -135,7 +135,7 @@ TEST_F(LauncherRun, FinishedRunWithFinishText_ShowsIt_RemovesTheStateFile_Starts
 {
     ASSERT_TRUE(installStandIn());
     writeDescription(Package);
-    const QString state = writeProgressState(0);
+    const QString state = writeProgressState(0, "success");
     sysroot.writeFile("/media/usb0/HisInfo.ini", "[x]\n");
     QString boxText, boxTitle, boxButton;
     ModalScript script({ [&](QWidget *window) {

@@ -298,12 +298,13 @@ TEST_F(FileOperation, CopyList_ThirdEntryFailsItsCrc_LeavesInstalledFilesUntouch
     EXPECT_EQ(read("/usr/vexo_app/a"), "old a");
     EXPECT_EQ(read("/usr/vexo_app/b"), "old b");
     EXPECT_FALSE(exists(path("/usr/vexo_app/c")));
-    // Completely staged files stay; the next attempt overwrites them.
-    EXPECT_EQ(read("/usr/vexo_app/a.tmp"), "new a");
-    EXPECT_EQ(read("/usr/vexo_app/b.tmp"), "new b");
+    // The staged copies of the entries before it go with the failed list.
+    EXPECT_FALSE(exists(path("/usr/vexo_app/a.tmp")));
+    EXPECT_FALSE(exists(path("/usr/vexo_app/b.tmp")));
     EXPECT_EQ(lines,
         (QVector<Line> { line(2145, Black, "a"), line(2145, Black, "b"), line(2152, Red),
-            line(2151, Red, "c"), line(2129, Red), line(2130, Black) }));
+            line(2151, Red, "c"), line(2129, Red), line(2136, Black, "a.tmp"),
+            line(2136, Black, "b.tmp"), line(2130, Black) }));
 }
 
 // A kernel attribute file states a size of a whole page but holds a few bytes: the same as a
@@ -317,7 +318,7 @@ bool shortFileAvailable()
     return info.isFile() && file.open(QIODevice::ReadOnly) && file.readAll().size() < info.size();
 }
 
-TEST_F(FileOperation, CopyList_ThirdEntryByteCopyFails_RemovesOnlyItsStagingFile)
+TEST_F(FileOperation, CopyList_ThirdEntryByteCopyFails_RemovesEveryStagingFileOfTheList)
 {
     if (!shortFileAvailable())
         GTEST_SKIP() << "no file shorter than its stated size on this machine";
@@ -331,13 +332,14 @@ TEST_F(FileOperation, CopyList_ThirdEntryByteCopyFails_RemovesOnlyItsStagingFile
 
     EXPECT_EQ(read("/usr/vexo_app/a"), "old a");
     EXPECT_FALSE(exists(path("/usr/vexo_app/b")));
-    EXPECT_TRUE(exists(path("/usr/vexo_app/a.tmp")));
-    EXPECT_TRUE(exists(path("/usr/vexo_app/b.tmp")));
-    EXPECT_FALSE(exists(path("/usr/vexo_app/c.tmp")));
+    for (const char *staged :
+        { "/usr/vexo_app/a.tmp", "/usr/vexo_app/b.tmp", "/usr/vexo_app/c.tmp" })
+        EXPECT_FALSE(exists(path(staged))) << staged;
     EXPECT_EQ(lines,
         (QVector<Line> { line(2145, Black, "a"), line(2145, Black, "b"),
             line(2145, Black, "uevent_seqnum"), line(2141, Red, "uevent_seqnum"), line(2129, Red),
-            line(2136, Black, "c.tmp"), line(2130, Black) }));
+            line(2136, Black, "c.tmp"), line(2136, Black, "a.tmp"), line(2136, Black, "b.tmp"),
+            line(2130, Black) }));
 }
 
 TEST_F(FileOperation, GenerateCrc_EndsAsFailureForShortFilesAndFolders)
@@ -592,7 +594,7 @@ TEST_F(FileOperation, FolderCopy_Mode1_CopiesHiddenFilesInNameOrderAndSkipsSubfo
             line(2145, Black, ".hidden"), line(2145, Black, "B"), line(2145, Black, "a") }));
 }
 
-TEST_F(FileOperation, FolderCopy_Mode1_SkipsFilesTheProcessCannotReadAndWrite)
+TEST_F(FileOperation, FolderCopy_Mode1_CopiesReadOnlySources_AnUnreadableFileFailsTheCopy)
 {
     write("/media/usb0/pkg/lib/a", "a");
     write("/media/usb0/pkg/lib/readonly", "r");
@@ -618,10 +620,13 @@ TEST_F(FileOperation, FolderCopy_Mode1_SkipsFilesTheProcessCannotReadAndWrite)
         [&](file_operation_c &child) { return child.copyDirFile(copyEntry(src, dest, "", 1)); });
 
     ASSERT_TRUE(outcome.finished);
-    EXPECT_TRUE(outcome.result);
-    EXPECT_EQ(
-        QDir(dest).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList { "a.tmp" });
-    EXPECT_EQ(outcome.lines, QVector<Line> { line(2145, Black, "a") });
+    // A source only needs to be readable; one that cannot be read is never silently left out.
+    EXPECT_FALSE(outcome.result);
+    EXPECT_EQ(QDir(dest).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+        (QStringList { "a.tmp", "readonly.tmp" }));
+    EXPECT_EQ(outcome.lines,
+        (QVector<Line> { line(2145, Black, "a"), line(2145, Black, "readonly"),
+            line(2145, Black, "secret"), line(2144, Red, "secret") }));
     setMode("/media/usb0/pkg/lib/secret", 0600);
 }
 

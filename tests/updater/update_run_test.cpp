@@ -255,10 +255,26 @@ TEST_F(UpdateRunTest, SecondProgramReportsNothing_FailsInsteadOfPassingOnTheFirs
     EXPECT_EQ(package.runsOf("second.sh"), 1);
     EXPECT_TRUE(lines().contains(QStringLiteral("first.sh:程序执行成功...")));
     EXPECT_EQ(redLines(),
-        QStringList({ "second.sh:程序执行失败！", "second.sh:后续流程已终止!",
-            "second.sh:执行可执行程序失败！", "程序执行失败！" }));
+        QStringList({ "second.sh:程序执行失败！", "second.sh:程序没有报告执行结果。",
+            "second.sh:后续流程已终止!", "second.sh:执行可执行程序失败！", "程序执行失败！" }));
     EXPECT_EQ(UDiskUpWin::updateRes.load(), -1);
     EXPECT_FALSE(window->isUpdateSuccess());
+}
+
+TEST_F(UpdateRunTest, ProgramReportsTheValueOfNothingReported_TheLogSaysWhatItReported)
+{
+    package.writeProgram("prog.sh", "REPORT -1");
+    run(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=1\n"
+                       "[PROGRAM1_CONFIG]\nPATH=%1/prog.sh\nIS_CHECK_RESULT=1\nSUCCESS_RESULT=0\n"
+                       "EXEC_FAILED_LATER_ACTION=1\n")
+            .arg(package.folder()),
+        false);
+    const QStringList shown = lines();
+    const int failed = shown.indexOf(QStringLiteral("prog.sh:程序执行失败！"));
+    ASSERT_GE(failed, 0) << qPrintable(shown.join('\n'));
+    EXPECT_EQ(
+        shown.value(failed + 1), QStringLiteral("prog.sh:程序报告的执行结果为-1，成功结果应为0。"));
+    EXPECT_TRUE(log().contains("prog.sh:程序报告的执行结果为-1，成功结果应为0。\n"));
 }
 
 TEST_F(UpdateRunTest, ProgramGetsTheLanguageArgumentAfterItsParameters)

@@ -1,6 +1,7 @@
 // Complete updates with the real upgrunner.bin, copied into the emulated stick's "hixupdateu"
 // folder as on the panel, running packages whose description is scrambled with hixpack.
 #include "fake_runtime.h"
+#include "package_manifest.h"
 #include "parse_config_info.h"
 #include "process_helpers.h"
 #include "process_supervisor.h"
@@ -350,6 +351,8 @@ TEST_F(UpgrunnerRun, ResumeAtTheThirdProgram_EarlierProgramsAreNotRunAgain)
         + QuietReboot));
     ToolProcessCtrl *state = ToolProcessCtrl::GetInstance();
     state->initIniPath(ParseConfigInfo::getBackupPath() + QStringLiteral("_proctrl"));
+    state->setProcessValue(
+        QLatin1String(ToolProcessCtrl::PackageKey), packageDigest(package.folder()));
     state->setProcessValue(ToolProcessCtrl::keyOf(PROCESS_CUR_PRO_INDEX), QStringLiteral("2"));
     state->setProcessStatus(PROCESS_EXEC_RESULT, STATUS_UNKNOWN);
 
