@@ -503,3 +503,34 @@ TEST_F(UpgrunnerRun, RuntimeLeavesOnRequest_TheUpdateRunsOnceItHasGone)
     EXPECT_GE(runtime.reap(5000), 0);
     EXPECT_EQ(logLines().value(0), QStringLiteral("[成功]"));
 }
+
+TEST_F(UpgrunnerRun, BuiltStick_FileCutShortAfterTheBuild_StopsBeforeThePanelChanges)
+{
+    const QString source = sysroot.path("/source");
+    UpdatePackage::writeFile(source + QStringLiteral("/update.ini"),
+        QStringLiteral("[COPYFILE]\nCOPYFILENUM=2\nSRCPATH1=version.txt\n"
+                       "DESTPATH1=/usr/vexo_app/version.txt\nSRCPATH2=runtime\n"
+                       "DESTPATH2=/usr/vexo_app/runtime/\nMODE2=2\n")
+                .toUtf8()
+            + QuietReboot.toUtf8());
+    UpdatePackage::writeFile(source + QStringLiteral("/version.txt"), "2.0\n");
+    UpdatePackage::writeFile(
+        source + QStringLiteral("/runtime/lib/libbig.so"), QByteArray(40 * 1024, 'L'));
+    QProcess hixpack;
+    hixpack.start(UpdatePackage::binDir() + QStringLiteral("/hixpack"),
+        { QStringLiteral("build"), QStringLiteral("--bin"), UpdatePackage::binDir(),
+            QStringLiteral("--panel-root"), sysroot.root(), source, package.stick() });
+    ASSERT_TRUE(hixpack.waitForFinished(20000) && hixpack.exitCode() == 0)
+        << hixpack.readAll().toStdString();
+    // Half the library is gone from the stick when the technician starts the update.
+    UpdatePackage::writeFile(package.folder() + QStringLiteral("/runtime/lib/libbig.so"),
+        QByteArray(20 * 1024, 'L'));
+
+    ASSERT_TRUE(runUntil(QStringLiteral("文件拷贝失败！"))) << output.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(panel + QStringLiteral("/runtime/lib/libbig.so")));
+    EXPECT_FALSE(QFileInfo::exists(panel + QStringLiteral("/version.txt")));
+    EXPECT_TRUE(logLines().contains(
+        QStringLiteral("libbig.so 与升级包清单不符（文件已被改动、截短或替换），升级已停止！")))
+        << package.log().toStdString();
+    EXPECT_EQ(logLines().value(0), QStringLiteral("[失败]"));
+}
