@@ -81,6 +81,9 @@ bool ToolProcessCtrl::isUpdateSuccess() const
     QSettings settings(ctrlIniPath, QSettings::IniFormat);
     const QStringList keys = settings.allKeys();
     for (const QString &key : keys) {
+        // The package the progress belongs to is no phase.
+        if (QLatin1Char('/') + key == QLatin1String(PackageKey))
+            continue;
         // A program index means the program loop has not finished.
         if (QLatin1Char('/') + key == keyOf(PROCESS_CUR_PRO_INDEX))
             return false;

@@ -146,6 +146,22 @@ class Panel:
         write(f'{pkg}/prog1.sh', prog1, 0o755)
         write(f'{pkg}/prog2.sh', prog2, 0o755)
 
+        # The package's manifest, as hixpack build writes it: size and SHA-256 of every file the
+        # run reads from the stick, so every staged copy and every program start is checked.
+        entries = []
+        for dirpath, _, files in os.walk(f'{pkg}/files'):
+            entries += [os.path.join(dirpath, name) for name in files]
+        entries += [f'{pkg}/prog1.sh', f'{pkg}/prog2.sh']
+        lines = []
+        for path in entries:
+            with open(path, 'rb') as f:
+                data = f.read()
+            rel = os.path.relpath(path, os.path.dirname(pkg)).encode()
+            lines.append((rel, b'%s %d %s\n' % (hashlib.sha256(data).hexdigest().encode(),
+                                                 len(data), rel)))
+        write(f'{pkg}/update.manifest',
+              b'hix-manifest 1\n' + b''.join(line for _, line in sorted(lines)))
+
         a = self.app  # absolute panel paths as the description names them
         p = self.package
         ini = f"""[UPDATE_CONFIG]

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +18,8 @@
 #include <vector>
 
 namespace {
+
+const char *const LanguageOption = "-lanID ";
 
 void writeAll(int fd, const void *data, size_t size)
 {
@@ -247,13 +250,19 @@ QList<pid_t> startProcess::runningInstances(const QString &program)
         if (!ok || pid <= 0 || pid == getpid())
             continue;
         const QString base = procRoot + entry;
+        QFile cmdline(base + QStringLiteral("/cmdline"));
+        const QList<QByteArray> args = cmdline.open(QIODevice::ReadOnly)
+            ? cmdline.read(64 * 1024).split('\0')
+            : QList<QByteArray>();
+        // Only what an updater started: its arguments end with the language option. A shell or
+        // a tool that merely shares the program's file is never taken for it.
+        const bool startedByUpdater = std::any_of(args.begin(), args.end(),
+            [](const QByteArray &arg) { return arg.startsWith(LanguageOption); });
+        if (!startedByUpdater)
+            continue;
         bool runs = QFileInfo(base + QStringLiteral("/exe")).canonicalFilePath() == wanted;
         if (!runs) {
             // A script runs as its interpreter, with the script's path as the first argument.
-            QFile cmdline(base + QStringLiteral("/cmdline"));
-            const QList<QByteArray> args = cmdline.open(QIODevice::ReadOnly)
-                ? cmdline.read(4096).split('\0')
-                : QList<QByteArray>();
             const QString cwd = QFileInfo(base + QStringLiteral("/cwd")).canonicalFilePath();
             for (int i = 0; i < qMin(2, args.size()) && !runs; ++i) {
                 if (args[i].isEmpty())

@@ -26,7 +26,8 @@ public:
     static int startProcWithPid(
         const QString &workDir, const QString &program, const QStringList &args, pid_t *startedPid);
 
-    // Processes other than the caller that run program: its executable, or a script run by its
+    // Processes other than the caller that an updater started from program (an argument of
+    // theirs is the language option "-lanID NNNN"): its executable, or a script run by its
     // interpreter (the script's path as the interpreter's first argument).
     static QList<pid_t> runningInstances(const QString &program);
 

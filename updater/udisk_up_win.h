@@ -133,6 +133,7 @@ private:
     std::unique_ptr<check_up_info_c> upChecker;
     std::unique_ptr<file_operation_c> fileOperation;
     std::unique_ptr<PackageManifest> manifest; // null for a package without one
+    QString packageFolder; // the folder the description was read from
     int beepCount = 0;
     bool updateFinished = false;
     bool updateSuccess = false;

@@ -17,6 +17,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
@@ -255,7 +256,13 @@ bool UDiskUpWin::endEarlierInstances(const QString &name, const QStringList &fil
 bool UDiskUpWin::updatePro(const programConfig_s &program, bool &stopAll)
 {
     const QString name = PathDeal::getTargetName(program.path);
-    if (!endEarlierInstances(name, { program.path, program.path + QStringLiteral(".tmp") }))
+    // Only a program of the package itself: a system program named as PATH (a shell) may run
+    // many times on the panel for reasons of its own.
+    const QString canonicalProgram = QFileInfo(program.path).canonicalFilePath();
+    const QString canonicalPackage = QFileInfo(packageFolder).canonicalFilePath();
+    if (!canonicalPackage.isEmpty()
+        && canonicalProgram.startsWith(canonicalPackage + QLatin1Char('/'))
+        && !endEarlierInstances(name, { program.path, program.path + QStringLiteral(".tmp") }))
         return false;
     if (manifest && !manifest->relativePath(program.path).isEmpty()) {
         const PackageManifest::Entry *expected = manifest->find(program.path);

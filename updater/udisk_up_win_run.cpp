@@ -81,6 +81,7 @@ bool UDiskUpWin::preparePackage()
         loaded->setStickRoot(folder + QStringLiteral("/.."));
         manifest = std::move(loaded);
     }
+    packageFolder = folder;
     fileOperation->setManifest(manifest.get());
     fileOperation->setPackageFolder(folder);
 

@@ -549,8 +549,7 @@ TEST_F(UpdateRunTest, StateOfAnotherPackage_NeverMakesThisOnePassOverItsCopyList
         false);
     EXPECT_TRUE(window->isUpdateSuccess()) << qPrintable(lines().join('\n'));
     EXPECT_EQ(sysroot.readFile("/usr/vexo_app/b.conf"), "package b");
-    EXPECT_TRUE(lines().contains(
-        MultilingualManager::GetInstance()->getMultilingualValue(2191)));
+    EXPECT_TRUE(lines().contains(MultilingualManager::GetInstance()->getMultilingualValue(2191)));
 }
 
 TEST_F(UpdateRunTest, PendingBackupOfAnotherPackage_KeptUnlessTheTechnicianAgrees)
@@ -573,10 +572,10 @@ TEST_F(UpdateRunTest, PendingBackupOfAnotherPackage_KeptUnlessTheTechnicianAgree
     run(description, false);
     EXPECT_FALSE(window->isUpdateSuccess());
     EXPECT_EQ(package.runsOf("b.sh"), 0);
-    EXPECT_EQ(UpdatePackage::readFile(backupRoot + QStringLiteral("/a/user.ini")),
-        "saved by package a");
-    EXPECT_EQ(redLines(),
-        QStringList { MultilingualManager::GetInstance()->getMultilingualValue(2193) });
+    EXPECT_EQ(
+        UpdatePackage::readFile(backupRoot + QStringLiteral("/a/user.ini")), "saved by package a");
+    EXPECT_EQ(
+        redLines(), QStringList { MultilingualManager::GetInstance()->getMultilingualValue(2193) });
 
     // The technician agrees: the backup is kept under another name and the run goes on.
     BoxPresser yes(QStringLiteral("是"));
@@ -611,8 +610,8 @@ TEST_F(UpdateRunTest, StickFullOrReadOnly_NothingOnThePanelChanges)
         window->setLogger(logger.get());
         QDir::setCurrent(package.folder());
         window->startUpdate();
-        EXPECT_TRUE(redLines().contains(
-            MultilingualManager::GetInstance()->getMultilingualValue(2183)));
+        EXPECT_TRUE(
+            redLines().contains(MultilingualManager::GetInstance()->getMultilingualValue(2183)));
         EXPECT_FALSE(QFileInfo::exists(sysroot.path("/usr/vexo_app/new.conf")));
         EXPECT_FALSE(QFileInfo::exists(sysroot.path("/usr/vexo_app/new.conf.tmp")));
         window.reset();
@@ -632,8 +631,8 @@ TEST_F(UpdateRunTest, StickFullOrReadOnly_NothingOnThePanelChanges)
     QDir::setCurrent(package.folder());
     window->startUpdate();
     qunsetenv("VEXO_EXPORT_DIR");
-    EXPECT_EQ(redLines(),
-        QStringList { MultilingualManager::GetInstance()->getMultilingualValue(2184) });
+    EXPECT_EQ(
+        redLines(), QStringList { MultilingualManager::GetInstance()->getMultilingualValue(2184) });
     EXPECT_FALSE(QFileInfo::exists(sysroot.path("/usr/vexo_app/new.conf")));
     window.reset();
     QDir::setCurrent(previousDir);
@@ -648,7 +647,7 @@ TEST_F(UpdateRunTest, ProgramStillRunningFromAnEarlierRun_IsEndedBeforeItStartsA
                        "  trap 'echo ended >> \"%2\"; exit 0' TERM\n"
                        "  while :; do sleep 0.1; done\nfi\necho second >> '%2'")
             .arg(pidFile, events));
-    ASSERT_EQ(startProcess::startProc(package.folder(), script, {}), 0);
+    ASSERT_EQ(startProcess::startProc(package.folder(), script, { "-lanID 0000" }), 0);
     ASSERT_TRUE(waitForFile(pidFile));
     QThread::msleep(100);
     const qint64 first = UpdatePackage::readFile(pidFile).trimmed().toLongLong();
@@ -659,6 +658,7 @@ TEST_F(UpdateRunTest, ProgramStillRunningFromAnEarlierRun_IsEndedBeforeItStartsA
     endProcess(first);
     EXPECT_FALSE(firstStillRan);
     EXPECT_EQ(UpdatePackage::readFile(events), "ended\nsecond\n");
-    EXPECT_TRUE(lines().contains(QStringLiteral("程序busy.sh上次启动的实例仍在运行，正在结束它...")));
+    EXPECT_TRUE(
+        lines().contains(QStringLiteral("程序busy.sh上次启动的实例仍在运行，正在结束它...")));
     EXPECT_TRUE(window->isUpdateSuccess());
 }
