@@ -271,6 +271,7 @@ TEST_F(LauncherRun, FailedOrInterruptedLastProgram_IsResumed_NeverReportedFinish
         const QString state = writeProgressState(0, execResult, status);
         ModalScript script({ [](QWidget *window) {
             ADD_FAILURE() << "opened " << window->metaObject()->className();
+            window->close();
         } });
         EXPECT_EQ(run(), 0);
         EXPECT_TRUE(waitForUpdaterStart()) << status.constData();

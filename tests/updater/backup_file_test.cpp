@@ -521,13 +521,13 @@ TEST_F(BackupTest, RestoreOntoAFullPanel_LeavesTheOperatorsFileWholeAndSaysSoInR
     ::chmod(native(panelFile), 0640);
     const std::vector<backupFileInfo_s> list { entry(panelFile, backupRoot + "/user.db", 0) };
     ASSERT_TRUE(backup(list));
-    // The program rewrote the file, and the disk is full now.
-    sysroot.writeFile("/data/user.db", QByteArray(100000, 'p'));
+    // The program rewrote the file shorter, and the disk is full now.
+    sysroot.writeFile("/data/user.db", QByteArray(2000, 'p'));
     testsupport::ScopedMount::fill(sysroot.path("/data/filler"));
 
     lines.clear();
     EXPECT_FALSE(restore(list));
-    EXPECT_EQ(sysroot.readFile("/data/user.db"), QByteArray(100000, 'p'));
+    EXPECT_EQ(sysroot.readFile("/data/user.db"), QByteArray(2000, 'p'));
     EXPECT_TRUE(saw(text(2190).arg("user.db"), QColor(Qt::red)));
     EXPECT_FALSE(QFileInfo::exists(panelFile + ".restoring"));
 
