@@ -424,7 +424,11 @@ bool backup_file_c::restoreBaseFile(const QString &src, const QString &dst, cons
         qWarning() << "cannot rename" << staged << "to" << target << errorText(errno);
         return failed();
     }
-    ::sync();
+    // The copy's data reached the medium with the copy; the new name is an entry of the folder.
+    FdHolder folder(::open(nativePath(QFileInfo(target).absolutePath()).constData(),
+        O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0 || ::fsync(folder.get()) != 0)
+        qWarning() << "cannot flush the folder of" << target << errorText(errno);
     return true;
 }
 

@@ -273,10 +273,12 @@ void UDiskUpWin::startUpdate()
             return;
         }
         emit emitMessage(text(MsgProgramsDone), Qt::black);
-        if (!state->removeCtrlIniKey(PROCESS_CUR_PRO_INDEX)
+        // The loop's success goes first: a cut between these writes must never leave a state
+        // without a program index that a resumed run would read as "start at the first program".
+        if (!state->setProcessStatus(PROCESS_UPDATE_PRO, STATUS_SUCCESS)
+            || !state->removeCtrlIniKey(PROCESS_CUR_PRO_INDEX)
             || !state->removeCtrlIniKey(PROCESS_EXEC_RESULT)
-            || !state->removeCtrlIniKey(QLatin1String(ToolProcessCtrl::HandedOverKey))
-            || !state->setProcessStatus(PROCESS_UPDATE_PRO, STATUS_SUCCESS)) {
+            || !state->removeCtrlIniKey(QLatin1String(ToolProcessCtrl::HandedOverKey))) {
             failRun(MsgStateNotWritten);
             return;
         }
