@@ -104,19 +104,37 @@ void addSource(
     }
 }
 
-// Numbered entries up to the section's count: SRCPATHn with MODEn.
-void addNumbered(QMap<QString, QString> &files, const description_text_c &text,
-    const QString &section, const QString &countKey, const QString &stickRoot)
+} // namespace
+
+QVector<package_files_c::Entry> package_files_c::entries(
+    const description_text_c &text, const QString &section, const QString &countKey)
 {
+    QVector<Entry> list;
     const int count = text.value(section, countKey).toInt();
     for (int n = 1; n <= count; ++n) {
         const QString number = QString::number(n);
-        addSource(files, stickRoot, text.value(section, QStringLiteral("SRCPATH") + number),
-            text.value(section, QStringLiteral("MODE") + number).toInt());
+        Entry entry;
+        entry.src = text.key(section, QStringLiteral("SRCPATH") + number);
+        if (!entry.src || entry.src->value.isEmpty())
+            continue;
+        entry.dest = text.key(section, QStringLiteral("DESTPATH") + number);
+        if (!entry.dest)
+            entry.dest = text.key(section, QStringLiteral("DSTPATH") + number);
+        entry.mode = text.value(section, QStringLiteral("MODE") + number).toInt();
+        list.append(entry);
     }
+    return list;
 }
 
-} // namespace
+QVector<package_files_c::Entry> package_files_c::copyEntries(const description_text_c &text)
+{
+    QVector<Entry> list;
+    for (const description_text_c::Section &section : text.sections()) {
+        if (package_lint_c::isCopySection(section.name))
+            list += entries(text, section.name, QStringLiteral("COPYFILENUM"));
+    }
+    return list;
+}
 
 package_files_c::Tree package_files_c::scanTree(
     const QString &root, const QStringList &skipTopLevel)
@@ -136,15 +154,15 @@ QMap<QString, QString> package_files_c::filesTheRunReads(
     QMap<QString, QString> files;
     const int programs
         = text.value(QStringLiteral("UPDATE_CONFIG"), QStringLiteral("PROGRAM_NUM")).toInt();
-    for (const description_text_c::Section &section : text.sections()) {
-        if (package_lint_c::isCopySection(section.name))
-            addNumbered(files, text, section.name, QStringLiteral("COPYFILENUM"), stickRoot);
-    }
+    for (const Entry &entry : copyEntries(text))
+        addSource(files, stickRoot, entry.src->value, entry.mode);
     for (int n = 1; n <= programs; ++n) {
         addSource(files, stickRoot,
             text.value(QStringLiteral("PROGRAM%1_CONFIG").arg(n), QStringLiteral("PATH")), 0);
-        addNumbered(files, text, QStringLiteral("PROGRAM%1_BEFORE_BACKUPFILE").arg(n),
-            QStringLiteral("BACKUPFILENUM"), stickRoot);
+        for (const Entry &entry :
+            entries(text, QStringLiteral("PROGRAM%1_BEFORE_BACKUPFILE").arg(n),
+                QStringLiteral("BACKUPFILENUM")))
+            addSource(files, stickRoot, entry.src->value, entry.mode);
     }
     return files;
 }

@@ -28,6 +28,20 @@ public:
         QVector<Problem> problems;
     };
 
+    // One numbered entry of a list: SRCPATHn (present, not empty), DESTPATHn or DSTPATHn (null
+    // when missing) and MODEn.
+    struct Entry
+    {
+        const description_text_c::Key *src = nullptr;
+        const description_text_c::Key *dest = nullptr;
+        int mode = 0;
+    };
+    // Entries 1 to the section's count key that have a source.
+    static QVector<Entry> entries(
+        const description_text_c &text, const QString &section, const QString &countKey);
+    // The entries of every copy list of the description.
+    static QVector<Entry> copyEntries(const description_text_c &text);
+
     // Every regular file below root, sorted by path, top-level names in skipTopLevel left out.
     // A link is followed when it leads to a file or folder inside root and not back into a
     // folder it lies in; any other link, and anything that is neither file nor folder (a FIFO,

@@ -63,43 +63,30 @@ void package_lint_c::checkStagingNames()
 {
     const auto tooLong
         = [](const QString &name, int extra) { return name.toUtf8().size() + extra > NameMax; };
-    for (const description_text_c::Section &section : text.sections()) {
-        if (!isCopySection(section.name))
+    for (const package_files_c::Entry &entry : package_files_c::copyEntries(text)) {
+        if (entry.mode == 0) {
+            const QString name = entry.dest ? QFileInfo(entry.dest->value).fileName() : QString();
+            if (tooLong(name, SingleFileExtra))
+                add(entry.dest->line,
+                    QStringLiteral("\"%1\" is too long to be staged as \"%1.tmp\" (more than %2 "
+                                   "bytes): the copy fails on the panel")
+                        .arg(name)
+                        .arg(NameMax));
             continue;
-        const int count = text.value(section.name, QStringLiteral("COPYFILENUM")).toInt();
-        for (int n = 1; n <= count; ++n) {
-            const QString number = QString::number(n);
-            const description_text_c::Key *src
-                = text.key(section.name, QStringLiteral("SRCPATH") + number);
-            const description_text_c::Key *dest
-                = text.key(section.name, QStringLiteral("DESTPATH") + number);
-            if (!src || src->value.isEmpty())
-                continue;
-            const int mode = text.value(section.name, QStringLiteral("MODE") + number).toInt();
-            if (mode == 0) {
-                const QString name = dest ? QFileInfo(dest->value).fileName() : QString();
-                if (tooLong(name, SingleFileExtra))
-                    add(dest->line,
-                        QStringLiteral("\"%1\" is too long to be staged as \"%1.tmp\" (more than "
-                                       "%2 bytes): the copy fails on the panel")
-                            .arg(name)
-                            .arg(NameMax));
-                continue;
-            }
-            if ((mode != 1 && mode != 2) || QDir::isAbsolutePath(src->value))
-                continue;
-            QDirIterator it(packagePath(src->value), QDir::Files | QDir::Hidden | QDir::System,
-                mode == 2 ? QDirIterator::Subdirectories : QDirIterator::NoIteratorFlags);
-            while (it.hasNext()) {
-                it.next();
-                if (tooLong(it.fileName(), FolderFileExtra))
-                    add(src->line,
-                        QStringLiteral("\"%1\" is too long to be staged and set aside as "
-                                       "\"%2.tmp.bak\" (more than %3 bytes): the copy fails on "
-                                       "the panel")
-                            .arg(QDir(packageDir).relativeFilePath(it.filePath()), it.fileName())
-                            .arg(NameMax));
-            }
+        }
+        if ((entry.mode != 1 && entry.mode != 2) || QDir::isAbsolutePath(entry.src->value))
+            continue;
+        QDirIterator it(packagePath(entry.src->value), QDir::Files | QDir::Hidden | QDir::System,
+            entry.mode == 2 ? QDirIterator::Subdirectories : QDirIterator::NoIteratorFlags);
+        while (it.hasNext()) {
+            it.next();
+            if (tooLong(it.fileName(), FolderFileExtra))
+                add(entry.src->line,
+                    QStringLiteral("\"%1\" is too long to be staged and set aside as "
+                                   "\"%2.tmp.bak\" (more than %3 bytes): the copy fails on the "
+                                   "panel")
+                        .arg(QDir(packageDir).relativeFilePath(it.filePath()), it.fileName())
+                        .arg(NameMax));
         }
     }
 }
