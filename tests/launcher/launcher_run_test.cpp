@@ -262,31 +262,24 @@ TEST_F(LauncherRun, FailedOrInterruptedLastProgram_IsResumed_NeverReportedFinish
     writeDescription("[UPDATE_CONFIG]\nPROGRAM_NUM=1\nSHOW_UPDATE_PAGE=0\nFINISH_TIP=2161\n"
                      "[PROGRAM1_CONFIG]\nPATH=./tool.bin\n[PROGRAM1_AFTER_CHECK]\nFILE_CHECK="
         + stickFile("hixupdateu/update.ini").toUtf8() + "\n");
-    const QList<std::pair<QByteArray, QByteArray>> interrupted {
-        { "?", "status=failed\n" }, // it reported 7
-        { "?", "" }, // cut while it ran
-        { "success", "status=?\n" }, // a later write of the loop never came
+    // execResult, more of the program loop's group, other groups.
+    const QList<QList<QByteArray>> interrupted {
+        { "?", "status=failed\n", "" }, // it reported 7
+        { "?", "", "" }, // cut while it ran
+        { "success", "status=?\n", "" }, // a later write of the loop never came
+        { "?", "", "[copyFile]\nstatus=success\n[command]\nstatus=failed\n" }, // cut in commands
+        { "?", "", "[copyFile]\nstatus=failed\n" }, // a read-only panel folder
     };
-    for (const auto &[execResult, status] : interrupted) {
-        const QString state = writeProgressState(0, execResult, status);
+    for (const QList<QByteArray> &recorded : interrupted) {
+        const QString state = writeProgressState(0, recorded[0], recorded[1], recorded[2]);
         ModalScript script({ [](QWidget *window) {
             ADD_FAILURE() << "opened " << window->metaObject()->className();
             window->close();
         } });
         EXPECT_EQ(run(), 0);
-        EXPECT_TRUE(waitForUpdaterStart()) << status.constData();
+        EXPECT_TRUE(waitForUpdaterStart()) << recorded.join('|').constData();
         EXPECT_TRUE(QFileInfo::exists(state));
         EXPECT_EQ(runLog(), logHead + "启动成功\n");
-        QFile::remove(startedRecordPath());
-    }
-    // A run cut in the command list, and one that failed on a read-only panel folder.
-    for (const QByteArray &phases :
-        { QByteArray("[copyFile]\nstatus=success\n[command]\nstatus=failed\n"),
-            QByteArray("[copyFile]\nstatus=failed\n") }) {
-        const QString state = writeProgressState(0, "?", QByteArray(), phases);
-        EXPECT_EQ(run(), 0);
-        EXPECT_TRUE(waitForUpdaterStart()) << phases.constData();
-        EXPECT_TRUE(QFileInfo::exists(state));
         QFile::remove(startedRecordPath());
     }
 

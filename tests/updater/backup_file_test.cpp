@@ -513,8 +513,7 @@ TEST_F(BackupTest, FolderLinkBackIntoTheTree_IsNotFollowed_OtherFolderLinksAre)
 
 TEST_F(BackupTest, RestoreOntoAFullPanel_LeavesTheOperatorsFileWholeAndSaysSoInRed)
 {
-    const testsupport::ScopedMount disk
-        = testsupport::ScopedMount::tmpfs(sysroot.path("/data"), 512 * 1024);
+    const testsupport::ScopedMount disk(sysroot.path("/data"), 512 * 1024);
     if (!disk.isMounted())
         GTEST_SKIP() << "cannot mount here";
     const QString panelFile = sysroot.writeFile("/data/user.db", QByteArray(100000, 's'));

@@ -855,8 +855,7 @@ TEST_F(FileOperation, FolderCopies_FromAReadOnlyStick_CopyEveryFile)
     write("/media/usb0/pkg/lib/.hidden", "h");
     write("/media/usb0/pkg/tree/f", "f");
     write("/media/usb0/pkg/tree/x/g", "g");
-    const testsupport::ScopedMount readOnly
-        = testsupport::ScopedMount::readOnly(path("/media/usb0"));
+    const testsupport::ScopedMount readOnly(path("/media/usb0"));
     if (!readOnly.isMounted())
         GTEST_SKIP() << "cannot mount here";
 
@@ -886,8 +885,8 @@ TEST_F(FileOperation, FolderCopy_LinksLeavingThePackageOrLoopingAreRefused_Inner
         ::symlink("../shared/libx.so.1", QFile::encodeName(package + "/in/libx.so").constData()),
         0);
 
-    EXPECT_FALSE(ops.copyFile(
-        CopyList { copyEntry(package + "/out", path("/usr/vexo_app/out/"), "", 2) }));
+    EXPECT_FALSE(
+        ops.copyFile(CopyList { copyEntry(package + "/out", path("/usr/vexo_app/out/"), "", 2) }));
     EXPECT_TRUE(lines.contains(line(2185, Red, "etc")));
     EXPECT_FALSE(exists(path("/usr/vexo_app/out/etc")));
     EXPECT_FALSE(exists(path("/usr/vexo_app/out/app")));
@@ -906,8 +905,7 @@ TEST_F(FileOperation, FolderCopy_LinksLeavingThePackageOrLoopingAreRefused_Inner
 
 TEST_F(FileOperation, CopyList_PanelDiskFills_TheStagedFilesOfTheListAreAllRemoved)
 {
-    const testsupport::ScopedMount disk
-        = testsupport::ScopedMount::tmpfs(path("/usr/vexo_app"), 256 * 1024);
+    const testsupport::ScopedMount disk(path("/usr/vexo_app"), 256 * 1024);
     if (!disk.isMounted())
         GTEST_SKIP() << "cannot mount here";
     const QString a = write("/media/usb0/pkg/a", QByteArray(100 * 1024, 'a'));
@@ -929,8 +927,7 @@ TEST_F(FileOperation, CopyList_ReplacedFileKeepsItsModeAndOwner_NewFileGetsTheDe
     ::chmod(QFile::encodeName(app).constData(), 0644);
     write("/usr/vexo_app/app", "old app");
     ::chmod(QFile::encodeName(path("/usr/vexo_app/app")).constData(), 0750);
-    ASSERT_EQ(::chown(QFile::encodeName(path("/usr/vexo_app/app")).constData(), 1234, 5678)
-            == 0,
+    ASSERT_EQ(::chown(QFile::encodeName(path("/usr/vexo_app/app")).constData(), 1234, 5678) == 0,
         ::geteuid() == 0);
     const mode_t mask = ::umask(022);
     ::umask(mask);
@@ -954,8 +951,8 @@ TEST_F(FileOperation, CopyList_WithManifest_ChangedMissingOrAddedSourceStopsTheL
     write("/media/usb0/hixupdateu/fonts/b.ttf", QByteArray(4000, 'b'));
     write("/media/usb0/hixupdateu/tree/x/c", "c");
     PackageManifest manifest;
-    for (const char *file : { "hixupdateu/fonts/a.ttf", "hixupdateu/fonts/b.ttf",
-             "hixupdateu/tree/x/c" }) {
+    for (const char *file :
+        { "hixupdateu/fonts/a.ttf", "hixupdateu/fonts/b.ttf", "hixupdateu/tree/x/c" }) {
         PackageManifest::Entry entry;
         ASSERT_TRUE(fileDigest(path("/media/usb0/") + file, &entry));
         manifest.insert(QString::fromLatin1(file), entry);
@@ -969,7 +966,8 @@ TEST_F(FileOperation, CopyList_WithManifest_ChangedMissingOrAddedSourceStopsTheL
         lines.clear();
         EXPECT_FALSE(ops.copyFile(list));
         EXPECT_TRUE(lines.contains(expected)) << qPrintable(expected.text);
-        EXPECT_FALSE(exists(path("/usr/vexo_app/fonts")) && exists(path("/usr/vexo_app/fonts/b.ttf")));
+        EXPECT_FALSE(
+            exists(path("/usr/vexo_app/fonts")) && exists(path("/usr/vexo_app/fonts/b.ttf")));
         EXPECT_TRUE(stagedFilesBelow(path("/usr/vexo_app")).isEmpty());
     };
 
