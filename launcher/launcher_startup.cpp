@@ -111,7 +111,7 @@ int runLauncher(const QString &launcherDir, const LauncherSettings &settings)
     confirmation.setLogger(&logger);
     // Pessimistic until the updater writes the outcome over it.
     logger.write(text(MsgReportFailed) + QLatin1Char('\n'));
-    logger.write(QStringLiteral("------------------------\n"));
+    logger.write(QLatin1String(CLogger::Separator));
 
     gloadUiPath = launcherDir + QStringLiteral("/hixupdateu/upgrunner.bin");
 

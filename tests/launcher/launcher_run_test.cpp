@@ -161,6 +161,23 @@ TEST_F(LauncherRun, FinishedRunWithFinishText_ShowsIt_RemovesTheStateFile_Starts
     EXPECT_TRUE(runLog().startsWith(QString("[成功]\n------------------------\n").toUtf8()));
 }
 
+TEST_F(LauncherRun, FinishedRun_HeadLinesOfDifferentLengths_TheSeparatorStaysWhole)
+{
+    ASSERT_TRUE(installStandIn());
+    writeDescription(Package);
+    writeProgressState(0);
+    sysroot.writeFile(
+        "/media/usb0/language/0000.lan", "[2000]\nstring=\"[FAILED]\"\n[2001]\nstring=\"[OK]\"\n");
+    ModalScript script({ [&](QWidget *window) {
+        auto *box = qobject_cast<QMessageBox *>(window);
+        ASSERT_TRUE(box);
+        QTest::mouseClick(box->buttons().first(), Qt::LeftButton);
+    } });
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(script.acted(), 1);
+    EXPECT_EQ(runLog(), QByteArray("[OK]\n------------------------\n"));
+}
+
 TEST_F(LauncherRun, RunCutHalfWay_PasswordSetAndPageShown_AsksThePassword_ThenStarts)
 {
     ASSERT_TRUE(installStandIn());

@@ -500,3 +500,15 @@ TEST_F(UpgrunnerRun, RuntimeLeavesOnRequest_TheUpdateRunsOnceItHasGone)
     EXPECT_GE(runtime.reap(5000), 0);
     EXPECT_EQ(logLines().value(0), QStringLiteral("[成功]"));
 }
+
+// Started without the launcher (benchmarks, test harnesses), the updater finds no log.
+TEST_F(UpgrunnerRun, NoLogFromTheLauncher_TheLogGetsItsHeadAndKeepsEveryLine)
+{
+    ASSERT_TRUE(copied);
+    QFile::remove(package.stick() + QStringLiteral("/upgradeProcess.log"));
+    ASSERT_TRUE(writeDescription(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=0\n") + QuietReboot));
+    ASSERT_TRUE(runUntil(QString())) << output.toStdString();
+    EXPECT_EQ(logLines(),
+        QStringList({ "[成功]", "------------------------", "开始升级...", "正在解析配置文件...",
+            "配置文件update.ini解析成功...", "升级成功，请点击重启生效。" }));
+}
