@@ -131,4 +131,6 @@ private:
     bool resumingInterruptedProgram = false;
     bool showPage = true;
     bool updateRefused = false;
+    // This panel's backup folder on the stick, read once when the run starts.
+    QString backupRoot;
 };

@@ -62,6 +62,31 @@ TEST_F(LauncherRun, UnreadablePackage_ShowsText2002WithOkDisabled_LogsIt_Returns
     EXPECT_FALSE(updaterStarted());
 }
 
+TEST_F(LauncherRun, PanelIdentifierUnreadable_ShowsText2011WithOkDisabled_TouchesNoStateFile)
+{
+    ASSERT_TRUE(installStandIn());
+    writeDescription(Package);
+    QDir(sysroot.path("/run/vexo-hal")).removeRecursively();
+    // The stick's bare backup folder is nobody's own; a state file there is not this panel's.
+    const QString bareState = sysroot.writeFile(
+        "/media/usb0/hixbackup/_proctrl/toolProcessCtrl.ini", "[updatePro]\ncurProIndex=0\n");
+    QString tips;
+    bool okEnabled = true;
+    ModalScript script({ [&](QWidget *window) {
+        ASSERT_TRUE(qobject_cast<dlgUpNote *>(window));
+        tips = window->findChild<QLabel *>("upNoteLbl")->text();
+        okEnabled = window->findChild<QPushButton *>("upBtnOk")->isEnabled();
+        clickButton(window, "upBtnCancel");
+    } });
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(script.acted(), 1);
+    EXPECT_EQ(tips, "读取平台标识失败！");
+    EXPECT_FALSE(okEnabled);
+    EXPECT_EQ(QString::fromUtf8(runLog()), logHead + tips + "\n");
+    EXPECT_TRUE(QFileInfo::exists(bareState));
+    EXPECT_FALSE(updaterStarted());
+}
+
 TEST_F(LauncherRun, FreshPackage_PageYesThenConfirmationYes_StartsTheUpdater)
 {
     ASSERT_TRUE(installStandIn());
