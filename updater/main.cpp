@@ -126,6 +126,8 @@ int main(int argc, char *argv[])
     pDiskUpWin->setLogger(logger.get());
     QObject::connect(
         pDiskUpWin, &UDiskUpWin::windowClosed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    QObject::connect(pDiskUpWin, &UDiskUpWin::hiddenRunEnded, &app, &QCoreApplication::exit,
+        Qt::QueuedConnection);
 
     QSocketNotifier closeNotifier(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&closeNotifier, &QSocketNotifier::activated, [&logger] {

@@ -74,6 +74,17 @@ void UDiskUpWin::refuseUpdate(const QString &reason)
 
 void UDiskUpWin::startUpdate()
 {
+    if (startTimer)
+        startTimer->stop();
+    if (updateStarted || updateRefused || !initOk)
+        return;
+    runUpdate();
+    if (!showPage && !closeBySignal)
+        endHiddenRun();
+}
+
+void UDiskUpWin::runUpdate()
+{
     // The identifier is read once: every backup, restore and deletion of this run and the state
     // file stay in the one folder named after this panel.
     backupRoot = ParseConfigInfo::panelBackupPath();
@@ -83,10 +94,6 @@ void UDiskUpWin::startUpdate()
         configParser->setBackupRoot(backupRoot);
     }
     usleep(1000);
-    if (startTimer)
-        startTimer->stop();
-    if (updateStarted || updateRefused || !initOk)
-        return;
     programTookOver = false;
     updateStarted = true;
     qDebug() << "start update...";
