@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 enum prcessNameEnum {
@@ -51,6 +52,14 @@ public:
     bool isContainKey(const QString &key) const;
     bool removeCtrlIniKey(const prcessNameEnum &name);
     bool removeCtrlIniKey(const QString &key);
+
+    // The set-aside names ("X.bak") of installed files that the rename pass of a copy list
+    // moves aside, recorded before it starts: a run cut off on its way can tell them from files
+    // of that name that the updater did not make. Kept in a group of its own ("setAside": a count
+    // and numbered paths); an empty list removes the group and never creates the file.
+    QStringList setAsideFiles() const;
+    // False when the record did not reach the file.
+    bool setSetAsideFiles(const QStringList &paths);
 
     static QString keyOf(prcessNameEnum name);
     static QString textOf(prcessStatuseEnum status);

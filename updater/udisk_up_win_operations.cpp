@@ -7,7 +7,6 @@
 #include "file_operation.h"
 #include "multilingual_manager.h"
 #include "package_manifest.h"
-#include "parse_config_info.h"
 #include "path_deal.h"
 #include "tool_process_ctrl.h"
 #include "updater_messages.h"
@@ -93,7 +92,6 @@ bool UDiskUpWin::backupSourcesMatchManifest(const backupFileInfo_s &entry)
 bool UDiskUpWin::beforeUpdateOperate(const programConfig_s &program)
 {
     const QString name = PathDeal::getTargetName(program.path);
-    const QString backupRoot = ParseConfigInfo::getBackupPath();
 
     const QString checkFile = backupRoot + QLatin1Char('/') + backup_file_c::CheckFileName;
     if (!program.beforeBackup.empty() && resumingInterruptedProgram
@@ -174,7 +172,6 @@ bool UDiskUpWin::beforeUpdateOperate(const programConfig_s &program)
 bool UDiskUpWin::afterUpdateOperate(const programConfig_s &program)
 {
     const QString name = PathDeal::getTargetName(program.path);
-    const QString backupRoot = ParseConfigInfo::getBackupPath();
 
     if (upChecker->CheckBackupDataExist(program.beforeBackup)) {
         emit emitMessage(text(MsgRestoreComing).arg(name), Qt::black);

@@ -111,7 +111,6 @@ bool UDiskUpWin::setAsideForeignState()
     // The backup folder exists only between a program's backup and its completed restore: it
     // holds the operator's files that the other package never put back. This package's own
     // backups would delete it, and a program without backups would restore it.
-    const QString backupRoot = ParseConfigInfo::getBackupPath();
     if (QFileInfo(backupRoot).isDir()) {
         QString keptAs = backupRoot + QStringLiteral("_kept");
         for (int n = 2; QFileInfo::exists(keptAs); ++n)
@@ -161,13 +160,26 @@ void UDiskUpWin::refuseUpdate(const QString &reason)
 
 void UDiskUpWin::startUpdate()
 {
-    ToolProcessCtrl *const state = ToolProcessCtrl::GetInstance();
-    state->initIniPath(ParseConfigInfo::getBackupPath() + QStringLiteral("_proctrl"));
-    usleep(1000);
     if (startTimer)
         startTimer->stop();
     if (updateStarted || updateRefused || !initOk)
         return;
+    runUpdate();
+    if (!showPage && !closeBySignal)
+        endHiddenRun();
+}
+
+void UDiskUpWin::runUpdate()
+{
+    // The identifier is read once: every backup, restore and deletion of this run and the state
+    // file stay in the one folder named after this panel.
+    backupRoot = ParseConfigInfo::panelBackupPath();
+    ToolProcessCtrl *const state = ToolProcessCtrl::GetInstance();
+    if (!backupRoot.isEmpty()) {
+        state->initIniPath(backupRoot + QStringLiteral("_proctrl"));
+        configParser->setBackupRoot(backupRoot);
+    }
+    usleep(1000);
     programTookOver = false;
     updateStarted = true;
     qDebug() << "start update...";
@@ -184,6 +196,17 @@ void UDiskUpWin::startUpdate()
     }
     emit emitMessage(text(MsgParseDone), Qt::black);
     progressValue = 10;
+
+    if (backupRoot.isEmpty()) {
+        // Without the identifier the backups would go to the stick's bare backup folder, which
+        // holds every panel's backups and state files: the run must not touch the panel.
+        qWarning() << "panel identifier unreadable; the update does not start";
+        emit emitMessage(text(MsgPanelIdUnreadable), Qt::red);
+        ui->btnRestart->setEnabled(true);
+        progressValue = 100;
+        updatefinished();
+        return;
+    }
     if (!preparePackage())
         return;
 
