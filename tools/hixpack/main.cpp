@@ -6,7 +6,7 @@
 //   hixpack unscramble --file IN OUT   turn any scrambled file back into its plain bytes
 //   hixpack crc FILE                   the CRC-32 of FILE as eight upper-case hexadecimal digits,
 //                                      the form of a description's CRCVALUE keys
-//   hixpack build [--bin DIR] [--panel-root DIR] SRC_DIR STICK_DIR
+//   hixpack build [--bin DIR | --target armhf] [--font FILE] [--panel-root DIR] SRC_DIR STICK_DIR
 //                                      an update stick from a package source folder
 //   hixpack lint FILE                  what the updater would ignore or get wrong in a description
 //   hixpack show FILE                  the description's records as the updater reads them, JSON
@@ -39,7 +39,8 @@ constexpr int ExitUsage = 2;
 constexpr qint64 BlockSize = 64 * 1024;
 
 const char *const Usage
-    = "usage: hixpack build [--bin DIR] [--panel-root DIR] SRC_DIR STICK_DIR\n"
+    = "usage: hixpack build [--bin DIR | --target armhf] [--font FILE] [--panel-root DIR]\n"
+      "                     SRC_DIR STICK_DIR\n"
       "       hixpack lint FILE\n"
       "       hixpack show FILE\n"
       "       hixpack scramble IN OUT\n"
@@ -54,6 +55,11 @@ const char *const Usage
       "             the CRCVALUE of every copied file (MODE 0, path inside the package);\n"
       "             writes:\n"
       "               STICK_DIR/upgentry.bin              the launcher, when built\n"
+      "               STICK_DIR/vncsetup.bin              the VNC tool, when built\n"
+      "               STICK_DIR/hixlib/                   every shared library the\n"
+      "                 programs load but the C library, Qt's framebuffer platform\n"
+      "                 plug-in and a font for the Chinese texts: the stick needs\n"
+      "                 nothing on the panel but the kernel and the C library\n"
       "               STICK_DIR/hixupdateu/update.ini     the description, scrambled\n"
       "               STICK_DIR/hixupdateu/upgrunner.bin  the updater\n"
       "               STICK_DIR/hixupdateu/hixresult      result reporter for programs\n"
@@ -63,6 +69,13 @@ const char *const Usage
       "             The programs, and language/ and config/ when present, come from DIR\n"
       "             (default: the folder of hixpack itself, the build's bin/). An earlier\n"
       "             STICK_DIR/hixupdateu is replaced.\n"
+      "             --target armhf: the programs of the cross build for the panel\n"
+      "             (build-armhf/bin beside this build, scripts/cross-armhf.sh).\n"
+      "             --font FILE: the font for the Chinese texts (default: Debian's\n"
+      "             WenQuanYi Micro Hei, else Zen Hei, else Droid Sans Fallback).\n"
+      "             Refuses a package that a FAT32 stick cannot hold: files of 4 GiB\n"
+      "             or more, names with < > : \" \\ | ? * or ending in a dot or blank,\n"
+      "             names in one folder that differ only in case.\n"
       "             --panel-root DIR: for an emulated panel (HIX_SYSROOT=DIR), put DIR\n"
       "             before every panel path of the description that starts with\n"
       "             \"/usr/vexo_app\" or \"/media/usb0\", commands included.\n"
@@ -201,6 +214,19 @@ int show(const QString &path)
     return 0;
 }
 
+// The cross build's programs: build-<target>/bin in the folder that holds this build (hixpack
+// lies in <build>/bin), or in the current folder.
+QString crossBuildBin(const QString &target)
+{
+    const QString name = QStringLiteral("build-%1/bin").arg(target);
+    for (const QString &candidate : QStringList {
+             QCoreApplication::applicationDirPath() + QStringLiteral("/../../") + name, name }) {
+        if (QFileInfo(candidate + QStringLiteral("/upgrunner.bin")).isFile())
+            return QDir(candidate).absolutePath();
+    }
+    return QString();
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -253,20 +279,33 @@ int main(int argc, char **argv)
     if (command == QLatin1String("build")) {
         QString binDir = QCoreApplication::applicationDirPath();
         QString panelRoot;
+        QString font;
         while (args.size() >= 2 && args.first().startsWith(QLatin1String("--"))) {
             const QString option = args.takeFirst();
             if (option == QLatin1String("--bin"))
                 binDir = args.takeFirst();
+            else if (option == QLatin1String("--target")) {
+                const QString target = args.takeFirst();
+                if (target != QLatin1String("armhf"))
+                    return usageError(QStringLiteral("unknown target \"%1\"").arg(target));
+                binDir = crossBuildBin(target);
+                if (binDir.isEmpty())
+                    return fail(QStringLiteral("no cross build for %1 beside \"%2\" "
+                                               "(scripts/cross-armhf.sh makes build-%1)")
+                                    .arg(target, QCoreApplication::applicationDirPath()));
+            } else if (option == QLatin1String("--font"))
+                font = args.takeFirst();
             else if (option == QLatin1String("--panel-root"))
                 panelRoot = args.takeFirst();
             else
                 return usageError(QStringLiteral("unknown option \"%1\"").arg(option));
         }
         if (args.size() != 2)
-            return usageError(
-                QStringLiteral("build takes [--bin DIR] [--panel-root DIR] SRC_DIR and STICK_DIR"));
+            return usageError(QStringLiteral("build takes [--bin DIR | --target armhf] [--font "
+                                             "FILE] [--panel-root DIR] SRC_DIR and STICK_DIR"));
         package_build_c build(args[0], args[1], binDir);
         build.setPanelRoot(panelRoot);
+        build.setFont(font);
         return build.run();
     }
     return usageError(QStringLiteral("unknown command \"%1\"").arg(command));

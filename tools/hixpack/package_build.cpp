@@ -1,8 +1,10 @@
 #include "package_build.h"
 
 #include "description_text.h"
+#include "fat_names.h"
 #include "file_crc.h"
 #include "package_lint.h"
+#include "stick_libraries.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -75,6 +77,9 @@ int package_build_c::run()
                         .arg(findings.size())
                         .arg(source));
 
+    if (!checkFatNames())
+        return 1;
+
     QByteArray plain = text.wasScrambled() ? description_text_c::unscramble(bytes) : bytes;
     int filled = 0;
     if (!fillCrcValues(&plain, &filled))
@@ -115,6 +120,8 @@ int package_build_c::run()
         std::printf(
             "note: no launcher \"%s\"; the stick has only the updater\n", qPrintable(launcher));
     }
+    if (!layOutRuntime())
+        return 1;
     for (const QString &folder : { QStringLiteral("language"), QStringLiteral("config") }) {
         const QString to = QDir(stickDir).filePath(folder);
         if (!copyFolderFiles(QDir(binDir).filePath(folder), to, QStringLiteral("*"))
@@ -125,6 +132,45 @@ int package_build_c::run()
     std::printf("built \"%s\": %d files, %d CRC value(s) filled in\n", qPrintable(stickDir),
         filesCopied + 1, filled);
     return 0;
+}
+
+bool package_build_c::checkFatNames()
+{
+    const QStringList problems = fat_names::problems(srcDir);
+    for (const QString &problem : problems)
+        std::fprintf(stderr, "hixpack: %s\n", qPrintable(problem));
+    if (problems.isEmpty())
+        return true;
+    fail(QStringLiteral("%1 file name(s) or size(s) in \"%2\" that a FAT stick cannot hold: "
+                        "nothing built")
+             .arg(problems.size())
+             .arg(srcDir));
+    return false;
+}
+
+bool package_build_c::layOutRuntime()
+{
+    const QString tool = QDir(binDir).filePath(QStringLiteral("vncsetup.bin"));
+    if (QFileInfo(tool).isFile()
+        && !copyFile(tool, QDir(stickDir).filePath(QStringLiteral("vncsetup.bin"))))
+        return false;
+    stick_libraries_c libraries(stickDir);
+    libraries.setFont(fontFile);
+    if (!libraries.layOut())
+        return false;
+    filesCopied += libraries.fileCount();
+    qint64 total = 0;
+    QDirIterator it(stickDir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        total += it.fileInfo().size();
+    }
+    constexpr double MiB = 1024.0 * 1024.0;
+    std::printf("programs for %s; libraries, plug-in and font: %d files, %.1f MiB; "
+                "the stick so far: %.1f MiB\n",
+        qPrintable(libraries.machineName()), libraries.fileCount(), libraries.byteCount() / MiB,
+        total / MiB);
+    return true;
 }
 
 bool package_build_c::fillCrcValues(QByteArray *plain, int *filled)

@@ -7,6 +7,9 @@
 // "update.ini" and the files it names, optionally "language/" and "config/". The stick gets
 //
 //   upgentry.bin                 the launcher (when the build has one)
+//   vncsetup.bin                 the VNC tool (when built)
+//   hixlib/                      the programs' shared libraries, Qt plug-in and font
+//                                (stick_libraries.h)
 //   hixupdateu/update.ini        the description with every CRC value filled in, scrambled
 //   hixupdateu/upgrunner.bin     the updater
 //   hixupdateu/hixresult         the result reporter for package programs (when built)
@@ -25,6 +28,9 @@ public:
     // "/usr/vexo_app" or "/media/usb0" (in any value, commands included) gets root put before it.
     void setPanelRoot(const QString &root) { panelRoot = root; }
 
+    // The font the stick carries for the Chinese texts (default: stick_libraries_c's).
+    void setFont(const QString &file) { fontFile = file; }
+
     // 0 built, 1 failed; what was done and every error go to standard output / error.
     int run();
 
@@ -35,10 +41,13 @@ private:
     bool writeScrambledSettings(const QString &from, const QString &to);
     bool copyFolderFiles(const QString &from, const QString &to, const QString &pattern);
     int fail(const QString &message);
+    bool checkFatNames();
+    bool layOutRuntime();
 
     QString srcDir;
     QString stickDir;
     QString binDir;
     QString panelRoot;
+    QString fontFile;
     int filesCopied = 0;
 };
