@@ -1,7 +1,9 @@
 // hix_widget_map: where the buttons of the service programs' windows are, for the demo that
 // answers the dialogs with mouse clicks as a technician would. It builds the same window class
-// the program shows, lays it out without showing it and prints one line per button:
+// the program shows, lays it out without showing it and prints the window's size and one line
+// per button:
 //
+//   @window <object name> <width> <height>
 //   <object name> <centre x> <centre y> <text>
 //
 // with coordinates inside the window. Run it on the same display (and fonts) as the program.
@@ -9,6 +11,8 @@
 //   hix_widget_map password    the access-password dialog with its on-screen keyboard
 //   hix_widget_map updater     the updater window (restart button)
 //   hix_widget_map launcher    the launcher's first page and confirmation dialog
+//   hix_widget_map message LANGUAGE_FILE TEXT_ID
+//                              the updater's information box with that text (the finish text)
 #include "multilingual_manager.h"
 #include "pwd_entry_dialog.h"
 #include "udisk_up_win.h"
@@ -23,6 +27,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLayout>
+#include <QMessageBox>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -35,6 +40,8 @@ void printButtons(QWidget *window)
     window->ensurePolished();
     if (window->layout())
         window->layout()->activate();
+    std::printf(
+        "@window %s %d %d\n", qPrintable(window->objectName()), window->width(), window->height());
     for (QAbstractButton *button : window->findChildren<QAbstractButton *>()) {
         const QPoint centre = button->mapTo(window, button->rect().center());
         std::printf("%s %d %d %s\n", qPrintable(button->objectName()), centre.x(), centre.y(),
@@ -65,6 +72,22 @@ int main(int argc, char **argv)
         printButtons(&window);
         return 0;
     }
+    if (what == QLatin1String("message") && argc > 3) {
+        // Built as the updater's information box is; a box takes its final size when shown.
+        MultilingualManager *const table = MultilingualManager::GetInstance();
+        table->loadMultilingualFile(
+            QString::fromLocal8Bit(argv[2]), QStringLiteral(":/new/prefix1/resource/lan/0000.lan"));
+        QMessageBox box(QMessageBox::Information, table->getMultilingualValue(1001),
+            table->getMultilingualValue(QByteArray(argv[3]).toInt()), QMessageBox::Ok);
+        box.setObjectName(QStringLiteral("messageBox"));
+        box.button(QMessageBox::Ok)->setText(table->getMultilingualValue(1003));
+        box.button(QMessageBox::Ok)->setObjectName(QStringLiteral("okButton"));
+        box.setAttribute(Qt::WA_DontShowOnScreen);
+        box.show();
+        QCoreApplication::processEvents();
+        printButtons(&box);
+        return 0;
+    }
 #ifdef HIX_WITH_LAUNCHER
     if (what == QLatin1String("launcher")) {
         ParseConfigInfo parser;
@@ -76,6 +99,7 @@ int main(int argc, char **argv)
         return 0;
     }
 #endif
-    std::fprintf(stderr, "usage: hix_widget_map password|updater|launcher\n");
+    std::fprintf(
+        stderr, "usage: hix_widget_map password|updater|launcher|message LANGUAGE_FILE TEXT_ID\n");
     return 2;
 }
