@@ -13,7 +13,9 @@ log, the beeps, the recorded restart, the update's time against cp of the same f
 panel, and compares every file of the panel's /usr/vexo_app with examples/panel-expected.
 
 --unattended: no windows: the updater is started as the launcher starts it, with
-"-showUpdatePage 0", and the panel is compared when the run log says it ended.
+"-showUpdatePage 0", and the panel is compared when the run log says it ended. The package then
+also carries a folder and a file with Chinese names (runtime/说明/版本说明.txt), which must arrive
+on the panel through the FAT stick.
 Exit status 0 only when the update ended well and the panel is as expected.
 """
 import argparse
@@ -38,6 +40,7 @@ LOG = STICK + '/upgradeProcess.log'
 # The finish text's id in the example package, and the updater's last line before its box.
 FINISH_TEXT_ID = 2161
 UPDATE_DONE = '升级成功'
+CHINESE_NAME = 'runtime/说明/版本说明.txt'
 SELF_PLACED = {'UDiskUpWin', 'PwdEntryDialog'}
 
 
@@ -75,9 +78,19 @@ class Demo:
         shutil.rmtree(self.out, ignore_errors=True)
         os.makedirs(self.shots)
         stick = os.path.join(self.out, 'stick')
-        self.say(f'== the stick: hixpack build --target armhf examples/package {stick}')
+        package = os.path.join(ROOT, 'examples/package')
+        self.extra = {}
+        if self.args.unattended:
+            package = os.path.join(self.out, 'package')
+            shutil.copytree(os.path.join(ROOT, 'examples/package'), package)
+            self.extra[CHINESE_NAME] = '版本 2.0 的说明\n'.encode()
+            os.makedirs(os.path.dirname(os.path.join(package, CHINESE_NAME)))
+            with open(os.path.join(package, CHINESE_NAME), 'wb') as f:
+                f.write(self.extra[CHINESE_NAME])
+        self.say(f'== the stick: hixpack build --target armhf {os.path.relpath(package, ROOT)} '
+                 f'{os.path.relpath(stick, ROOT)}')
         subprocess.run([os.path.join(self.build, 'bin/hixpack'), 'build', '--target', 'armhf',
-                        os.path.join(ROOT, 'examples/package'), stick], check=True)
+                        package, stick], check=True)
         cache = os.path.join(self.cross, 'vm')
         self.say('== images: the panel disk (ext4), the stick (FAT32), the demo tools')
         panel_image = armhf_panel.make_panel_disk(os.path.join(self.out, 'panel.img'), cache)
@@ -231,8 +244,10 @@ class Demo:
             f'cp {STICK}/hixupdateu/fonts/*.ttf /root/cp-target/fonts/ && sync && '
             'read b _ </proc/uptime && echo "$b - $a" | bc 2>/dev/null || '
             'awk -v a=$a -v b=$b "BEGIN { print b - a }"').split()[-1])
-        self.say(f'== the update took {update_seconds:.2f} s (from the last password key to the '
-                 f'updater\'s last line); cp of the same files on the panel {cp_seconds:.2f} s')
+        measured = ('from the updater\'s start to the report line' if self.args.unattended else
+                    'from the last password key to the updater\'s last line')
+        self.say(f'== the update took {update_seconds:.2f} s ({measured}); cp of the same files '
+                 f'on the panel {cp_seconds:.2f} s')
         return self.compare()
 
     def compare(self):
@@ -250,6 +265,8 @@ class Demo:
                 with open(path, 'rb') as fh:
                     expected[os.path.relpath(path, expected_root)] = hashlib.md5(
                         fh.read()).hexdigest()
+        for name, content in self.extra.items():
+            expected[name] = hashlib.md5(content).hexdigest()
         differences = 0
         for name in sorted(set(expected) | set(actual)):
             if name not in actual:

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # The main job, end to end, on an emulated panel:
 #
+#   scripts/demo.sh            on this machine (an emulated panel folder, Xvfb)
+#   scripts/demo.sh --armhf    on the emulated 32-bit ARM panel (see the --armhf branch below)
+#
 #  1. installs what is missing and builds the programs;
 #  2. makes an emulated panel in out/demo/panel (the HMI runtime 1.0 of examples/panel with an
 #     access password, the fake runtime running, the HAL stand-in) and an emulated stick in its
@@ -18,6 +21,29 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+
+if [ "${1:-}" = "--armhf" ]; then
+    # The same update on the emulated 32-bit ARM panel (scripts/armhf_panel.py): the stick made
+    # from the cross build as a FAT32 disk, the panel's own disk without Qt, taps on its touch
+    # screen through the emulator's monitor. Options after --armhf go to scripts/armhf_demo.py
+    # (--unattended: no windows; --docs: the screenshots to docs/armhf_*.png).
+    shift
+    scripts/setup.sh
+    scripts/cross-armhf.sh --programs
+    missing=()
+    for p in dosfstools mtools fonts-wqy-microhei; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        SUDO=""
+        [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+        DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+    fi
+    build_dir=${BUILD_DIR:-build}
+    cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} >/dev/null
+    cmake --build "$build_dir" -j "$(nproc)" --target hixpack >/dev/null
+    exec python3 scripts/armhf_demo.py --build "$build_dir" "$@"
+fi
 build_dir=${BUILD_DIR:-build}
 out=$root/out/demo
 password=2468

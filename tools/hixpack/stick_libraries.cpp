@@ -5,7 +5,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSaveFile>
+#include <QStandardPaths>
 
 #include <cstdio>
 
@@ -160,6 +162,20 @@ bool stick_libraries_c::writeFont()
     return true;
 }
 
+void stick_libraries_c::stripDebugInformation(const QStringList &programs)
+{
+    const QString strip = QStandardPaths::findExecutable(multiarch + QStringLiteral("-strip"));
+    if (strip.isEmpty()) {
+        std::printf("note: no %s-strip: the programs keep their debug information\n",
+            qPrintable(multiarch));
+        return;
+    }
+    for (const QString &program : programs) {
+        if (QProcess::execute(strip, { QStringLiteral("--strip-debug"), program }) != 0)
+            std::printf("note: \"%s\" keeps its debug information\n", qPrintable(program));
+    }
+}
+
 bool stick_libraries_c::layOut()
 {
     if (QFileInfo::exists(libraryDir) && !QDir(libraryDir).removeRecursively())
@@ -189,6 +205,8 @@ bool stick_libraries_c::layOut()
     }
     if (todo.isEmpty())
         return true;
+    // A panel never reads the debug information; it would be a third of the stick.
+    stripDebugInformation(todo);
     if (hasWindows) {
         const QString plugin
             = QStringLiteral("/usr/lib/%1/qt5/plugins/%2").arg(multiarch, PlatformPlugin);

@@ -17,7 +17,8 @@
 // The programs find the libraries through their own run path ("$ORIGIN/hixlib" at the stick
 // root, "$ORIGIN/../hixlib" in "hixupdateu/"), and the plug-ins and the font through
 // platform/stick_runtime.h. Programs built without that run path are refused: on a panel they
-// could not start.
+// could not start. The programs' copies on the stick lose their debug information
+// (<multiarch>-strip --strip-debug, when installed).
 class stick_libraries_c
 {
 public:
@@ -44,6 +45,7 @@ private:
     bool copyInto(const QString &from, const QString &to);
     bool copyClosure(QStringList todo);
     bool writeFont();
+    void stripDebugInformation(const QStringList &programs);
 
     QString stickDir;
     QString libraryDir;
