@@ -54,7 +54,7 @@ TEST(StickLayout, Example_EveryLibraryTheProgramsLoadComesFromTheStick)
         env.insert("LD_TRACE_LOADED_OBJECTS", "1");
         env.remove("LD_LIBRARY_PATH");
         loader.setProcessEnvironment(env);
-        loader.start(path, {});
+        loader.start(path, QStringList());
         ASSERT_TRUE(loader.waitForFinished(20000)) << program;
         const QStringList lines = QString::fromUtf8(loader.readAllStandardOutput()).split('\n');
         int fromStick = 0;
@@ -62,7 +62,9 @@ TEST(StickLayout, Example_EveryLibraryTheProgramsLoadComesFromTheStick)
             const QString soname = line.trimmed().section(' ', 0, 0);
             if (!line.contains(" => ") || stick_libraries_c::isCLibrary(soname))
                 continue;
-            EXPECT_TRUE(line.contains(QDir(libs).canonicalPath() + '/'))
+            const QString found
+                = QFileInfo(line.section(" => ", 1).section(" (", 0, 0)).canonicalFilePath();
+            EXPECT_TRUE(found.startsWith(QDir(libs).canonicalPath() + '/'))
                 << program << ": " << qPrintable(line);
             ++fromStick;
         }
