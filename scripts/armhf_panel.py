@@ -293,24 +293,23 @@ def make_panel_disk(image, cache, size_mib=256, platform_info='HIX-IMG-3.2\n\nrk
         write(os.path.join(root, 'etc/vexo-hal/panel_id'), '%032x\n' % random.getrandbits(128))
         write(os.path.join(root, 'emu/agent.sh'), AGENT, 0o755)
         write(os.path.join(root, 'emu/vexo_app_standin.sh'), RUNTIME_STANDIN, 0o755)
-        if os.path.exists(image):
-            os.remove(image)
-        with open(image, 'wb') as f:
-            f.truncate(size_mib << 20)
-        subprocess.run(['mkfs.ext4', '-q', '-F', '-L', 'panel', '-E', 'root_owner=0:0', '-d',
-                        root, image], check=True)
+        return ext4_image(image, root, size_mib, 'panel')
+
+
+def ext4_image(image, folder, size_mib, label):
+    """An ext4 disk image of size_mib holding folder's files, made without mounting anything."""
+    if os.path.exists(image):
+        os.remove(image)
+    with open(image, 'wb') as f:
+        f.truncate(size_mib << 20)
+    subprocess.run(['mkfs.ext4', '-q', '-F', '-L', label, '-E', 'root_owner=0:0', '-d', folder,
+                    image], check=True)
     return image
 
 
 def make_tools_image(image, folder, size_mib=64):
     """A read-only disk of the emulator's own tools, mounted at /run/emu-tools on the panel."""
-    if os.path.exists(image):
-        os.remove(image)
-    with open(image, 'wb') as f:
-        f.truncate(size_mib << 20)
-    subprocess.run(['mkfs.ext4', '-q', '-F', '-L', 'emutools', '-E', 'root_owner=0:0', '-d',
-                    folder, image], check=True)
-    return image
+    return ext4_image(image, folder, size_mib, 'emutools')
 
 
 def make_stick_image(image, folder, size_mib=256, label='HIXSTICK'):
