@@ -172,7 +172,7 @@ int crc(const QString &path)
     return 0;
 }
 
-int lint(const QString &path)
+int lint(const QString &path, bool english)
 {
     QFile file(path);
     if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
@@ -180,15 +180,27 @@ int lint(const QString &path)
     const description_text_c text = description_text_c::fromBytes(file.readAll());
     const QString packageDir = QFileInfo(path).absolutePath();
     package_lint_c checker(text, packageDir, package_lint_c::languageFilesNear(packageDir));
+    if (english)
+        checker.setEnglishTable(package_build_c::EnglishTable);
     const QVector<package_lint_c::Finding> findings = checker.run();
     for (const package_lint_c::Finding &f : findings)
-        std::printf("%s:%d: error: %s\n", qPrintable(path), f.line, qPrintable(f.message));
-    if (findings.isEmpty()) {
-        std::printf("%s: no errors\n", qPrintable(path));
-        return 0;
-    }
-    std::printf("%s: %d error(s)\n", qPrintable(path), static_cast<int>(findings.size()));
-    return ExitFailure;
+        std::printf("%s\n", qPrintable(package_lint_c::format(path, f)));
+    const int errors = package_lint_c::errorCount(findings);
+    const int warnings = static_cast<int>(findings.size()) - errors;
+    const QString summary
+        = errors == 0 ? QStringLiteral("no errors") : QStringLiteral("%1 error(s)").arg(errors);
+    std::printf("%s: %s%s\n", qPrintable(path), qPrintable(summary),
+        warnings ? qPrintable(QStringLiteral(", %1 warning(s)").arg(warnings)) : "");
+    return errors == 0 ? 0 : ExitFailure;
+}
+
+// Takes "--no-english" from the front of the arguments; true when English stays on.
+bool takeEnglishOption(QStringList &args)
+{
+    if (args.isEmpty() || args.first() != QLatin1String("--no-english"))
+        return true;
+    args.removeFirst();
+    return false;
 }
 
 int show(const QString &path)
@@ -241,9 +253,10 @@ int main(int argc, char **argv)
         return crc(args[0]);
     }
     if (command == QLatin1String("lint")) {
+        const bool english = takeEnglishOption(args);
         if (args.size() != 1)
-            return usageError(QStringLiteral("lint takes one FILE"));
-        return lint(args[0]);
+            return usageError(QStringLiteral("lint takes [--no-english] and one FILE"));
+        return lint(args[0], english);
     }
     if (command == QLatin1String("show")) {
         if (args.size() != 1)
@@ -253,9 +266,12 @@ int main(int argc, char **argv)
     if (command == QLatin1String("build")) {
         QString binDir = QCoreApplication::applicationDirPath();
         QString panelRoot;
+        bool english = true;
         while (args.size() >= 2 && args.first().startsWith(QLatin1String("--"))) {
             const QString option = args.takeFirst();
-            if (option == QLatin1String("--bin"))
+            if (option == QLatin1String("--no-english"))
+                english = false;
+            else if (option == QLatin1String("--bin"))
                 binDir = args.takeFirst();
             else if (option == QLatin1String("--panel-root"))
                 panelRoot = args.takeFirst();
@@ -263,10 +279,11 @@ int main(int argc, char **argv)
                 return usageError(QStringLiteral("unknown option \"%1\"").arg(option));
         }
         if (args.size() != 2)
-            return usageError(
-                QStringLiteral("build takes [--bin DIR] [--panel-root DIR] SRC_DIR and STICK_DIR"));
+            return usageError(QStringLiteral(
+                "build takes [--bin DIR] [--panel-root DIR] [--no-english] SRC_DIR and STICK_DIR"));
         package_build_c build(args[0], args[1], binDir);
         build.setPanelRoot(panelRoot);
+        build.setEnglish(english);
         return build.run();
     }
     return usageError(QStringLiteral("unknown command \"%1\"").arg(command));
