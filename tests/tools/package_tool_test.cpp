@@ -266,7 +266,7 @@ TEST(HixpackBuild, Example_GivesTheStickLayoutWithScrambledDescriptionAndFilledC
     EXPECT_EQ(unscrambledByRule(readFile(stick.filePath("config/baseUpdate.ini"))),
         "\xEF\xBB\xBF# languages offered on the launcher's first page\n"
             + readFile(exampleDir() + "/config/baseUpdate.ini")
-                  .replace("list=中文", "list=中文,English")
+                  .replace("list=中文", "list=中文,ENG")
                   .replace("id=0000", "id=0000,0001"));
 
     const QByteArray stored = readFile(stick.filePath("hixupdateu/update.ini"));
@@ -351,7 +351,7 @@ TEST(HixpackBuild, EnglishTable_OnTheStickUnderThePackagesOwnAndOfferedByTheLaun
     QSettings offered(list.filePath("list.ini"), QSettings::IniFormat);
     offered.setIniCodec("UTF-8");
     EXPECT_EQ(
-        offered.value("language_conf/list").toStringList(), QStringList({ "中文", "English" }));
+        offered.value("language_conf/list").toStringList(), QStringList({ "中文", "ENG" }));
     EXPECT_EQ(offered.value("language_conf/id").toStringList(), QStringList({ "0000", "0001" }));
 
     QTemporaryDir bare;

@@ -4,11 +4,12 @@
 //
 //   <object name> <centre x> <centre y> <text>
 //
-// with coordinates inside the window. Run it on the same display (and fonts) as the program.
+// with coordinates inside the window (language boxes too). Run it on the same display (and
+// fonts) as the program, with the language file the program shows, if any, as LANGUAGE_FILE.
 //
-//   hix_widget_map password    the access-password dialog with its on-screen keyboard
-//   hix_widget_map updater     the updater window (restart button)
-//   hix_widget_map launcher    the launcher's first page and confirmation dialog
+//   hix_widget_map password [LANGUAGE_FILE]    the access-password dialog with its keyboard
+//   hix_widget_map updater [LANGUAGE_FILE]     the updater window (restart button)
+//   hix_widget_map launcher [LANGUAGE_FILE]    the launcher's first page and confirmation
 #include "multilingual_manager.h"
 #include "pwd_entry_dialog.h"
 #include "udisk_up_win.h"
@@ -22,6 +23,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QLayout>
 #include <QTemporaryDir>
 
@@ -40,6 +42,10 @@ void printButtons(QWidget *window)
         std::printf("%s %d %d %s\n", qPrintable(button->objectName()), centre.x(), centre.y(),
             qPrintable(button->text()));
     }
+    for (QComboBox *box : window->findChildren<QComboBox *>()) {
+        const QPoint centre = box->mapTo(window, box->rect().center());
+        std::printf("%s %d %d\n", qPrintable(box->objectName()), centre.x(), centre.y());
+    }
 }
 
 } // namespace
@@ -53,14 +59,15 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     hixInitResources();
     const QString what = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+    const QString languageFile = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
+    MultilingualManager::GetInstance()->loadMultilingualFile(
+        languageFile, QStringLiteral(":/new/prefix1/resource/lan/0000.lan"));
     if (what == QLatin1String("password")) {
         PwdEntryDialog dialog(nullptr, MultilingualManager::lookup());
         printButtons(&dialog);
         return 0;
     }
     if (what == QLatin1String("updater")) {
-        MultilingualManager::GetInstance()->loadMultilingualFile(
-            QString(), QStringLiteral(":/new/prefix1/resource/lan/0000.lan"));
         UDiskUpWin window(QStringLiteral("0000"), QString(), true);
         printButtons(&window);
         return 0;
@@ -76,6 +83,6 @@ int main(int argc, char **argv)
         return 0;
     }
 #endif
-    std::fprintf(stderr, "usage: hix_widget_map password|updater|launcher\n");
+    std::fprintf(stderr, "usage: hix_widget_map password|updater|launcher [LANGUAGE_FILE]\n");
     return 2;
 }

@@ -348,7 +348,8 @@ bool package_build_c::offerEnglish(const QString &languageList)
         names << QStringLiteral("中文");
     }
     ids << EnglishId;
-    names << QStringLiteral("English");
+    // The name the VNC tool gives English too; the box of the first page is narrow.
+    names << QStringLiteral("ENG");
 
     // The two keys are written anew right below the section's header; every other line stays.
     QStringList lines;
