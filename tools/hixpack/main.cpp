@@ -6,9 +6,9 @@
 //   hixpack unscramble --file IN OUT   turn any scrambled file back into its plain bytes
 //   hixpack crc FILE                   the CRC-32 of FILE as eight upper-case hexadecimal digits,
 //                                      the form of a description's CRCVALUE keys
-//   hixpack build [--bin DIR] [--panel-root DIR] SRC_DIR STICK_DIR
+//   hixpack build [--bin DIR] [--panel-root DIR] [--no-english] SRC_DIR STICK_DIR
 //                                      an update stick from a package source folder
-//   hixpack lint FILE                  what the updater would ignore or get wrong in a description
+//   hixpack lint [--no-english] FILE   what the updater would ignore or get wrong in a description
 //   hixpack show FILE                  the description's records as the updater reads them, JSON
 //
 // Exit status 0 on success, 1 when the work failed, 2 for a wrong command line.
@@ -39,8 +39,8 @@ constexpr int ExitUsage = 2;
 constexpr qint64 BlockSize = 64 * 1024;
 
 const char *const Usage
-    = "usage: hixpack build [--bin DIR] [--panel-root DIR] SRC_DIR STICK_DIR\n"
-      "       hixpack lint FILE\n"
+    = "usage: hixpack build [--bin DIR] [--panel-root DIR] [--no-english] SRC_DIR STICK_DIR\n"
+      "       hixpack lint [--no-english] FILE\n"
       "       hixpack show FILE\n"
       "       hixpack scramble IN OUT\n"
       "       hixpack unscramble [--file] IN OUT\n"
@@ -50,9 +50,10 @@ const char *const Usage
       "build        make an update stick in STICK_DIR from SRC_DIR, which holds the plain\n"
       "             description \"update.ini\", the files it names and optionally the folders\n"
       "             \"language/\" (*.lan) and \"config/\" (launcher settings). Checks the\n"
-      "             description as lint does and builds nothing when it has errors; fills in\n"
-      "             the CRCVALUE of every copied file (MODE 0, path inside the package);\n"
-      "             writes:\n"
+      "             description as lint does and builds nothing when it has errors (a\n"
+      "             CRCVALUE written that does not match its file included); prints the\n"
+      "             warnings; fills in the missing CRCVALUE of every copied file (MODE 0,\n"
+      "             path inside the package); writes:\n"
       "               STICK_DIR/upgentry.bin              the launcher, when built\n"
       "               STICK_DIR/hixupdateu/update.ini     the description, scrambled\n"
       "               STICK_DIR/hixupdateu/upgrunner.bin  the updater\n"
@@ -60,23 +61,32 @@ const char *const Usage
       "               STICK_DIR/hixupdateu/...            the package's files\n"
       "               STICK_DIR/language/, STICK_DIR/config/ (a plain\n"
       "                 config/baseUpdate.ini is stored scrambled)\n"
+      "               STICK_DIR/language/0001.lan  the English table of every built-in text,\n"
+      "                 below the package's own 0001.lan; config/baseUpdate.ini offers it as\n"
+      "                 \"ENG\" (--no-english: neither)\n"
       "             The programs, and language/ and config/ when present, come from DIR\n"
       "             (default: the folder of hixpack itself, the build's bin/). An earlier\n"
       "             STICK_DIR/hixupdateu is replaced.\n"
       "             --panel-root DIR: for an emulated panel (HIX_SYSROOT=DIR), put DIR\n"
       "             before every panel path of the description that starts with\n"
       "             \"/usr/vexo_app\" or \"/media/usb0\", commands included.\n"
-      "lint         check a plain or scrambled description and report, with line numbers,\n"
+      "lint         check a plain or scrambled description and report, with file and line,\n"
       "             what the updater would silently ignore or get wrong: unknown sections\n"
       "             and keys (\"COMMAND\" where the format says \"COMMOND\"), numbered\n"
       "             entries beyond their count or missing below it, missing gate keys\n"
-      "             (SRCPATHn, COMMONDINFOn, PATH), CRCVALUEs that do not match the file,\n"
-      "             MODE values other than 0, 1, 2, MODE 2 destinations without their\n"
-      "             trailing \"/\", text ids no language table defines,\n"
-      "             programs missing from the package, and \"._*\", \".DS_Store\",\n"
-      "             \"Thumbs.db\" in copied folders. Relative paths start at the folder of\n"
-      "             FILE; language files are looked for in its \"language/\" and\n"
-      "             \"../language/\". Exit status 1 when it found errors, 0 when clean.\n"
+      "             (SRCPATHn, COMMONDINFOn, PATH), values the INI reader does not read as\n"
+      "             written (inner quotes, \";\", backslashes, commas: with what the updater\n"
+      "             gets and the quoted form), relative paths where a panel path is needed,\n"
+      "             CRCVALUEs that do not match the file, MODE values other than 0, 1, 2,\n"
+      "             MODE 2 destinations without their trailing \"/\", text ids no language\n"
+      "             table defines or one language file defines and another lacks, programs\n"
+      "             missing from the package, scripts with CR LF line ends, text that is not\n"
+      "             UTF-8, and \"._*\", \".DS_Store\", \"Thumbs.db\" in copied folders.\n"
+      "             Warnings: conditions that are read but never checked (CPU_TPYE, ...).\n"
+      "             Relative paths start at the folder of FILE; language files are looked\n"
+      "             for in its \"language/\" and \"../language/\", and the English table of\n"
+      "             build counts as one unless --no-english is given. Exit status 1 when\n"
+      "             it found errors, 0 otherwise.\n"
       "show         print the records of a plain or scrambled description as JSON, read by\n"
       "             the updater's own parser (backup paths as this machine's panel sees them)\n"
       "scramble     store IN in the scrambled form of package files\n"

@@ -140,8 +140,8 @@ QStringList reasons(const description_text_c::Key &key, bool isList)
 {
     QStringList why;
     if (!key.read.isValid()) {
-        why << QStringLiteral("the INI reader does not see this key on its line (a quote left "
-                              "open above runs on over it)");
+        why << QStringLiteral("the INI reader does not see this key on its line (it has no "
+                              "\"=\", or a quote left open above runs on over it)");
         return why;
     }
     const QString &written = key.written;
