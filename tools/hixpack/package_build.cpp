@@ -99,11 +99,8 @@ int package_build_c::run()
             { DescriptionName, QStringLiteral("language"), QStringLiteral("config") }))
         return 1;
 
-    QSaveFile description(QDir(packageOut).filePath(DescriptionName));
-    const QByteArray scrambled = description_text_c::scramble(plain);
-    if (!description.open(QIODevice::WriteOnly) || description.write(scrambled) != scrambled.size()
-        || !description.commit())
-        return fail(QStringLiteral("cannot write \"%1\"").arg(description.fileName()));
+    if (!saveFile(QDir(packageOut).filePath(DescriptionName), description_text_c::scramble(plain)))
+        return 1;
 
     if (!copyFile(updater, QDir(packageOut).filePath(QStringLiteral("upgrunner.bin"))))
         return 1;
@@ -278,44 +275,47 @@ bool package_build_c::writeScrambledSettings(const QString &from, const QString 
             bytes.prepend("# languages offered on the launcher's first page\n");
         bytes = description_text_c::scramble(ByteOrderMark + bytes);
     }
-    QDir().mkpath(QFileInfo(to).absolutePath());
-    QSaveFile target(to);
-    if (!target.open(QIODevice::WriteOnly) || target.write(bytes) != bytes.size()
-        || !target.commit()) {
-        fail(QStringLiteral("cannot write \"%1\"").arg(to));
+    if (!saveFile(to, bytes))
         return false;
-    }
     ++filesCopied;
     return true;
+}
+
+bool package_build_c::saveFile(const QString &to, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(to).absolutePath());
+    QSaveFile target(to);
+    if (target.open(QIODevice::WriteOnly) && target.write(bytes) == bytes.size() && target.commit())
+        return true;
+    fail(QStringLiteral("cannot write \"%1\"").arg(to));
+    return false;
 }
 
 bool package_build_c::writeEnglishTable(const QString &languageDir)
 {
     QFile table(EnglishTable);
-    if (!table.open(QIODevice::ReadOnly))
-        return fail(QStringLiteral("the English table is missing from hixpack")) == 0;
+    if (!table.open(QIODevice::ReadOnly)) {
+        fail(QStringLiteral("the English table is missing from hixpack"));
+        return false;
+    }
     QByteArray bytes = table.readAll();
     // A 0001.lan of the package's own comes after the table: the reader keeps the last text of
     // an id, so the package's texts win and the built-in ones are still all there.
     const QString to = QDir(languageDir).filePath(EnglishName);
     QFile own(to);
     if (own.exists()) {
-        if (!own.open(QIODevice::ReadOnly))
-            return fail(QStringLiteral("cannot read \"%1\"").arg(to)) == 0;
+        if (!own.open(QIODevice::ReadOnly)) {
+            fail(QStringLiteral("cannot read \"%1\"").arg(to));
+            return false;
+        }
         QByteArray ownBytes = own.readAll();
-        own.close();
         if (ownBytes.startsWith(ByteOrderMark))
             ownBytes.remove(0, ByteOrderMark.size());
         bytes += "\n" + ownBytes;
     } else {
         ++filesCopied;
     }
-    QDir().mkpath(languageDir);
-    QSaveFile target(to);
-    if (!target.open(QIODevice::WriteOnly) || target.write(bytes) != bytes.size()
-        || !target.commit())
-        return fail(QStringLiteral("cannot write \"%1\"").arg(to)) == 0;
-    return true;
+    return saveFile(to, bytes);
 }
 
 bool package_build_c::offerEnglish(const QString &languageList)
@@ -325,22 +325,29 @@ bool package_build_c::offerEnglish(const QString &languageList)
     const bool created = !existing.exists();
     if (existing.open(QIODevice::ReadOnly))
         plain = description_text_c::unscramble(existing.readAll()).mid(ByteOrderMark.size());
-    existing.close();
+    const QByteArray offering = withEnglish(plain, languageList);
+    if (offering.isEmpty())
+        return true;
+    if (!saveFile(languageList, description_text_c::scramble(ByteOrderMark + offering)))
+        return false;
+    if (created)
+        ++filesCopied;
+    return true;
+}
+
+QByteArray package_build_c::withEnglish(const QByteArray &plain, const QString &languageList)
+{
     const description_text_c text = description_text_c::fromPlainBytes(plain);
     const description_text_c::Key *idKey = text.key(LanguageSection, QStringLiteral("id"));
     const description_text_c::Key *listKey = text.key(LanguageSection, QStringLiteral("list"));
-    QStringList ids;
-    QStringList names;
-    if (idKey)
-        ids = idKey->read.toStringList();
-    if (listKey)
-        names = listKey->read.toStringList();
+    QStringList ids = idKey ? idKey->read.toStringList() : QStringList();
+    QStringList names = listKey ? listKey->read.toStringList() : QStringList();
     if (ids.contains(EnglishId))
-        return true;
+        return QByteArray();
     if (ids.size() != names.size()) {
         std::printf("note: \"%s\" names %d languages for %d ids: English is not added to it\n",
             qPrintable(languageList), int(names.size()), int(ids.size()));
-        return true;
+        return QByteArray();
     }
     if (ids.isEmpty()) {
         // Without a list the first page offers no choice at all.
@@ -370,13 +377,5 @@ bool package_build_c::offerEnglish(const QString &languageList)
         lines.insert(header + 1, entries.at(1));
         lines.insert(header + 1, entries.at(0));
     }
-    const QByteArray out = description_text_c::scramble(
-        ByteOrderMark + lines.join(QLatin1Char('\n')).toUtf8() + '\n');
-    QDir().mkpath(QFileInfo(languageList).absolutePath());
-    QSaveFile target(languageList);
-    if (!target.open(QIODevice::WriteOnly) || target.write(out) != out.size() || !target.commit())
-        return fail(QStringLiteral("cannot write \"%1\"").arg(languageList)) == 0;
-    if (created)
-        ++filesCopied;
-    return true;
+    return lines.join(QLatin1Char('\n')).toUtf8() + '\n';
 }

@@ -43,8 +43,11 @@ private:
     bool writeScrambledSettings(const QString &from, const QString &to);
     bool copyFolderFiles(const QString &from, const QString &to, const QString &pattern);
     int fail(const QString &message);
+    bool saveFile(const QString &to, const QByteArray &bytes);
     bool writeEnglishTable(const QString &languageDir);
     bool offerEnglish(const QString &languageList);
+    // The plain language list with English added; empty when it needs no change.
+    static QByteArray withEnglish(const QByteArray &plain, const QString &languageList);
 
     QString srcDir;
     QString stickDir;
