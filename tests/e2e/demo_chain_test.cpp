@@ -23,20 +23,6 @@ const QString SourceDir = QStringLiteral(HIX_SOURCE_DIR);
 
 using testsupport::binDir;
 
-bool copyTree(const QString &from, const QString &to)
-{
-    QDirIterator it(from, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString file = it.next();
-        const QString target = to + QLatin1Char('/') + QDir(from).relativeFilePath(file);
-        QDir().mkpath(QFileInfo(target).path());
-        if (!QFile::copy(file, target))
-            return false;
-        QFile::setPermissions(target, QFile::permissions(file) | QFileDevice::WriteOwner);
-    }
-    return true;
-}
-
 // Relative path -> content of every regular file below root.
 QMap<QString, QByteArray> treeOf(const QString &root)
 {

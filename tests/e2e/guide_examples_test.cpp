@@ -75,28 +75,6 @@ QVector<TableRow> valueTable()
     return rows;
 }
 
-bool copyTree(const QString &from, const QString &to)
-{
-    QDirIterator it(from, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString file = it.next();
-        const QString target = to + '/' + QDir(from).relativeFilePath(file);
-        QDir().mkpath(QFileInfo(target).path());
-        if (!QFile::copy(file, target))
-            return false;
-        QFile::setPermissions(target, QFile::permissions(file) | QFileDevice::WriteOwner);
-    }
-    return true;
-}
-
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << qPrintable(path);
-    file.write(content);
-}
-
 ToolRun hixpack(const QStringList &args)
 {
     return runTool(binDir() + "/hixpack", args);
@@ -119,7 +97,7 @@ public:
         QTemporaryDir source;
         if (!sourceFiles.isEmpty())
             copyTree(sourceFiles, source.path());
-        writeFile(source.filePath("update.ini"), description.toUtf8());
+        writeAll(source.filePath("update.ini"), description.toUtf8());
         return hixpack(
             { "build", "--bin", binDir(), "--panel-root", sysroot.root(), source.path(), stick() });
     }
@@ -128,7 +106,7 @@ public:
     // holds one of the lines; the updater then waits for its restart button and is ended.
     QString runUntil(const QStringList &lastLines)
     {
-        writeFile(stick() + "/upgradeProcess.log", "[失败]\n------------------------\n");
+        writeAll(stick() + "/upgradeProcess.log", "[失败]\n------------------------\n");
         QProcess updater;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("HIX_SYSROOT", sysroot.root());
@@ -178,7 +156,7 @@ TEST(GuideExamples, ValueTable_EachLineReadAsPrinted_LintReportsAllButTheFormTha
             = (command ? "[COMMOND]\nCOMMONDNUM=1\n" : "[DELFILE]\nDELFILENUM=1\n") + row.written
             + '\n';
         const QString plain = sysroot.path("/plain.ini");
-        writeFile(plain, "\xEF\xBB\xBF# guide\n" + description.toUtf8());
+        ASSERT_TRUE(writeAll(plain, "\xEF\xBB\xBF# guide\n" + description.toUtf8()));
         ASSERT_EQ(hixpack({ "scramble", plain, sysroot.path("/update.ini") }).exitCode, 0);
         ParseConfigInfo parser;
         ASSERT_TRUE(parser.readIni(sysroot.path("/update.ini")));
@@ -278,9 +256,9 @@ TEST(GuideExamples, Fragments_PassLint)
             if (!block.contains(QStringLiteral("[PROGRAM%1_CONFIG]").arg(n)))
                 description += QStringLiteral("[PROGRAM%1_CONFIG]\nPATH=/bin/true\n").arg(n);
         QTemporaryDir dir;
-        writeFile(dir.filePath("update.ini"), (description + block).toUtf8());
+        writeAll(dir.filePath("update.ini"), (description + block).toUtf8());
         if (block.contains("PATH=installer"))
-            writeFile(dir.filePath("installer"), "#!/bin/sh\n");
+            writeAll(dir.filePath("installer"), "#!/bin/sh\n");
         const ToolRun lint = hixpack({ "lint", dir.filePath("update.ini") });
         EXPECT_EQ(lint.exitCode, 0) << qPrintable(block) << lint.out.constData();
     }
