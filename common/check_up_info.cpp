@@ -288,7 +288,7 @@ bool check_up_info_c::isUpdateFinish(int count)
 
 bool check_up_info_c::CheckBackupDataExist(std::vector<backupFileInfo_s> list)
 {
-    if (!QFileInfo(m_parser->getBackupPath()).isDir())
+    if (!QFileInfo(m_parser->backupRoot()).isDir())
         return false;
     for (const backupFileInfo_s &entry : list) {
         const QFileInfo saved(entry.dstPath);

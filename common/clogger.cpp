@@ -59,6 +59,11 @@ bool CLogger::isOpen() const
     return logFile && logFile->isOpen();
 }
 
+bool CLogger::isEmpty() const
+{
+    return isOpen() && logFile->size() == 0;
+}
+
 bool CLogger::writable() const
 {
     return enabled && isOpen();
@@ -87,17 +92,20 @@ void CLogger::writeReport(const QString &text)
     // one. A report of another length (a language file with other texts) would overwrite the
     // start of the next line or leave the tail of the old head line behind, so then the whole
     // log is written again behind the new head line.
-    QByteArray rest;
-    bool sameLength = false;
-    if (logFile->openMode() & QIODevice::ReadOnly) {
-        logFile->seek(0);
-        sameLength = logFile->readLine().size() == report.size();
-        if (!sameLength)
-            rest = logFile->readAll();
-    } else {
-        // A write-only log (the launcher's) cannot be read back; it is written from its start.
-        sameLength = true;
+    if (!(logFile->openMode() & QIODevice::ReadOnly)) {
+        // A write-only log (the launcher's) cannot be read back: it is opened again for reading
+        // too, so that a head line of another length never overwrites the separator.
+        logFile->flush();
+        logFile->close();
+        if (!logFile->open(QIODevice::ReadWrite)) {
+            qWarning() << "cannot reopen the run log" << logPath << logFile->errorString();
+            logFile.reset();
+            return;
+        }
     }
+    logFile->seek(0);
+    const bool sameLength = logFile->readLine().size() == report.size();
+    const QByteArray rest = sameLength ? QByteArray() : logFile->readAll();
 
     logFile->seek(0);
     if (sameLength) {

@@ -11,6 +11,9 @@ class QFile;
 class CLogger
 {
 public:
+    // The line under the head line, written by whoever starts a new log.
+    static constexpr const char *Separator = "------------------------\n";
+
     enum MODE {
         WRITE_ONLY = 0, // a new log: the old content is gone (launcher)
         READ_WRITE = 1, // continue an existing log (updater)
@@ -33,6 +36,8 @@ public:
     void close();
 
     bool isOpen() const;
+    // Whether the open log holds nothing yet.
+    bool isEmpty() const;
     QString path() const { return logPath; }
 
 private:

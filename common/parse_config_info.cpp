@@ -28,6 +28,15 @@ const QString CopyBeforeCheckSection = QStringLiteral("COPYFILE_BEFORE_CHECK");
 const QString CopyAfterCheckSection = QStringLiteral("COPYFILE_AFTER_CHECK");
 const QString ProgramSection = QStringLiteral("PROGRAM%1_CONFIG");
 
+// The stick's folder of every panel's backups, each in a folder named after its panel.
+QString stickBackupFolder()
+{
+    // An empty variable names no stick: backups never go to the root of the panel's own disk.
+    const QString exportDir = qEnvironmentVariable(qPrintable(ExportDirVariable));
+    const QString root = exportDir.isEmpty() ? hix::panelPath(DefaultStickRoot) : exportDir;
+    return root + BackupFolder;
+}
+
 // A count larger than the entries a section holds is a mistake in the description; the groups
 // whose entries need no key of their own get at most this many entries past the last one
 // written, so an absurd count costs nothing.
@@ -392,7 +401,7 @@ void ParseConfigInfo::parseBackupInfo(
         const QString dst = trimmedText(reader, numbered(prefix, "DSTPATH", i));
         if (entry.srcPath.isEmpty() || dst.isEmpty())
             continue;
-        entry.dstPath = getBackupPath() + QLatin1Char('/') + dst;
+        entry.dstPath = backupRoot() + QLatin1Char('/') + dst;
         entry.mode = intOf(reader, numbered(prefix, "MODE", i));
         entry.existCheck = flagOf(reader, numbered(prefix, "EXIST_CHECK", i));
         list.push_back(entry);
@@ -479,12 +488,21 @@ void ParseConfigInfo::parseUpdateFinishConfig(QSettings *reader)
 
 QString ParseConfigInfo::getBackupPath()
 {
-    // An empty variable names no stick: backups never go to the root of the panel's own disk.
-    const QString exportDir = qEnvironmentVariable(qPrintable(ExportDirVariable));
-    const QString root = exportDir.isEmpty() ? hix::panelPath(DefaultStickRoot) : exportDir;
+    const QString own = panelBackupPath();
+    return own.isEmpty() ? stickBackupFolder() : own;
+}
+
+QString ParseConfigInfo::panelBackupPath()
+{
     char identifier[256] = {};
-    getUniqueID(identifier);
-    return root + BackupFolder + QString::fromLatin1(identifier);
+    if (getUniqueID(identifier) != 0 || identifier[0] == '\0')
+        return QString();
+    return stickBackupFolder() + QString::fromLatin1(identifier);
+}
+
+QString ParseConfigInfo::backupRoot() const
+{
+    return fixedBackupRoot.isEmpty() ? getBackupPath() : fixedBackupRoot;
 }
 
 void ParseConfigInfo::mixIdentity(const unsigned char p[6], unsigned char out[12])

@@ -61,6 +61,17 @@ public:
     // identifier; the identifier is asked of the driver on every call.
     static QString getBackupPath();
 
+    // The same, but empty when the panel identifier cannot be read: the bare "hixbackup" folder
+    // holds the backups and state files of every panel that used the stick, so it must never be
+    // taken for this panel's own.
+    static QString panelBackupPath();
+
+    // The backup folder of the description's backup entries and of the backup checks. A run
+    // fixes it once, so that an identifier read that fails half-way can never point part of the
+    // run elsewhere; unset, it is asked of the driver on every call.
+    void setBackupRoot(const QString &root) { fixedBackupRoot = root; }
+    QString backupRoot() const;
+
     // Writes the panel identifier (24 lower-case hexadecimal digits) into out, a zeroed buffer of
     // 256 bytes. 0 on success, the driver client's negative code, or -1 for a refused request.
     static int getUniqueID(char *out);
@@ -81,6 +92,7 @@ private:
     std::vector<commondInfo_s> commondInfo;
     std::vector<programConfig_s> programConfig;
     updateFinishConfig_s updateFinishConfig;
+    QString fixedBackupRoot;
 
     // The copy conditions have fixed section names; one readIni reads them once for every copy
     // list of the file.

@@ -22,6 +22,8 @@ const char *const ProcessKeys[] = {
 
 const char *const StatusTexts[] = { "notExec", "success", "failed", "?" };
 
+const QString SetAsideGroup = QStringLiteral("setAside");
+
 constexpr int ProcessKeyCount = int(sizeof ProcessKeys / sizeof *ProcessKeys);
 constexpr int StatusCount = int(sizeof StatusTexts / sizeof *StatusTexts);
 
@@ -81,6 +83,9 @@ bool ToolProcessCtrl::isUpdateSuccess() const
     QSettings settings(ctrlIniPath, QSettings::IniFormat);
     const QStringList keys = settings.allKeys();
     for (const QString &key : keys) {
+        // The record of set-aside files is no phase.
+        if (key.startsWith(SetAsideGroup + QLatin1Char('/')))
+            continue;
         // A program index means the program loop has not finished.
         if (QLatin1Char('/') + key == keyOf(PROCESS_CUR_PRO_INDEX))
             return false;
@@ -146,4 +151,40 @@ void ToolProcessCtrl::removeCtrlIniKey(const prcessNameEnum &name)
     settings.remove(keyOf(name));
     settings.sync();
     sync();
+}
+
+QStringList ToolProcessCtrl::setAsideFiles() const
+{
+    QStringList paths;
+    if (!isProcessCtrlIniExit())
+        return paths;
+    QSettings settings(ctrlIniPath, QSettings::IniFormat);
+    settings.beginGroup(SetAsideGroup);
+    const int count = settings.value(QStringLiteral("count")).toInt();
+    for (int i = 1; i <= count; ++i) {
+        const QString path = settings.value(QStringLiteral("path%1").arg(i)).toString();
+        if (!path.isEmpty())
+            paths << path;
+    }
+    return paths;
+}
+
+bool ToolProcessCtrl::setSetAsideFiles(const QStringList &paths)
+{
+    if (ctrlIniPath.isEmpty() || (paths.isEmpty() && !isProcessCtrlIniExit()))
+        return true;
+    QSettings settings(ctrlIniPath, QSettings::IniFormat);
+    settings.remove(SetAsideGroup);
+    if (!paths.isEmpty()) {
+        settings.beginGroup(SetAsideGroup);
+        settings.setValue(QStringLiteral("count"), paths.size());
+        for (int i = 0; i < paths.size(); ++i)
+            settings.setValue(QStringLiteral("path%1").arg(i + 1), paths.at(i));
+        settings.endGroup();
+    }
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
+        qWarning() << "cannot write progress state" << ctrlIniPath;
+    sync();
+    return true;
 }

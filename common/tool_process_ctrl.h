@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 enum prcessNameEnum {
@@ -43,6 +44,13 @@ public:
     prcessStatuseEnum getProcessStatus(const prcessNameEnum &name) const;
     bool isContainKey(const QString &key) const;
     void removeCtrlIniKey(const prcessNameEnum &name);
+
+    // The set-aside names ("X.bak") of installed files that the rename pass of a copy list
+    // moves aside, recorded before it starts: a run cut off on its way can tell them from files
+    // of that name that the updater did not make. Kept in a group of its own ("setAside": a count
+    // and numbered paths); an empty list removes the group and never creates the file.
+    QStringList setAsideFiles() const;
+    bool setSetAsideFiles(const QStringList &paths);
 
     static QString keyOf(prcessNameEnum name);
     static QString textOf(prcessStatuseEnum status);

@@ -13,4 +13,5 @@ enum LauncherMessage {
     MsgPageIntroduction = 2004,
     MsgCannotUpdate = 2005,
     MsgUpdaterStarted = 2006,
+    MsgPanelIdUnreadable = 2011,
 };

@@ -111,24 +111,33 @@ int runLauncher(const QString &launcherDir, const LauncherSettings &settings)
     confirmation.setLogger(&logger);
     // Pessimistic until the updater writes the outcome over it.
     logger.write(text(MsgReportFailed) + QLatin1Char('\n'));
-    logger.write(QStringLiteral("------------------------\n"));
+    logger.write(QLatin1String(CLogger::Separator));
 
     gloadUiPath = launcherDir + QStringLiteral("/hixupdateu/upgrunner.bin");
 
-    ParseConfigInfo parser;
-    if (!parser.readIni(launcherDir + QStringLiteral("/hixupdateu/update.ini"))) {
-        const QString reason = text(MsgDescriptionUnreadable);
+    // Says why no update can run here, in the log and in the dialog, whose OK stays disabled.
+    const auto refuse = [&logger, &confirmation](const QString &reason) {
         logger.write(reason + QLatin1Char('\n'));
         logger.close();
         confirmation.setTips(reason);
         confirmation.setOkButtonDisabled(true);
         confirmation.exec();
         return 0;
-    }
+    };
+
+    ParseConfigInfo parser;
+    if (!parser.readIni(launcherDir + QStringLiteral("/hixupdateu/update.ini")))
+        return refuse(text(MsgDescriptionUnreadable));
+    // Without the panel identifier the progress state would be looked for, and removed, in the
+    // stick's bare backup folder, which holds every panel's backups.
+    const QString backupRoot = ParseConfigInfo::panelBackupPath();
+    if (backupRoot.isEmpty())
+        return refuse(text(MsgPanelIdUnreadable));
+    parser.setBackupRoot(backupRoot);
 
     check_up_info_c checker(&parser);
     ToolProcessCtrl *progress = ToolProcessCtrl::GetInstance();
-    progress->initIniPath(ParseConfigInfo::getBackupPath() + QStringLiteral("_proctrl"));
+    progress->initIniPath(backupRoot + QStringLiteral("_proctrl"));
     const updateConfig_s config = parser.getUpdateConfig();
 
     if (!progress->isProcessCtrlIniExit()) {

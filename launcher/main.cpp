@@ -34,7 +34,6 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     hixInitResources();
-    launcherInitResources();
     MainCfg().initCfg(app);
     // The launcher ends when its page or dialog is done, not when a window happens to close
     // between the page and the confirmation.

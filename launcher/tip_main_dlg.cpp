@@ -32,11 +32,6 @@ QString textOfNumber(const QString &number)
 
 } // namespace
 
-void launcherInitResources()
-{
-    Q_INIT_RESOURCE(launcher);
-}
-
 TipMainDlg::TipMainDlg(ParseConfigInfo *parser, check_up_info_c *checker, const QString &languageId,
     QWidget *parent, const QString &applicationDir)
     : QDialog(parent)

@@ -70,6 +70,3 @@ private:
     CLogger *log = nullptr;
     QStringList languageIds;
 };
-
-// Registers the launcher's compiled-in images.
-void launcherInitResources();

@@ -2,6 +2,7 @@
 
 #include "multilingual_manager.h"
 #include "path_deal.h"
+#include "tool_process_ctrl.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -156,6 +157,10 @@ bool file_operation_c::copyFile(const std::vector<copyFileData_s> &list)
 
     m_touchedFolders.clear();
     m_alreadyInstalled.clear();
+    ToolProcessCtrl *const state = ToolProcessCtrl::GetInstance();
+    QStringList recorded = state->setAsideFiles();
+    recorded.sort();
+    m_ownSetAside = QSet<QString>(recorded.cbegin(), recorded.cend());
     for (const copyFileData_s &entry : list) {
         if (!copyFile(entry)) {
             qDebug() << "copy file failed.";
@@ -167,12 +172,24 @@ bool file_operation_c::copyFile(const std::vector<copyFileData_s> &list)
     }
     qDebug() << "copy file success.";
 
+    // The names installed files are set aside under are on the stick before the first move: a
+    // run cut off in the rename pass leaves no set-aside file the next run would not know.
+    const QStringList planned = ownSetAsides(false);
+    if (planned != recorded) {
+        state->setSetAsideFiles(planned);
+        recorded = planned;
+    }
     for (const copyFileData_s &entry : list)
         renameFile(entry, StagingSuffix);
     // The set-aside files are the only copies of the previous installation until the new names
     // are on the medium.
     flushTouchedFolders();
     removeFile(m_bakFileList, SetAsideSuffix);
+    // A set-aside file that could not go (kept as the only copy of an installed file) stays
+    // recorded, so a later run still knows it.
+    const QStringList left = ownSetAsides(true);
+    if (left != recorded)
+        state->setSetAsideFiles(left);
     return true;
 }
 
@@ -217,7 +234,7 @@ bool file_operation_c::copyRegualFile(const copyFileData_s &entry)
         // replaced under the set-aside name. The rename pass passes over a file that is already
         // right, so only this list's clean-up can still take that copy away.
         const QFileInfo setAside(entry.destPath + SetAsideSuffix);
-        if (setAside.isFile() && !setAside.isSymLink())
+        if (setAside.isFile() && !setAside.isSymLink() && isOwnSetAside(setAside.filePath()))
             m_bakFileList.push_back({ setAside.filePath(), 0 });
         m_alreadyInstalled.insert(entry.destPath);
         return true;
@@ -240,6 +257,7 @@ bool file_operation_c::copyRegualFile(const copyFileData_s &entry)
         m_tmpFileList.push_back({ staged, 0 });
         return false;
     }
+    claimSetAside(entry.destPath, entry.destPath + SetAsideSuffix);
     return isFileChecked(entry, DOWNLOAD_AFTER);
 }
 
@@ -269,6 +287,7 @@ bool file_operation_c::copyDirFile(const copyFileData_s &entry)
             qDebug() << "copy file" << file.absoluteFilePath() << "to" << target << "failed";
             return false;
         }
+        claimSetAside(target, target + StagingSuffix + SetAsideSuffix);
     }
     return true;
 }

@@ -107,6 +107,14 @@ private:
     void report(MessageId id, const QString &path, const QColor &color);
     bool commitStaged(const QString &staged, const QString &final, const QString &setAside,
         MessageId vanishedMessage);
+    // Set-aside files this updater made, in this run or in a run that was cut off: only those
+    // are ever taken for an installed file, moved over or cleaned up. A name is claimed while
+    // its file is staged, when an installed file will be set aside under it and nothing bears
+    // that name yet.
+    void claimSetAside(const QString &final, const QString &setAside);
+    bool isOwnSetAside(const QString &path) const;
+    // The claimed names, sorted; only those that still exist when existingOnly is set.
+    QStringList ownSetAsides(bool existingOnly) const;
     bool makeFolder(const QString &folder);
     void flushTouchedFolders();
 
@@ -114,5 +122,6 @@ private:
     std::vector<delFileInfo_s> m_tmpFileList; // staging files whose writing failed
     QSet<QString> m_touchedFolders; // folders whose entries a copy list changed
     QSet<QString> m_alreadyInstalled; // single-file destinations that already held their content
+    QSet<QString> m_ownSetAside; // absolute set-aside paths this updater made (state file record)
     std::vector<char> m_buffer; // the one block every read and write goes through
 };

@@ -18,7 +18,43 @@ namespace {
 
 const QString SetAsideSuffix = QStringLiteral(".bak");
 
+// One form for every name of a set-aside file, however the description wrote its folder.
+QString absoluteName(const QString &path)
+{
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+// Renames a staged file over the installed one in a single step: at every moment one of the
+// two is under the final name.
+bool replaceInOneStep(const QString &from, const QString &to)
+{
+    return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+}
+
 } // namespace
+
+void file_operation_c::claimSetAside(const QString &final, const QString &setAside)
+{
+    const QFileInfo name(setAside);
+    if (QFileInfo::exists(final) && !name.exists() && !name.isSymLink())
+        m_ownSetAside.insert(absoluteName(setAside));
+}
+
+bool file_operation_c::isOwnSetAside(const QString &path) const
+{
+    return m_ownSetAside.contains(absoluteName(path));
+}
+
+QStringList file_operation_c::ownSetAsides(bool existingOnly) const
+{
+    QStringList paths;
+    for (const QString &path : m_ownSetAside) {
+        if (!existingOnly || QFileInfo::exists(path) || QFileInfo(path).isSymLink())
+            paths << path;
+    }
+    paths.sort();
+    return paths;
+}
 
 bool file_operation_c::moveEntry(const QString &from, const QString &to)
 {
@@ -73,12 +109,17 @@ bool file_operation_c::commitStaged(
     const QString &staged, const QString &final, const QString &setAside, MessageId vanishedMessage)
 {
     m_touchedFolders.insert(QFileInfo(final).absolutePath());
+    // Only a set-aside name this updater claimed is ever used: a file of that name that it did
+    // not make (a copy kept by hand, another tool's) is never moved over, deleted or taken for
+    // the installed file.
+    const bool ownSetAside = isOwnSetAside(setAside);
     bool setAsideDone = false;
     // A run cut off between its two moves left the installed file only under its set-aside
     // name, with nothing under the final name: it is still the installed file until the new one
     // is in its place.
     bool setAsideByCut = false;
-    if (QFileInfo::exists(final)) {
+    bool oneStep = false;
+    if (QFileInfo::exists(final) && ownSetAside) {
         qDebug() << "Rename : " << setAside;
         // A set-aside copy beside an installed file was left by a run cut off before its
         // clean-up: it is older than the installed file and the clean-up deletes it anyway.
@@ -88,14 +129,18 @@ bool file_operation_c::commitStaged(
             QFile::remove(setAside);
         setAsideDone = moveEntry(final, setAside);
         m_bakFileList.push_back({ setAside, 0 });
-    } else if (QFileInfo(setAside).isFile()) {
+    } else if (QFileInfo::exists(final)) {
+        // The name was not free to claim: the staged file replaces the installed one at once.
+        qDebug() << "Replace in one step: " << final;
+        oneStep = true;
+    } else if (ownSetAside && QFileInfo(setAside).isFile()) {
         setAsideByCut = true;
     }
 
     bool committed = false;
     if (!QFileInfo::exists(staged)) {
         report(vanishedMessage, staged, Qt::red);
-    } else if (!moveEntry(staged, final)) {
+    } else if (!(oneStep ? replaceInOneStep(staged, final) : moveEntry(staged, final))) {
         report(MsgRenameFailed, staged, Qt::red);
     } else {
         committed = true;

@@ -106,12 +106,18 @@ int main(int argc, char *argv[])
     auto logger
         = std::make_unique<CLogger>(base + QString::fromLatin1(RunLogName), CLogger::READ_WRITE);
     logger->toggleLogger(true);
+    if (logger->isEmpty()) {
+        // Started without the launcher: the log gets the head line and the separator the launcher
+        // writes, so the outcome written over the head line at the end replaces no message.
+        logger->write(text(MsgReportFailed) + QLatin1Char('\n'));
+        logger->write(QLatin1String(CLogger::Separator));
+    }
 
     pDiskUpWin = new (std::nothrow)
         UDiskUpWin(language.lanID, commandLine.title, commandLine.showUpdatePage);
     if (!pDiskUpWin) {
         logger->writeReport(text(MsgReportFailed) + QLatin1Char('\n'));
-        logger->write(QStringLiteral("------------------------\n"));
+        logger->write(QLatin1String(CLogger::Separator));
         logger->write(text(MsgWindowNoMemory) + QLatin1Char('\n'));
         logger->close();
         qDebug() << "dlgUpnote 内存分配失败";
@@ -120,6 +126,8 @@ int main(int argc, char *argv[])
     pDiskUpWin->setLogger(logger.get());
     QObject::connect(
         pDiskUpWin, &UDiskUpWin::windowClosed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    QObject::connect(pDiskUpWin, &UDiskUpWin::hiddenRunEnded, &app, &QCoreApplication::exit,
+        Qt::QueuedConnection);
 
     QSocketNotifier closeNotifier(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&closeNotifier, &QSocketNotifier::activated, [&logger] {

@@ -80,6 +80,9 @@ signals:
     void setErrorBackgrnd(Qt::GlobalColor gcolor);
     // The window has accepted a close: the program's work is over, shown or hidden.
     void windowClosed();
+    // A hidden run has ended without closing the window: nobody can press its restart button,
+    // so the program ends with this status (0 success, otherwise failure).
+    void hiddenRunEnded(int status);
 
 public slots:
     void restartHix();
@@ -97,6 +100,9 @@ protected:
 private:
     void init();
     void setText();
+    // The run itself; startUpdate() wraps it so a hidden run ends on every way out.
+    void runUpdate();
+    void endHiddenRun();
     // Ends the run after a failed phase: red line, restart button, progress 100, the phase's
     // status "failed", the "[失败]" head line.
     void failPhase(int messageId, int phase);
@@ -131,4 +137,6 @@ private:
     bool resumingInterruptedProgram = false;
     bool showPage = true;
     bool updateRefused = false;
+    // This panel's backup folder on the stick, read once when the run starts.
+    QString backupRoot;
 };

@@ -89,6 +89,18 @@ void UDiskUpWin::reBootHix()
     close();
 }
 
+void UDiskUpWin::endHiddenRun()
+{
+    // The outcome is in the log and the state file. A hidden window has no button anybody could
+    // press, so waiting on would hold the panel until it is switched off. The beeps the package
+    // asks for sound first, and the last tone is over before the program ends.
+    const int status = updateSuccess ? 0 : 1;
+    const int pending = beepTimer ? qMax(beepCount, 0) : 0;
+    const int delayMs = pending > 0 ? pending * BeepIntervalMs + BeepMs + BeepIntervalMs / 10 : 0;
+    qDebug() << "hidden run ended, status" << status << "after" << delayMs << "ms";
+    QTimer::singleShot(delayMs, this, [this, status] { emit hiddenRunEnded(status); });
+}
+
 void UDiskUpWin::restartHix()
 {
     beepFor(RestartBeepMs);

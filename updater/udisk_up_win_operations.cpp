@@ -6,7 +6,6 @@
 #include "check_up_info.h"
 #include "file_operation.h"
 #include "multilingual_manager.h"
-#include "parse_config_info.h"
 #include "path_deal.h"
 #include "tool_process_ctrl.h"
 #include "updater_messages.h"
@@ -53,7 +52,6 @@ bool UDiskUpWin::DeleteAllBackupData(const QString &path)
 bool UDiskUpWin::beforeUpdateOperate(const programConfig_s &program)
 {
     const QString name = PathDeal::getTargetName(program.path);
-    const QString backupRoot = ParseConfigInfo::getBackupPath();
 
     const QString checkFile = backupRoot + QLatin1Char('/') + backup_file_c::CheckFileName;
     if (!program.beforeBackup.empty() && resumingInterruptedProgram
@@ -130,7 +128,6 @@ bool UDiskUpWin::beforeUpdateOperate(const programConfig_s &program)
 bool UDiskUpWin::afterUpdateOperate(const programConfig_s &program)
 {
     const QString name = PathDeal::getTargetName(program.path);
-    const QString backupRoot = ParseConfigInfo::getBackupPath();
 
     if (upChecker->CheckBackupDataExist(program.beforeBackup)) {
         emit emitMessage(text(MsgRestoreComing).arg(name), Qt::black);

@@ -6,6 +6,7 @@
 #include "check_up_info.h"
 #include "multilingual_manager.h"
 #include "my_kill_process.h"
+#include "parse_config_info.h"
 #include "path_deal.h"
 #include "qsettings_factory.h"
 #include "start_process.h"
@@ -98,6 +99,16 @@ void UDiskUpWin::responseResult(int value)
 
 bool UDiskUpWin::updateProgram(std::vector<programConfig_s> &programs)
 {
+    // Backups, restores and their deletion work only in this panel's own backup folder, never
+    // in an empty path (the working folder) nor in the stick's bare backup folder.
+    if (backupRoot.isEmpty())
+        backupRoot = ParseConfigInfo::panelBackupPath();
+    if (backupRoot.isEmpty()) {
+        emit emitMessage(text(MsgPanelIdUnreadable), Qt::red);
+        return false;
+    }
+    configParser->setBackupRoot(backupRoot);
+
     const QString previousDir = QDir::currentPath();
     if (!QDir::setCurrent(QCoreApplication::applicationDirPath())) {
         emit emitMessage(text(MsgProgramDirFailed), Qt::red);

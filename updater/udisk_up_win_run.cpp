@@ -74,13 +74,26 @@ void UDiskUpWin::refuseUpdate(const QString &reason)
 
 void UDiskUpWin::startUpdate()
 {
-    ToolProcessCtrl *const state = ToolProcessCtrl::GetInstance();
-    state->initIniPath(ParseConfigInfo::getBackupPath() + QStringLiteral("_proctrl"));
-    usleep(1000);
     if (startTimer)
         startTimer->stop();
     if (updateStarted || updateRefused || !initOk)
         return;
+    runUpdate();
+    if (!showPage && !closeBySignal)
+        endHiddenRun();
+}
+
+void UDiskUpWin::runUpdate()
+{
+    // The identifier is read once: every backup, restore and deletion of this run and the state
+    // file stay in the one folder named after this panel.
+    backupRoot = ParseConfigInfo::panelBackupPath();
+    ToolProcessCtrl *const state = ToolProcessCtrl::GetInstance();
+    if (!backupRoot.isEmpty()) {
+        state->initIniPath(backupRoot + QStringLiteral("_proctrl"));
+        configParser->setBackupRoot(backupRoot);
+    }
+    usleep(1000);
     programTookOver = false;
     updateStarted = true;
     qDebug() << "start update...";
@@ -97,6 +110,17 @@ void UDiskUpWin::startUpdate()
     }
     emit emitMessage(text(MsgParseDone), Qt::black);
     progressValue = 10;
+
+    if (backupRoot.isEmpty()) {
+        // Without the identifier the backups would go to the stick's bare backup folder, which
+        // holds every panel's backups and state files: the run must not touch the panel.
+        qWarning() << "panel identifier unreadable; the update does not start";
+        emit emitMessage(text(MsgPanelIdUnreadable), Qt::red);
+        ui->btnRestart->setEnabled(true);
+        progressValue = 100;
+        updatefinished();
+        return;
+    }
 
     const copyFileInfo_s copyInfo = configParser->getCopyFileInfo();
     if (!copyInfo.copyFileData.empty()

@@ -13,6 +13,7 @@ enum UpdaterMessage {
     MsgRestartHix = 1018,
     MsgReportFailed = 2000,
     MsgReportSuccess = 2001,
+    MsgPanelIdUnreadable = 2011,
     MsgWindowNoMemory = 2013,
     MsgTotalProgress = 2014,
     MsgKeepStickIn = 2015,

@@ -62,6 +62,31 @@ TEST_F(LauncherRun, UnreadablePackage_ShowsText2002WithOkDisabled_LogsIt_Returns
     EXPECT_FALSE(updaterStarted());
 }
 
+TEST_F(LauncherRun, PanelIdentifierUnreadable_ShowsText2011WithOkDisabled_TouchesNoStateFile)
+{
+    ASSERT_TRUE(installStandIn());
+    writeDescription(Package);
+    QDir(sysroot.path("/run/vexo-hal")).removeRecursively();
+    // The stick's bare backup folder is nobody's own; a state file there is not this panel's.
+    const QString bareState = sysroot.writeFile(
+        "/media/usb0/hixbackup/_proctrl/toolProcessCtrl.ini", "[updatePro]\ncurProIndex=0\n");
+    QString tips;
+    bool okEnabled = true;
+    ModalScript script({ [&](QWidget *window) {
+        ASSERT_TRUE(qobject_cast<dlgUpNote *>(window));
+        tips = window->findChild<QLabel *>("upNoteLbl")->text();
+        okEnabled = window->findChild<QPushButton *>("upBtnOk")->isEnabled();
+        clickButton(window, "upBtnCancel");
+    } });
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(script.acted(), 1);
+    EXPECT_EQ(tips, "读取平台标识失败！");
+    EXPECT_FALSE(okEnabled);
+    EXPECT_EQ(QString::fromUtf8(runLog()), logHead + tips + "\n");
+    EXPECT_TRUE(QFileInfo::exists(bareState));
+    EXPECT_FALSE(updaterStarted());
+}
+
 TEST_F(LauncherRun, FreshPackage_PageYesThenConfirmationYes_StartsTheUpdater)
 {
     ASSERT_TRUE(installStandIn());
@@ -161,6 +186,23 @@ TEST_F(LauncherRun, FinishedRunWithFinishText_ShowsIt_RemovesTheStateFile_Starts
     EXPECT_FALSE(updaterStarted());
     // The run ended well, so the log the launcher opened anew says so.
     EXPECT_TRUE(runLog().startsWith(QString("[成功]\n------------------------\n").toUtf8()));
+}
+
+TEST_F(LauncherRun, FinishedRun_HeadLinesOfDifferentLengths_TheSeparatorStaysWhole)
+{
+    ASSERT_TRUE(installStandIn());
+    writeDescription(Package);
+    writeProgressState(0);
+    sysroot.writeFile(
+        "/media/usb0/language/0000.lan", "[2000]\nstring=\"[FAILED]\"\n[2001]\nstring=\"[OK]\"\n");
+    ModalScript script({ [&](QWidget *window) {
+        auto *box = qobject_cast<QMessageBox *>(window);
+        ASSERT_TRUE(box);
+        QTest::mouseClick(box->buttons().first(), Qt::LeftButton);
+    } });
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(script.acted(), 1);
+    EXPECT_EQ(runLog(), QByteArray("[OK]\n------------------------\n"));
 }
 
 TEST_F(LauncherRun, RunCutHalfWay_PasswordSetAndPageShown_AsksThePassword_ThenStarts)

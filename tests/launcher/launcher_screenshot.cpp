@@ -33,7 +33,6 @@ int main(int argc, char **argv)
         return 2;
     const QString out = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
     hixInitResources();
-    launcherInitResources();
     MainCfg().initCfg(app);
 
     // An emulated panel and stick of its own, with the package's language list.

@@ -86,7 +86,6 @@ TEST_F(PreCheckPage, Page_NamesThePackageAndShowsItsTip_WithItsFormAndImage)
     EXPECT_TRUE(
         combo->styleSheet().endsWith("QComboBox QAbstractItemView::item{\n   height:25px;\n}\n"));
     EXPECT_TRUE(qobject_cast<QStyledItemDelegate *>(combo->itemDelegate()));
-    launcherInitResources();
     EXPECT_FALSE(QPixmap(TipMainDlg::DownArrowImage).isNull());
 }
 

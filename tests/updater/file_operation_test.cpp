@@ -1,6 +1,7 @@
 #include "file_operation.h"
 #include "multilingual_manager.h"
 #include "temp_sysroot.h"
+#include "tool_process_ctrl.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -86,10 +87,13 @@ class FaultyMoves : public file_operation_c
 {
 public:
     std::map<QString, int> refusedMovesTo; // target path -> how many moves to refuse
+    QString cutAt; // the move to this path ends the process, as a power cut ends a run
 
 protected:
     bool moveEntry(const QString &from, const QString &to) override
     {
+        if (to == cutAt)
+            ::_exit(0);
         auto refused = refusedMovesTo.find(to);
         if (refused != refusedMovesTo.end() && refused->second > 0) {
             --refused->second;
@@ -187,6 +191,7 @@ protected:
             QStringLiteral(":/new/prefix1/resource/lan/0000.lan"), QString()));
         // The unprivileged helper must be able to reach the files below the sysroot.
         ::chmod(QFile::encodeName(sysroot.root()).constData(), 0755);
+        ToolProcessCtrl::GetInstance()->initIniPath(path("/media/usb0/hixbackup/panel_proctrl"));
         QObject::connect(
             &ops, &file_operation_c::emitMessage, [this](const QString &text, const QColor &color) {
                 lines.append({ text, color });
@@ -199,6 +204,14 @@ protected:
         return sysroot.writeFile(panelPath, content);
     }
     QByteArray read(const QString &panelPath) const { return sysroot.readFile(panelPath); }
+    // What a run cut off in its rename pass had recorded of its set-aside files.
+    void recordSetAside(const QStringList &panelPaths)
+    {
+        QStringList paths;
+        for (const QString &panelPath : panelPaths)
+            paths << path(panelPath);
+        ToolProcessCtrl::GetInstance()->setSetAsideFiles(paths);
+    }
 
     TempSysroot sysroot;
     FaultyMoves ops;
@@ -436,6 +449,7 @@ TEST_F(FileOperation, CopyList_StaleSetAsideFromInterruptedRun_InstallsAtOnceLea
     write("/media/usb0/pkg/lib/x.so", "new x");
     write("/usr/vexo_app/lib/x.so", "old x");
     write("/usr/vexo_app/lib/x.so.tmp.bak", "older x");
+    recordSetAside({ "/usr/vexo_app/app.bak", "/usr/vexo_app/lib/x.so.tmp.bak" });
 
     EXPECT_TRUE(ops.copyFile(CopyList { copyEntry(src, path("/usr/vexo_app/app"), crcOf("new"), 0),
         copyEntry(path("/media/usb0/pkg/lib"), path("/usr/vexo_app/lib"), "", 1) }));
@@ -458,6 +472,7 @@ TEST_F(FileOperation, CopyList_SetAsideBesideFileAlreadyInstalled_GoesWithTheCle
     const QString src = write("/media/usb0/pkg/app", "new");
     write("/usr/vexo_app/app", "new");
     write("/usr/vexo_app/app.bak", "old, left by a cut-off run");
+    recordSetAside({ "/usr/vexo_app/app.bak" });
     write("/media/usb0/pkg/lib/x.so", "new x");
     write("/usr/vexo_app/lib/x.so", "old x");
 
@@ -477,6 +492,7 @@ TEST_F(FileOperation, CopyList_SetAsideBesideFileAlreadyInstalled_ListFails_Noth
     const QString src = write("/media/usb0/pkg/app", "new");
     write("/usr/vexo_app/app", "new");
     write("/usr/vexo_app/app.bak", "old, left by a cut-off run");
+    recordSetAside({ "/usr/vexo_app/app.bak" });
     write("/usr/vexo_app/z", "old z");
 
     // The second entry's source is missing: the list stops before its rename pass, and so
@@ -497,6 +513,7 @@ TEST_F(FileOperation, CopyList_CutBetweenSetAsideAndMoveIn_RetryInstallsNewAndCl
     write("/usr/vexo_app/app.bak", "old");
     write("/media/usb0/pkg/lib/x.so", "new x");
     write("/usr/vexo_app/lib/x.so.tmp.bak", "old x");
+    recordSetAside({ "/usr/vexo_app/app.bak", "/usr/vexo_app/lib/x.so.tmp.bak" });
 
     EXPECT_TRUE(ops.copyFile(CopyList { copyEntry(src, path("/usr/vexo_app/app"), crcOf("new"), 0),
         copyEntry(path("/media/usb0/pkg/lib"), path("/usr/vexo_app/lib"), "", 1) }));
@@ -513,6 +530,7 @@ TEST_F(FileOperation, CopyList_CutBetweenSetAsideAndMoveIn_MoveInFails_OldFileBa
 {
     const QString src = write("/media/usb0/pkg/app", "new");
     write("/usr/vexo_app/app.bak", "old");
+    recordSetAside({ "/usr/vexo_app/app.bak" });
     ops.refusedMovesTo[path("/usr/vexo_app/app")] = 1;
 
     EXPECT_TRUE(
@@ -520,6 +538,52 @@ TEST_F(FileOperation, CopyList_CutBetweenSetAsideAndMoveIn_MoveInFails_OldFileBa
 
     EXPECT_EQ(read("/usr/vexo_app/app"), "old");
     EXPECT_FALSE(exists(path("/usr/vexo_app/app.bak")));
+}
+
+// Files under set-aside names that this updater did not make are someone else's (a copy kept by
+// hand, another tool's): never deleted, moved over or taken for the installed file.
+TEST_F(FileOperation, CopyList_SetAsideNamesTheUpdaterDidNotMake_StayAsTheyAre)
+{
+    const QStringList names { "new.txt", "same.txt", "app", "unmovable" };
+    CopyList list;
+    for (const QString &name : names) {
+        const QByteArray content = "new " + name.toUtf8();
+        list.push_back(copyEntry(write("/media/usb0/pkg/" + name, content),
+            path("/usr/vexo_app/" + name), crcOf(content), 0));
+        write("/usr/vexo_app/" + name + ".bak", "kept by hand");
+    }
+    write("/usr/vexo_app/same.txt", "new same.txt");
+    write("/usr/vexo_app/app", "old app");
+    ops.refusedMovesTo[path("/usr/vexo_app/unmovable")] = 1;
+
+    EXPECT_TRUE(ops.copyFile(list));
+    EXPECT_EQ(read("/usr/vexo_app/new.txt"), "new new.txt");
+    EXPECT_EQ(read("/usr/vexo_app/same.txt"), "new same.txt");
+    EXPECT_EQ(read("/usr/vexo_app/app"), "new app");
+    EXPECT_FALSE(exists(path("/usr/vexo_app/unmovable")));
+    for (const QString &name : names)
+        EXPECT_EQ(read("/usr/vexo_app/" + name + ".bak"), "kept by hand") << name.toStdString();
+}
+
+TEST_F(FileOperation, CopyList_RunCutBetweenSetAsideAndMoveIn_TheNextRunKnowsItsSetAsideFile)
+{
+    const CopyList list { copyEntry(
+        write("/media/usb0/pkg/app", "new"), path("/usr/vexo_app/app"), crcOf("new"), 0) };
+    write("/usr/vexo_app/app", "old");
+    ops.cutAt = path("/usr/vexo_app/app");
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        ::_exit(ops.copyFile(list) ? 1 : 2);
+    ops.cutAt.clear();
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the cut never came";
+    ASSERT_EQ(read("/usr/vexo_app/app.bak"), "old");
+
+    EXPECT_TRUE(ops.copyFile(list));
+    EXPECT_EQ(read("/usr/vexo_app/app"), "new");
+    EXPECT_FALSE(exists(path("/usr/vexo_app/app.bak")));
+    EXPECT_TRUE(ToolProcessCtrl::GetInstance()->setAsideFiles().isEmpty());
 }
 
 TEST_F(FileOperation, CopyList_DestinationFolderUnderARegularFile_FailsWithoutWriting)

@@ -534,3 +534,38 @@ TEST_F(UpdateRunTest, ResumeAfterAFinishedProgram_RunsTheProgramsAfterIt)
     EXPECT_EQ(package.runsOf("a.sh"), 0);
     EXPECT_EQ(package.runsOf("b.sh"), 1);
 }
+
+// The panel identifier cannot be read (no driver, no stand-in): the stick's backup folder would be
+// the bare "hixbackup", which holds every panel's backups.
+TEST_F(UpdateRunTest, PanelIdentifierUnreadable_StopsBeforeChangingAnythingAndKeepsOtherBackups)
+{
+    QDir(sysroot.path("/run/vexo-hal")).removeRecursively();
+    const QString other = package.stick() + QStringLiteral("/hixbackup/00112233445566778899aabb");
+    UpdatePackage::writeFile(other + QStringLiteral("/backupFileCheck.ini"), "[File1]\n");
+    UpdatePackage::writeFile(other + QStringLiteral("/config/user.db"), "other panel's data");
+    UpdatePackage::writeFile(other + QStringLiteral("_proctrl/toolProcessCtrl.ini"),
+        "[updatePro]\ncurProIndex=0\nexecResult=?\n");
+    const QString db = sysroot.writeFile("/usr/vexo_app/config/user.db", "user data");
+    const QString old = sysroot.writeFile("/usr/vexo_app/old.txt", "old");
+    package.writeProgram("p.sh", QStringLiteral("echo scribbled > '%1'").arg(db));
+
+    run(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=1\n"
+                       "[DELFILE]\nDELFILENUM=1\nSRCPATH1=%1\n"
+                       "[PROGRAM1_CONFIG]\nPATH=%2/p.sh\n"
+                       "[PROGRAM1_BEFORE_BACKUPFILE]\nBACKUPFILENUM=1\nSRCPATH1=%3\n"
+                       "DSTPATH1=config/user.db\n")
+            .arg(old, package.folder(), db),
+        false);
+
+    EXPECT_EQ(redLines(), QStringList { QStringLiteral("读取平台标识失败！") });
+    EXPECT_TRUE(log().startsWith("[失败]\n------------------------\n"));
+    EXPECT_FALSE(window->isUpdateSuccess());
+    EXPECT_EQ(package.runsOf("p.sh"), 0);
+    EXPECT_EQ(sysroot.readFile("/usr/vexo_app/old.txt"), QByteArray("old"));
+    EXPECT_EQ(UpdatePackage::readFile(other + QStringLiteral("/config/user.db")),
+        QByteArray("other panel's data"));
+    EXPECT_TRUE(QFileInfo::exists(other + QStringLiteral("_proctrl/toolProcessCtrl.ini")));
+    EXPECT_EQ(QDir(package.stick() + QStringLiteral("/hixbackup"))
+                  .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+        QStringList({ "00112233445566778899aabb", "00112233445566778899aabb_proctrl" }));
+}

@@ -1,6 +1,7 @@
 // Runs the real updater program from an emulated stick.
 #include "process_helpers.h"
 #include "temp_sysroot.h"
+#include "update_package.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -77,15 +78,23 @@ protected:
 TEST_F(UpgrunnerTest, SecondStart_EndsAHiddenFirstWithStatusZero)
 {
     ASSERT_TRUE(copied);
+    // A hidden run ends by itself once its outcome is written: this one is still busy with a
+    // command when the second updater starts.
+    QDir().mkpath(sysroot.path("/run/vexo-hal"));
+    UpdatePackage::writeScrambled(sysroot.path("/media/usb0/hixupdateu/update.ini"),
+        "\xEF\xBB\xBF# update\n[UPDATE_CONFIG]\nPROGRAM_NUM=0\n"
+        "[COMMOND]\nCOMMONDNUM=1\nCOMMONDINFO1=sleep 3\n");
+    const QByteArray busyRun = "开始升级...\n正在解析配置文件...\n配置文件update.ini解析成功...\n"
+                               "执行指定命令...\n";
     QProcess *first = start({ "-showUpdatePage 0" });
-    ASSERT_TRUE(waitForLog(LauncherHead + NoPackageRun));
+    ASSERT_TRUE(waitForLog(LauncherHead + busyRun));
     EXPECT_EQ(first->state(), QProcess::Running);
 
     QProcess *second = start({ "-execond 2", "-title Update" });
     ASSERT_TRUE(waitForExit(*first, 15000)) << first->readAll().toStdString();
     EXPECT_EQ(first->exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(first->exitCode(), 0);
-    EXPECT_TRUE(waitForLog(LauncherHead + NoPackageRun + NoPackageRun));
+    EXPECT_TRUE(waitForLog(LauncherHead + busyRun + busyRun));
     EXPECT_EQ(second->state(), QProcess::Running);
     const QByteArray output = first->readAll();
     // The display server is missing on the emulated panel: one look, no wait.

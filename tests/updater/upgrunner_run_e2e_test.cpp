@@ -500,3 +500,49 @@ TEST_F(UpgrunnerRun, RuntimeLeavesOnRequest_TheUpdateRunsOnceItHasGone)
     EXPECT_GE(runtime.reap(5000), 0);
     EXPECT_EQ(logLines().value(0), QStringLiteral("[成功]"));
 }
+
+// Nobody can see or press anything of a hidden run: once its outcome is in the log and the state
+// file, the updater ends by itself, telling the outcome by its exit status.
+TEST_F(UpgrunnerRun, HiddenRun_EndsByItselfOnceTheOutcomeIsWritten)
+{
+    ASSERT_TRUE(copied);
+    ASSERT_TRUE(writeDescription(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=1\n"
+                                                "[DELFILE]\nDELFILENUM=1\nSRCPATH1=%1/remove_me\n"
+                                                "[PROGRAM1_CONFIG]\nPATH=%2/prog.sh\n"
+                                                "[UPDATE_FINISH_CONFIG]\nBEEPNUM=1\nREBOOT=0\n")
+                                     .arg(panel, package.folder())));
+    // A delete that cannot be done (a folder where a file is named), then a missing program,
+    // then all in order.
+    QDir().mkpath(panelFile("remove_me"));
+    for (const char *failed : { "delFile/status", "updatePro/status", "" }) {
+        SCOPED_TRACE(failed);
+        resetLog();
+        ASSERT_TRUE(runUntil(QString(), 15000)) << "still waiting: " << output.toStdString();
+        EXPECT_EQ(processes.back()->exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(processes.back()->exitCode(), *failed ? 1 : 0);
+        EXPECT_EQ(
+            logLines().value(0), *failed ? QStringLiteral("[失败]") : QStringLiteral("[成功]"));
+        if (*failed) {
+            EXPECT_EQ(status(QString::fromLatin1(failed)), QStringLiteral("failed"));
+        }
+        QDir(panelFile("remove_me")).removeRecursively();
+        if (processes.size() == 2)
+            package.writeProgram("prog.sh", "exit 0");
+    }
+    EXPECT_TRUE(package.stateFile().isEmpty());
+    // The beep the package asks for still sounds; nothing restarts the panel.
+    EXPECT_EQ(buzzer(), QStringList { "beep 500" });
+    EXPECT_TRUE(sysroot.readFile("/var/log/restart.log").isEmpty());
+}
+
+// Started without the launcher (benchmarks, test harnesses), the updater finds no log.
+TEST_F(UpgrunnerRun, NoLogFromTheLauncher_TheLogGetsItsHeadAndKeepsEveryLine)
+{
+    ASSERT_TRUE(copied);
+    QFile::remove(package.stick() + QStringLiteral("/upgradeProcess.log"));
+    ASSERT_TRUE(writeDescription(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=0\n") + QuietReboot));
+    ASSERT_TRUE(runUntil(QString())) << output.toStdString();
+    EXPECT_EQ(logLines(),
+        QStringList({ "[成功]", "------------------------", "开始升级...", "正在解析配置文件...",
+            "配置文件update.ini解析成功...", "升级成功，请点击重启生效。" }));
+}

@@ -8,8 +8,10 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QPixmap>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <csignal>
@@ -136,6 +138,16 @@ TEST_F(VncStartup, LanguageList_ChineseTableFirst_SwitchLoadsTheStickFile)
 
     window.MultiLang->setCurrentIndex(0);
     EXPECT_EQ(window.setVNC_Bt->text(), QStringLiteral("部署VNC"));
+}
+
+TEST_F(VncStartup, LanguageList_ItsDropDownArrowImageIsCompiledIntoTheTool)
+{
+    vnc window;
+    const QRegularExpressionMatch image
+        = QRegularExpression(QStringLiteral("down-arrow\\{image:url\\((:[^)]+)\\)"))
+              .match(window.MultiLang->styleSheet());
+    ASSERT_TRUE(image.hasMatch()) << window.MultiLang->styleSheet().toStdString();
+    EXPECT_FALSE(QPixmap(image.captured(1)).isNull()) << image.captured(1).toStdString();
 }
 
 TEST_F(VncStartup, LanguageList_EnglishTable_PutsEngFirstAndLoadsItsFile)
