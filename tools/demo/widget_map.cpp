@@ -6,11 +6,12 @@
 //   @window <object name> <width> <height>
 //   <object name> <centre x> <centre y> <text>
 //
-// with coordinates inside the window. Run it on the same display (and fonts) as the program.
+// with coordinates inside the window (language boxes too). Run it on the same display (and
+// fonts) as the program, with the language file the program shows, if any, as LANGUAGE_FILE.
 //
-//   hix_widget_map password    the access-password dialog with its on-screen keyboard
-//   hix_widget_map updater     the updater window (restart button)
-//   hix_widget_map launcher    the launcher's first page and confirmation dialog
+//   hix_widget_map password [LANGUAGE_FILE]    the access-password dialog with its keyboard
+//   hix_widget_map updater [LANGUAGE_FILE]     the updater window (restart button)
+//   hix_widget_map launcher [LANGUAGE_FILE]    the launcher's first page and confirmation
 //   hix_widget_map message LANGUAGE_FILE TEXT_ID
 //                              the updater's information box with that text (the finish text)
 #include "multilingual_manager.h"
@@ -26,6 +27,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QLayout>
 #include <QMessageBox>
 #include <QTemporaryDir>
@@ -47,6 +49,10 @@ void printButtons(QWidget *window)
         std::printf("%s %d %d %s\n", qPrintable(button->objectName()), centre.x(), centre.y(),
             qPrintable(button->text()));
     }
+    for (QComboBox *box : window->findChildren<QComboBox *>()) {
+        const QPoint centre = box->mapTo(window, box->rect().center());
+        std::printf("%s %d %d\n", qPrintable(box->objectName()), centre.x(), centre.y());
+    }
 }
 
 } // namespace
@@ -60,14 +66,15 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     hixInitResources();
     const QString what = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+    const QString languageFile = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
+    MultilingualManager::GetInstance()->loadMultilingualFile(
+        languageFile, QStringLiteral(":/new/prefix1/resource/lan/0000.lan"));
     if (what == QLatin1String("password")) {
         PwdEntryDialog dialog(nullptr, MultilingualManager::lookup());
         printButtons(&dialog);
         return 0;
     }
     if (what == QLatin1String("updater")) {
-        MultilingualManager::GetInstance()->loadMultilingualFile(
-            QString(), QStringLiteral(":/new/prefix1/resource/lan/0000.lan"));
         UDiskUpWin window(QStringLiteral("0000"), QString(), true);
         printButtons(&window);
         return 0;
@@ -75,8 +82,6 @@ int main(int argc, char **argv)
     if (what == QLatin1String("message") && argc > 3) {
         // Built as the updater's information box is; a box takes its final size when shown.
         MultilingualManager *const table = MultilingualManager::GetInstance();
-        table->loadMultilingualFile(
-            QString::fromLocal8Bit(argv[2]), QStringLiteral(":/new/prefix1/resource/lan/0000.lan"));
         QMessageBox box(QMessageBox::Information, table->getMultilingualValue(1001),
             table->getMultilingualValue(QByteArray(argv[3]).toInt()), QMessageBox::Ok);
         box.setObjectName(QStringLiteral("messageBox"));
@@ -99,7 +104,8 @@ int main(int argc, char **argv)
         return 0;
     }
 #endif
-    std::fprintf(
-        stderr, "usage: hix_widget_map password|updater|launcher|message LANGUAGE_FILE TEXT_ID\n");
+    std::fprintf(stderr,
+        "usage: hix_widget_map password|updater|launcher [LANGUAGE_FILE]\n"
+        "       hix_widget_map message LANGUAGE_FILE TEXT_ID\n");
     return 2;
 }

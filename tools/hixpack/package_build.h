@@ -17,12 +17,20 @@
 //   language/, config/           language files and launcher settings; a plain
 //                                "config/baseUpdate.ini" (the launcher's language list) is
 //                                stored scrambled
+//   language/0001.lan            the English table of every built-in text, below the package's
+//                                own 0001.lan; the launcher's language list offers it
 //
 // Nothing is written when the description has errors.
 class package_build_c
 {
 public:
+    // The English table of every text of the built-in Chinese one.
+    static const QString EnglishTable;
+
     package_build_c(const QString &srcDir, const QString &stickDir, const QString &binDir);
+
+    // Without English the stick gets only the language files of the package and of the bin folder.
+    void setEnglish(bool on) { english = on; }
 
     // For an emulated panel: every panel path of the description that starts with
     // "/usr/vexo_app" or "/media/usb0" (in any value, commands included) gets root put before it.
@@ -43,11 +51,17 @@ private:
     int fail(const QString &message);
     bool checkFatNames();
     bool layOutRuntime();
+    bool saveFile(const QString &to, const QByteArray &bytes);
+    bool writeEnglishTable(const QString &languageDir);
+    bool offerEnglish(const QString &languageList);
+    // The plain language list with English added; empty when it needs no change.
+    static QByteArray withEnglish(const QByteArray &plain, const QString &languageList);
 
     QString srcDir;
     QString stickDir;
     QString binDir;
     QString panelRoot;
     QString fontFile;
+    bool english = true;
     int filesCopied = 0;
 };
