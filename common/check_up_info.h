@@ -2,6 +2,9 @@
 
 #include "update_records.h"
 
+#include <QStringList>
+#include <QVector>
+
 #include <vector>
 
 class ParseConfigInfo;
@@ -18,11 +21,36 @@ public:
         CheckMayNotRun = 2,
     };
 
+    // Texts of the language table that say why a condition failed.
+    enum MessageId {
+        MsgConditionFailed = 2200, // "%1：升级包要求 %2，本机为 %3"
+        MsgCannotBeRead = 2201,
+        MsgMissing = 2202,
+        MsgNotARegularFile = 2203,
+        MsgExitCode = 2204,
+        MsgNotGiven = 2205,
+    };
+
+    // One failed condition: its key, what the description asks for, what the panel has.
+    struct CheckFailure
+    {
+        QString key;
+        QString needed;
+        QString found;
+    };
+
     // The parser is not owned and must outlive the checker.
     explicit check_up_info_c(ParseConfigInfo *parser);
 
     // True when every condition present holds; noCondition tells whether there was none at all.
-    bool updateCheck(const updateCheck_s &check, bool isAfterCheck, bool &noCondition);
+    // With failures given, every condition on the panel's own facts is compared, not only up to
+    // the first that fails, and each one that fails is added; the external check commands still
+    // run only while every condition before them held.
+    bool updateCheck(const updateCheck_s &check, bool isAfterCheck, bool &noCondition,
+        QVector<CheckFailure> *failures = nullptr);
+
+    // One line per failure for the run log: section/key, what is needed, what the panel has.
+    static QStringList failureLines(const QString &section, const QVector<CheckFailure> &failures);
 
     // Folds a before-check and an after-check into a CheckResult.
     int updateCheckResult(bool beforePassed, bool afterPassed, bool afterHadNoCondition);
@@ -37,14 +65,16 @@ public:
     bool proAfterCheck(int index);
 
 private:
-    bool checkScreen(const QStringList &resolutions);
-    bool checkSystemImage(const updateCheck_s &check);
-    bool checkAppVersion(const QStringList &versions, bool isAfterCheck);
-    bool checkPlatform(const QStringList &platforms);
-    bool checkFiles(const QStringList &files);
-    bool checkMemory(const QString &limit);
-    bool checkDiskSpace(const diskSpaceCheck_s &disk);
-    bool checkExternal(const exCheckInfo_s &external);
+    // Each adds what failed to failures when that is given.
+    bool checkScreen(const QStringList &resolutions, QVector<CheckFailure> *failures);
+    bool checkSystemImage(const updateCheck_s &check, QVector<CheckFailure> *failures);
+    bool checkAppVersion(
+        const QStringList &versions, bool isAfterCheck, QVector<CheckFailure> *failures);
+    bool checkPlatform(const QStringList &platforms, QVector<CheckFailure> *failures);
+    bool checkFiles(const QStringList &files, QVector<CheckFailure> *failures);
+    bool checkMemory(const QString &limit, QVector<CheckFailure> *failures);
+    bool checkDiskSpace(const diskSpaceCheck_s &disk, int number, QVector<CheckFailure> *failures);
+    bool checkExternal(const exCheckInfo_s &external, int number, QVector<CheckFailure> *failures);
 
     ParseConfigInfo *m_parser;
 };

@@ -45,14 +45,9 @@ constexpr int MaxEntriesPastLastKey = 16;
 constexpr int NonceLength = 16;
 constexpr int IdentifierLength = 12;
 
-// A value as text. The INI reader turns an unquoted value with commas into a list; the text is
-// given back with its elements joined by commas rather than lost.
 QString textOf(QSettings *reader, const QString &key)
 {
-    const QVariant value = reader->value(key);
-    if (value.type() == QVariant::StringList)
-        return value.toStringList().join(QLatin1Char(','));
-    return value.toString();
+    return ParseConfigInfo::textValue(reader->value(key));
 }
 
 QString trimmedText(QSettings *reader, const QString &key)
@@ -236,6 +231,15 @@ void ParseConfigInfo::parseCheckInfo(updateCheck_s &check, QSettings *reader, co
     check.checkSuccessMessage = textOf(reader, prefix + QLatin1String("/CHECK_SUCCESS_MESSAGE"));
     check.checkFailedIsShowDlg = intOf(reader, prefix + QLatin1String("/CHECK_FAILED_ISSHOWDLG"));
     check.checkFailedMessage = textOf(reader, prefix + QLatin1String("/CHECK_FAILED_MESSAGE"));
+}
+
+QString ParseConfigInfo::textValue(const QVariant &value)
+{
+    // The INI reader turns an unquoted value with commas into a list; the text is given back
+    // with its elements joined by commas rather than lost.
+    if (value.type() == QVariant::StringList)
+        return value.toStringList().join(QLatin1Char(','));
+    return value.toString();
 }
 
 void ParseConfigInfo::setVecInfo(QStringList &list, const QVariant &value)
@@ -433,6 +437,7 @@ void ParseConfigInfo::parseProgramConfigInfo(QSettings *reader)
         if (!reader->contains(pathKey))
             continue;
         programConfig_s program;
+        program.sectionNumber = i;
         program.path = trimmedText(reader, pathKey);
         if (program.path.isEmpty())
             continue;

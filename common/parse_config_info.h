@@ -45,6 +45,8 @@ public:
     void parseBackupInfo(
         std::vector<backupFileInfo_s> &list, QSettings *reader, const QString &prefix);
     static void setVecInfo(QStringList &list, const QVariant &value);
+    // A value of the INI reader as the text the records hold (a list joined by commas).
+    static QString textValue(const QVariant &value);
 
     updateConfig_s getUpdateConfig() const { return updateConfig; }
     updateCheck_s getUpdateCheck() const { return updateCheck; }

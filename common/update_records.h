@@ -120,6 +120,8 @@ struct programConfig_s
     std::vector<delFileInfo_s> afterDel;
     std::vector<exeFileInfo_s> afterExe;
     std::vector<commondInfo_s> afterCmd;
+    // n of the "PROGRAMn_..." sections the program was read from, for messages that name them.
+    int sectionNumber = 0;
 };
 
 struct updateFinishConfig_s

@@ -4,6 +4,7 @@
 #include "multilingual_manager.h"
 #include "my_kill_process.h"
 #include "qws_process.h"
+#include "stick_runtime.h"
 #include "tip_main_dlg.h"
 
 #include <QApplication>
@@ -17,6 +18,8 @@
 
 int main(int argc, char *argv[])
 {
+    // Before Qt starts: on a panel, the libraries, plug-ins and font come from the stick.
+    hix::useStickRuntime();
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
 
     my_kill_process::kill_Self_Previous(LauncherProgramName, SIGTERM);

@@ -140,7 +140,8 @@ void TipMainDlg::on_okBtn_clicked()
 
     const updateCheck_s check = parser->getUpdateCheck();
     bool noCondition = true;
-    if (checker->updateCheck(check, false, noCondition)) {
+    QVector<check_up_info_c::CheckFailure> failures;
+    if (checker->updateCheck(check, false, noCondition, &failures)) {
         if (check.checkSuccessIsShowDlg == 0) {
             confirmation.startUpdate();
             close();
@@ -150,8 +151,14 @@ void TipMainDlg::on_okBtn_clicked()
         confirmation.setTips(textOfNumber(check.checkSuccessMessage));
     } else {
         const QString reason = textOfNumber(check.checkFailedMessage);
+        // The package's own words first, then what exactly this panel lacks: the technician
+        // and whoever reads the log later need the panel's values, not only the verdict.
+        const QStringList why
+            = check_up_info_c::failureLines(QStringLiteral("UPDATE_CHECK"), failures);
         if (log) {
             log->write(reason + QLatin1Char('\n'));
+            for (const QString &line : why)
+                log->write(line + QLatin1Char('\n'));
             log->close();
         }
         if (check.checkFailedIsShowDlg == 0) {

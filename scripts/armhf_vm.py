@@ -97,8 +97,9 @@ DISK_MODULES = ['virtio_mmio', 'virtio_blk', 'crc32c_generic', 'ext4']
 
 
 def module_depends(path):
+    # Some modules carry non-UTF-8 text (an author's name) in their information.
     out = subprocess.run([f'{TRIPLET}-readelf', '-p', '.modinfo', path], capture_output=True,
-                         text=True, check=True).stdout
+                         check=True).stdout.decode('utf-8', 'replace')
     for line in out.splitlines():
         if 'depends=' in line:
             value = line.split('depends=', 1)[1].strip()
@@ -106,11 +107,12 @@ def module_depends(path):
     return []
 
 
-def copy_modules(modules_dir, rootfs):
-    """Copies the disk drivers and what they depend on, numbered in loading order."""
+def copy_modules(modules_dir, rootfs, names=DISK_MODULES):
+    """Copies the named drivers (default: the disk's) and what they depend on, numbered in
+    loading order."""
     files = {}
-    for dirpath, _, names in os.walk(modules_dir):
-        for n in names:
+    for dirpath, _, entries in os.walk(modules_dir):
+        for n in entries:
             if n.endswith('.ko'):
                 files[n[:-3].replace('-', '_')] = os.path.join(dirpath, n)
     order = []
@@ -125,7 +127,7 @@ def copy_modules(modules_dir, rootfs):
             visit(dep)
         order.append(name)
 
-    for m in DISK_MODULES:
+    for m in names:
         visit(m)
     target = os.path.join(rootfs, 'modules')
     os.makedirs(target, exist_ok=True)
@@ -197,17 +199,20 @@ INIT = r'''#!/bin/busybox sh
 for f in /bin/* /sbin/*; do [ -e "/usr${f}" ] || ln -s "$f" "/usr${f}"; done
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev 2>/dev/null
-mkdir -p /dev/pts /dev/shm /tmp /run /root /var/tmp
+mkdir -p /dev/pts /dev/shm /tmp /scratch /run /root /var/tmp
 mount -t devpts devpts /dev/pts
 mount -t tmpfs tmpfs /dev/shm
 for m in /modules/*.ko; do insmod "$m"; done
 mdev -s 2>/dev/null
-if [ -b /dev/vda ] && mount -t ext4 /dev/vda /tmp; then
-    echo "@@DISK ext4 on /dev/vda for /tmp"
+# The tests' temporary folders go to the disk through TMPDIR. Nothing is mounted over /tmp: a
+# checkout under /tmp holds the programs and tests at their build paths in this root.
+if [ -b /dev/vda ] && mount -t ext4 /dev/vda /scratch; then
+    echo "@@DISK ext4 on /dev/vda for the temporary folders (/scratch)"
 else
-    mount -t tmpfs -o size=4g tmpfs /tmp
+    mount -t tmpfs -o size=4g tmpfs /scratch
 fi
-chmod 1777 /tmp
+chmod 1777 /tmp /scratch
+export TMPDIR=/scratch
 mount -t tmpfs tmpfs /run
 hostname panel
 ip link set lo up

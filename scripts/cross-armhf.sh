@@ -8,13 +8,15 @@
 #                                     to start, but tests that start ARM programs, look processes
 #                                     up by name or use generic netlink cannot pass there
 #   scripts/cross-armhf.sh --no-test  build only
+#   scripts/cross-armhf.sh --programs only the programs that go on a stick, and the widget map of
+#                                     the demo on the emulated panel (scripts/demo.sh --armhf)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${CROSS_BUILD_DIR:-build-armhf}
 mode=${1:---vm}
 case "$mode" in
---vm | --user | --no-test) ;;
-*) echo "usage: scripts/cross-armhf.sh [--user | --no-test]" >&2; exit 2 ;;
+--vm | --user | --no-test | --programs) ;;
+*) echo "usage: scripts/cross-armhf.sh [--user | --no-test | --programs]" >&2; exit 2 ;;
 esac
 
 packages=(
@@ -47,13 +49,17 @@ fi
 start=$(date +%s)
 cmake -S . -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-armhf.cmake" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-nice -n 10 cmake --build "$build_dir" -j "${CROSS_JOBS:-2}"
+targets=()
+if [ "$mode" = --programs ]; then
+    targets=(--target upgentry upgrunner vncsetup hixresult hix_widget_map)
+fi
+nice -n 10 cmake --build "$build_dir" -j "${CROSS_JOBS:-2}" "${targets[@]}"
 file "$build_dir/bin/upgrunner.bin" | grep -q 'ARM, EABI5' \
     || { echo "cross-armhf.sh: $build_dir/bin/upgrunner.bin is not an armhf program" >&2; exit 1; }
 built=$(date +%s)
 echo "cross-armhf.sh: built in $((built - start)) s"
 case "$mode" in
---no-test) exit 0 ;;
+--no-test | --programs) exit 0 ;;
 --vm) exec scripts/armhf-vm.sh "$build_dir" ;;
 esac
 

@@ -1,13 +1,19 @@
 #!/usr/bin/env bash
 # The main job, end to end, on an emulated panel:
 #
+#   scripts/demo.sh            on this machine (an emulated panel folder, Xvfb)
+#   scripts/demo.sh --armhf    on the emulated 32-bit ARM panel (see the --armhf branch below)
+#
 #  1. installs what is missing and builds the programs;
 #  2. makes an emulated panel in out/demo/panel (the HMI runtime 1.0 of examples/panel with an
 #     access password, the fake runtime running, the HAL stand-in) and an emulated stick in its
 #     /media/usb0, made by "hixpack build" from examples/package;
 #  3. starts upgentry.bin from the stick on a virtual screen (xvfb-run) and answers every window
 #     with mouse clicks as the technician would: the first page, the confirmation, the password
-#     typed on the on-screen keyboard, the finish box and the restart button;
+#     typed on the on-screen keyboard, the finish box and the restart button; with "--lang en"
+#     the technician first picks "ENG" (English) in the first page's language box, so every window
+#     after it and the run log are English (the English table that hixpack build puts on the
+#     stick);
 #  4. prints the run log, the beeps, the recorded restart, how long the update took against a
 #     plain cp of the same files, whether the panel looks as examples/panel-expected says, and
 #     where the screenshots of every window are.
@@ -18,9 +24,44 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+
+if [ "${1:-}" = "--armhf" ]; then
+    # The same update on the emulated 32-bit ARM panel (scripts/armhf_panel.py): the stick made
+    # from the cross build as a FAT32 disk, the panel's own disk without Qt, taps on its touch
+    # screen through the emulator's monitor. Options after --armhf go to scripts/armhf_demo.py
+    # (--unattended: no windows; --docs: the screenshots to docs/armhf_*.png).
+    shift
+    scripts/setup.sh
+    scripts/cross-armhf.sh --programs
+    missing=()
+    for p in dosfstools mtools fonts-wqy-microhei; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        SUDO=""
+        [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+        DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+    fi
+    build_dir=${BUILD_DIR:-build}
+    cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} >/dev/null
+    cmake --build "$build_dir" -j "$(nproc)" --target hixpack >/dev/null
+    exec python3 scripts/armhf_demo.py --build "$build_dir" "$@"
+fi
 build_dir=${BUILD_DIR:-build}
 out=$root/out/demo
 password=2468
+
+# --lang zh (the default, the built-in Chinese) or --lang en.
+lang=${HIX_DEMO_LANG:-zh}
+if [ "${1:-}" = "--lang" ]; then
+    lang=${2:-}
+    shift 2 || true
+fi
+case "$lang" in
+zh | en) ;;
+*) echo "usage: scripts/demo.sh [--lang zh|en] | --armhf [--unattended] [--docs]" >&2; exit 2 ;;
+esac
+export HIX_DEMO_LANG=$lang
 
 if [ "${1:-}" != "--on-screen" ]; then
     demo_start=$(date +%s.%N)
@@ -33,7 +74,14 @@ if [ "${1:-}" != "--on-screen" ]; then
         || { cat "$root/out-build.log"; exit 1; }
     rm -f "$root/out-build.log"
     export HIX_DEMO_START=$demo_start
-    exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$0" --on-screen
+    # Not exec: in a process namespace of its own (scripts/isolated.sh) xvfb-run would become
+    # its first process, which never gets the X server's "ready" signal, and the demo would hang.
+    status=0
+    xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$0" --on-screen || status=$?
+    # xvfb-run stops its X server without waiting for it; give the server the moment it needs to
+    # remove its lock before the namespace ends.
+    sleep 1
+    exit $status
 fi
 
 # ---- on the virtual screen ------------------------------------------------------------------
@@ -69,10 +117,20 @@ for _ in $(seq 50); do
 done
 echo "== HMI runtime stand-in running (pid ${pids[0]})"
 
+# The texts of the windows in the demo's language: the launcher's table on the stick for English.
+language_file=""
+title=基础升级包 password_title=HIX密码输入 notice_title=提示 success_head="[成功]"
+if [ "$lang" = en ]; then
+    language_file=$stick/language/0001.lan
+    lan_text() { awk -v id="[$1]" '$0 == id { getline; sub(/^string="/, ""); sub(/"$/, ""); print; exit }' "$language_file"; }
+    title=$(lan_text 2159) password_title=$(lan_text 1011) notice_title=$(lan_text 1001)
+    success_head=$(lan_text 2001)
+fi
+
 # Button positions inside the windows, laid out by the programs' own window classes.
-"$bin/hix_widget_map" password >"$out/map-password.txt" 2>/dev/null
-"$bin/hix_widget_map" updater >"$out/map-updater.txt" 2>/dev/null
-if [ -x "$bin/hix_widget_map" ] && "$bin/hix_widget_map" launcher >"$out/map-launcher.txt" 2>/dev/null; then :; fi
+"$bin/hix_widget_map" password $language_file >"$out/map-password.txt" 2>/dev/null
+"$bin/hix_widget_map" updater $language_file >"$out/map-updater.txt" 2>/dev/null
+if [ -x "$bin/hix_widget_map" ] && "$bin/hix_widget_map" launcher $language_file >"$out/map-launcher.txt" 2>/dev/null; then :; fi
 
 shot_number=0
 shot() { # shot WINDOW-ID NAME: the screen with that window on top, as a PNG
@@ -130,14 +188,22 @@ waited_for_log() { # waited_for_log TEXT SECONDS
     return 1
 }
 
-title=基础升级包
 if [ -x "$stick/upgentry.bin" ]; then
     echo "== the technician starts upgentry.bin from the stick"
     (cd "$stick" && exec ./upgentry.bin) >"$out/upgentry.out" 2>&1 &
     pids+=($!)
 
-    page=$(find_window "$title")
+    page=$(find_window 基础升级包)
     shot "$page" first-page
+    if [ "$lang" = en ]; then
+        echo "== the technician picks English in the language box"
+        # The box opens its list on a click; the entry below the current one is English.
+        click "$page" "$out/map-launcher.txt" comboBox
+        sleep 0.3
+        xdotool key Down Return
+        page=$(find_window "$title")
+        shot "$page" first-page-english
+    fi
     if [ -s "$out/map-launcher.txt" ]; then click "$page" "$out/map-launcher.txt" okBtn
     else xdotool key --window "$page" Return; fi
     window_gone "$page" 10 || true
@@ -147,7 +213,7 @@ if [ -x "$stick/upgentry.bin" ]; then
     if [ -s "$out/map-launcher.txt" ]; then click "$confirm" "$out/map-launcher.txt" upBtnOk
     else xdotool key --window "$confirm" Return; fi
 
-    pwd_window=$(find_window "HIX密码输入")
+    pwd_window=$(find_window "$password_title")
     # The dialog lets the operator in as soon as the typed text is the password: the picture is
     # taken before the last key.
     last=$((${#password} - 1))
@@ -161,8 +227,10 @@ else
     echo "== no launcher in this build: starting the updater as the launcher does (four arguments)"
     printf '[失败]\n------------------------\n' >"$stick/upgradeProcess.log"
     update_start=$(date +%s.%N)
+    lan_id=0000
+    [ "$lang" = en ] && lan_id=0001
     (cd "$stick/hixupdateu" && LD_LIBRARY_PATH="\$PATH:$stick/hixupdateu:/usr/vexo_app" \
-        exec ./upgrunner.bin "-execond 0" "-lanID 0000" "-title $title" "-showUpdatePage 1") \
+        exec ./upgrunner.bin "-execond 0" "-lanID $lan_id" "-title $title" "-showUpdatePage 1") \
         >"$out/upgrunner.out" 2>&1 &
     pids+=($!)
 fi
@@ -170,14 +238,14 @@ fi
 updater=$(find_window "$title" 30)
 
 finished=""
-if finish_box=$(find_window "提示" 60); then
+if finish_box=$(find_window "$notice_title" 60); then
     update_end=$(date +%s.%N)
     finished=yes
     shot "$finish_box" finish-text
     xdotool windowfocus --sync "$finish_box" 2>/dev/null || true
     xdotool key Return
     window_gone "$finish_box" 10 || true
-    waited_for_log "[成功]" 10 || true
+    waited_for_log "$success_head" 10 || true
     # The beeps come one per second.
     for _ in $(seq 50); do
         [ "$(grep -c '^beep 500' "$sysroot/run/buzzer.log" 2>/dev/null || true)" -ge 3 ] && break

@@ -6,6 +6,7 @@
 #include "my_kill_process.h"
 #include "qws_process.h"
 #include "startup.h"
+#include "stick_runtime.h"
 #include "udisk_up_win.h"
 #include "updater_messages.h"
 #include "vexo_process.h"
@@ -68,6 +69,8 @@ QString text(int id)
 
 int main(int argc, char *argv[])
 {
+    // Before Qt starts: on a panel, the libraries, plug-ins and font come from the stick.
+    hix::useStickRuntime();
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
 
     installCloseSignal();

@@ -239,10 +239,16 @@ bool UDiskUpWin::copyCheck(const copyFileInfo_s &copyInfo)
 {
     bool beforeNoCondition = true;
     bool afterNoCondition = true;
-    const bool before = upChecker->updateCheck(copyInfo.beforeCheck, false, beforeNoCondition);
+    QVector<check_up_info_c::CheckFailure> failures;
+    const bool before
+        = upChecker->updateCheck(copyInfo.beforeCheck, false, beforeNoCondition, &failures);
     const bool after = upChecker->updateCheck(copyInfo.afterCheck, true, afterNoCondition);
     const int result = upChecker->updateCheckResult(before, after, afterNoCondition);
     if (result == check_up_info_c::CheckMayNotRun) {
+        // The run goes on without the copy list: the log says which condition left it out.
+        for (const QString &line :
+            check_up_info_c::failureLines(QStringLiteral("COPYFILE_BEFORE_CHECK"), failures))
+            emit emitMessage(line, Qt::black);
         if (showPage)
             inform(MsgNote, text(MsgCopyConditionsNotMet));
         return false;

@@ -182,13 +182,18 @@ bool UDiskUpWin::updateProgram(std::vector<programConfig_s> &programs)
 
         bool beforeNoCondition = true;
         bool afterNoCondition = true;
-        const bool before = upChecker->updateCheck(program.beforeCheck, false, beforeNoCondition);
+        QVector<check_up_info_c::CheckFailure> failures;
+        const bool before
+            = upChecker->updateCheck(program.beforeCheck, false, beforeNoCondition, &failures);
         const bool after = upChecker->updateCheck(program.afterCheck, true, afterNoCondition);
         const int result = upChecker->updateCheckResult(before, after, afterNoCondition);
         qDebug() << "updateCheckResult:" << result;
 
         if (result == check_up_info_c::CheckMayNotRun) {
             emit emitMessage(text(MsgConditionsNotMet).arg(name), Qt::red);
+            for (const QString &line : check_up_info_c::failureLines(
+                     QStringLiteral("PROGRAM%1_BEFORE_CHECK").arg(program.sectionNumber), failures))
+                emit emitMessage(line, Qt::red);
             return false;
         }
         bool runProgram = result == check_up_info_c::CheckMayRun;

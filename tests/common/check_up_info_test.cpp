@@ -1,5 +1,6 @@
 #include "check_up_info.h"
 #include "description_writer.h"
+#include "multilingual_manager.h"
 #include "parse_config_info.h"
 #include "temp_sysroot.h"
 
@@ -207,6 +208,52 @@ TEST_F(CheckUpInfoTest, Conditions_StopAtTheFirstFailure)
     section.fileCheck.clear();
     EXPECT_TRUE(check(section));
     EXPECT_TRUE(QFileInfo::exists(marker));
+}
+
+// Asked for its failures, the check compares every fact of the panel and names each condition
+// that failed with what the package needs and what the panel has; a command after a failure
+// still does not run.
+TEST_F(CheckUpInfoTest, Failures_EveryFailedFactWithNeededAndFound_NoCommandAfterAFailure)
+{
+    hixInitResources();
+    MultilingualManager::GetInstance()->loadMultilingualFile(
+        QString(), ":/new/prefix1/resource/lan/0000.lan");
+    sysroot.writeFile("/usr/vexo_app/update.ini", "[PREPARE]\nversion=1.0\n");
+    sysroot.writeFile("/run/vexo-hal/platform_info", "NK-3.2\nsecond\nA\nB\n");
+    const QString folder = sysroot.path("/usr/vexo_app");
+    const QString marker = sysroot.path("/ran");
+    const QSize size = QGuiApplication::primaryScreen()->geometry().size();
+    const QString screen = QString("%1*%2").arg(size.width()).arg(size.height());
+
+    updateCheck_s section;
+    section.hmiResolution << "1*1";
+    section.nkVersion << "NK-4"
+                      << "NK-5";
+    section.nkExtra << "A&B";
+    section.appVersion << "2.0";
+    section.hmiPlatform << "10";
+    section.fileCheck << sysroot.path("/missing") << folder;
+    section.exChecks = { { "/usr/bin/touch " + marker, "0" } };
+    QVector<check_up_info_c::CheckFailure> failures;
+    EXPECT_FALSE(checker.updateCheck(section, false, noCondition, &failures));
+    EXPECT_FALSE(QFileInfo::exists(marker));
+
+    const QStringList lines = check_up_info_c::failureLines("UPDATE_CHECK", failures);
+    EXPECT_EQ(lines,
+        QStringList({ "UPDATE_CHECK/HMI_RESOLUTION：升级包要求 1*1，本机为 " + screen,
+            "UPDATE_CHECK/NK_VERSION：升级包要求 NK-4, NK-5，本机为 NK-3.2",
+            "UPDATE_CHECK/APP_VERSION：升级包要求 2.0，本机为 1.0",
+            "UPDATE_CHECK/HMI_PLATFORM：升级包要求 10，本机为 无法读取",
+            "UPDATE_CHECK/FILE_CHECK：升级包要求 " + sysroot.path("/missing") + "，本机为 不存在",
+            "UPDATE_CHECK/FILE_CHECK：升级包要求 " + folder + "，本机为 不是普通文件" }));
+
+    // With every fact in place the command runs, and its exit code is what the panel has.
+    section = updateCheck_s();
+    section.exChecks = { { "/bin/sh -c \"exit 3\"", "0" } };
+    failures.clear();
+    EXPECT_FALSE(checker.updateCheck(section, false, noCondition, &failures));
+    EXPECT_EQ(check_up_info_c::failureLines("PROGRAM2_BEFORE_CHECK", failures),
+        QStringList({ "PROGRAM2_BEFORE_CHECK/EX_CHECK1：升级包要求 退出码 0，本机为 退出码 3" }));
 }
 
 TEST_F(CheckUpInfoTest, SystemImage_ComparesVersionAndExtraOfTheEmulatedDriver)

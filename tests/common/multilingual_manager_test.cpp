@@ -248,10 +248,14 @@ TEST_F(LanguageTableTest, BuiltinTable_HoldsEveryListedTextExactly)
     EXPECT_EQ(text(2001).toUtf8().size(), 8);
 }
 
-TEST_F(LanguageTableTest, BuiltinFile_HasExactly199Entries)
+// The 183 listed texts stay as they are; texts added later take ids after the last of them.
+TEST_F(LanguageTableTest, BuiltinFile_Has183EntriesUpTo2163_AdditionsOnlyAfterIt)
 {
     QSettings settings(QString::fromLatin1(Builtin), QSettings::IniFormat);
-    EXPECT_EQ(settings.childGroups().size(), 199);
+    const QStringList groups = settings.childGroups();
+    const auto listed = std::count_if(
+        groups.begin(), groups.end(), [](const QString &id) { return id.toInt() <= 2163; });
+    EXPECT_EQ(listed, 183);
 }
 
 TEST_F(LanguageTableTest, PartialLanguageFile_ChangesOnlyItsEntries)

@@ -23,20 +23,6 @@ const QString SourceDir = QStringLiteral(HIX_SOURCE_DIR);
 
 using testsupport::binDir;
 
-bool copyTree(const QString &from, const QString &to)
-{
-    QDirIterator it(from, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString file = it.next();
-        const QString target = to + QLatin1Char('/') + QDir(from).relativeFilePath(file);
-        QDir().mkpath(QFileInfo(target).path());
-        if (!QFile::copy(file, target))
-            return false;
-        QFile::setPermissions(target, QFile::permissions(file) | QFileDevice::WriteOwner);
-    }
-    return true;
-}
-
 // Relative path -> content of every regular file below root.
 QMap<QString, QByteArray> treeOf(const QString &root)
 {
@@ -139,10 +125,31 @@ protected:
         return !readAll(sysroot.path("/var/log/restart.log")).isEmpty();
     }
 
+    // Started from the stick as the technician does; without a launcher in the build, the
+    // updater is started with the launcher's four arguments and the language's number.
+    void startFromTheStick(const QString &lanID)
+    {
+        starter.setProcessEnvironment(environment);
+        if (QFileInfo(stick + "/upgentry.bin").isExecutable()) {
+            starter.setWorkingDirectory(stick);
+            starter.start(stick + "/upgentry.bin", QStringList());
+        } else {
+            QFile log(stick + "/upgradeProcess.log");
+            ASSERT_TRUE(log.open(QIODevice::WriteOnly));
+            log.write("[失败]\n------------------------\n");
+            log.close();
+            starter.setWorkingDirectory(stick + "/hixupdateu");
+            starter.start(stick + "/hixupdateu/upgrunner.bin",
+                { "-execond 0", "-lanID " + lanID, "-title 基础升级包", "-showUpdatePage 0" });
+        }
+        ASSERT_TRUE(starter.waitForStarted(5000));
+    }
+
     TempSysroot sysroot;
     QString stick;
     QProcessEnvironment environment;
     QProcess runtime;
+    QProcess starter;
 };
 
 } // namespace
@@ -151,25 +158,7 @@ TEST_F(DemoChainTest, ExamplePackage_PanelEndsAsExpectedWithSuccessLogAndRecorde
 {
     buildStick();
     startRuntime();
-
-    // Started from the stick as the technician does; without a launcher in the build, the
-    // updater is started with the launcher's four arguments.
-    QProcess starter;
-    starter.setProcessEnvironment(environment);
-    if (QFileInfo(stick + "/upgentry.bin").isExecutable()) {
-        starter.setWorkingDirectory(stick);
-        starter.start(stick + "/upgentry.bin", QStringList());
-    } else {
-        QFile log(stick + "/upgradeProcess.log");
-        ASSERT_TRUE(log.open(QIODevice::WriteOnly));
-        log.write("[失败]\n------------------------\n");
-        log.close();
-        starter.setWorkingDirectory(stick + "/hixupdateu");
-        starter.start(stick + "/hixupdateu/upgrunner.bin",
-            { "-execond 0", "-lanID 0000", "-title 基础升级包", "-showUpdatePage 0" });
-    }
-    ASSERT_TRUE(starter.waitForStarted(5000));
-
+    startFromTheStick("0000");
     ASSERT_TRUE(waitForRestart(30000)) << readAll(stick + "/upgradeProcess.log").constData();
 
     const QByteArray log = readAll(stick + "/upgradeProcess.log");
@@ -192,4 +181,24 @@ TEST_F(DemoChainTest, ExamplePackage_PanelEndsAsExpectedWithSuccessLogAndRecorde
     while (it.hasNext())
         stickLeftovers << it.next();
     EXPECT_TRUE(stickLeftovers.isEmpty()) << qPrintable(stickLeftovers.join('\n'));
+}
+
+// A panel set to English: the launcher takes the English table that the build put on the stick,
+// and every line the programs write to the run log is English, the head line included.
+TEST_F(DemoChainTest, EnglishPanel_ExamplePackage_WholeRunLogInEnglish)
+{
+    sysroot.writeFile("/usr/vexo_app/project/lan_setup.ini", "[current_language]\ntype=1\n");
+    buildStick();
+    startRuntime();
+    startFromTheStick("0001");
+    ASSERT_TRUE(waitForRestart(30000)) << readAll(stick + "/upgradeProcess.log").constData();
+
+    const QString log = QString::fromUtf8(readAll(stick + "/upgradeProcess.log"));
+    EXPECT_TRUE(log.startsWith("[  OK  ]\n------------------------\n")) << qPrintable(log);
+    EXPECT_TRUE(log.contains("\ninstall_config.sh: the program succeeded...\n")) << qPrintable(log);
+    EXPECT_TRUE(log.endsWith("\nUpdate successful; press restart to put it into effect.\n"))
+        << qPrintable(log);
+    static const QRegularExpression chinese(
+        QStringLiteral("[\\x{3000}-\\x{9fff}\\x{ff00}-\\x{ffef}]"));
+    EXPECT_FALSE(log.contains(chinese)) << qPrintable(log);
 }

@@ -152,7 +152,9 @@ TEST_F(LauncherRun, NoPageAndFailedCheckWithoutDialog_TheFailureStillReachesTheL
         ADD_FAILURE() << "opened " << window->metaObject()->className();
     } });
     EXPECT_EQ(run(), 0);
-    EXPECT_EQ(QString::fromUtf8(runLog()), logHead + text(2003) + "\n");
+    EXPECT_EQ(QString::fromUtf8(runLog()),
+        logHead + text(2003)
+            + "\nUPDATE_CHECK/FILE_CHECK：升级包要求 /nowhere/at/all，本机为 不存在\n");
     EXPECT_FALSE(updaterStarted());
 }
 

@@ -233,7 +233,9 @@ TEST_F(PreCheckPage, CheckFailedWithDialog_FailureTextLogged_OkDisabled_NothingS
     EXPECT_EQ(script.acted(), 1);
     EXPECT_EQ(tips, text(2003));
     EXPECT_FALSE(okEnabled);
-    EXPECT_EQ(QString::fromUtf8(runLog()), text(2003) + "\n");
+    // The author's words, then the condition that failed with what this panel has.
+    EXPECT_EQ(QString::fromUtf8(runLog()),
+        text(2003) + "\nUPDATE_CHECK/FILE_CHECK：升级包要求 /nowhere/at/all，本机为 不存在\n");
     EXPECT_FALSE(logger.isOpen());
     EXPECT_FALSE(updaterStarted());
 }
@@ -250,7 +252,8 @@ TEST_F(PreCheckPage, CheckFailedWithoutDialog_PageNotShown_FailureStillReachesTh
         ADD_FAILURE() << "opened " << window->metaObject()->className();
     } });
     page->okClick();
-    EXPECT_EQ(QString::fromUtf8(runLog()), text(2003) + "\n");
+    EXPECT_EQ(QString::fromUtf8(runLog()),
+        text(2003) + "\nUPDATE_CHECK/FILE_CHECK：升级包要求 /nowhere/at/all，本机为 不存在\n");
     EXPECT_FALSE(updaterStarted());
 }
 

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -87,6 +89,31 @@ inline QByteArray readAll(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Writes a file, creating its folders.
+inline bool writeAll(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        && file.write(content) == content.size();
+}
+
+// Copies every file below from to the same place below to, each kept writable so that the
+// temporary folder can go again.
+inline bool copyTree(const QString &from, const QString &to)
+{
+    QDirIterator it(from, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        const QString target = to + QLatin1Char('/') + QDir(from).relativeFilePath(file);
+        QDir().mkpath(QFileInfo(target).path());
+        if (!QFile::copy(file, target))
+            return false;
+        QFile::setPermissions(target, QFile::permissions(file) | QFileDevice::WriteOwner);
+    }
+    return true;
 }
 
 // Waits (bounded) until a started program has ended; true also when the event loop has

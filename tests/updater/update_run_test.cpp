@@ -349,6 +349,35 @@ TEST_F(UpdateRunTest, PackageCopyAlreadyDoneHidden_PassedOverAndMarkedWithoutQue
     EXPECT_TRUE(window->isUpdateSuccess());
 }
 
+// A check that keeps a list or a program from running says in the log which condition failed
+// and what this panel has, in the section the author wrote it.
+TEST_F(UpdateRunTest, UnmetBeforeChecks_EachConditionWithWhatThePanelHasInTheLog)
+{
+    sysroot.writeFile("/usr/vexo_app/update.ini", "[PREPARE]\nversion=1.0\n");
+    UpdatePackage::writeFile(package.folder() + "/a.txt", "new");
+    package.writeProgram("p.sh", "exit 0");
+    const QString missing = sysroot.path("/usr/vexo_app/missing");
+    run(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=2\n"
+                       "[COPYFILE]\nCOPYFILENUM=1\nSRCPATH1=a.txt\nDESTPATH1=%1\n"
+                       "[COPYFILE_BEFORE_CHECK]\nFILE_CHECK=%2\n"
+                       "[PROGRAM2_CONFIG]\nPATH=p.sh\n"
+                       "[PROGRAM2_BEFORE_CHECK]\nAPP_VERSION=2.0\nFILE_CHECK=%2\n")
+            .arg(sysroot.path("/usr/vexo_app/a.txt"), missing),
+        false);
+    EXPECT_EQ(package.runsOf("p.sh"), 0);
+    EXPECT_EQ(redLines(),
+        QStringList({ "p.sh:不满足升级条件，不能升级！",
+            "PROGRAM2_BEFORE_CHECK/APP_VERSION：升级包要求 2.0，本机为 1.0",
+            "PROGRAM2_BEFORE_CHECK/FILE_CHECK：升级包要求 " + missing + "，本机为 不存在",
+            "程序执行失败！" }));
+    const QString logText = QString::fromUtf8(log());
+    EXPECT_TRUE(logText.contains(
+        "\nCOPYFILE_BEFORE_CHECK/FILE_CHECK：升级包要求 " + missing + "，本机为 不存在\n"))
+        << qPrintable(logText);
+    EXPECT_TRUE(
+        logText.contains("\nPROGRAM2_BEFORE_CHECK/APP_VERSION：升级包要求 2.0，本机为 1.0\n"));
+}
+
 TEST_F(UpdateRunTest, RefusedUpdate_ShowsTheReasonInRedAndNeverStarts)
 {
     package.writeDescription(EmptyPackage);

@@ -6,9 +6,10 @@
 //   hixpack unscramble --file IN OUT   turn any scrambled file back into its plain bytes
 //   hixpack crc FILE                   the CRC-32 of FILE as eight upper-case hexadecimal digits,
 //                                      the form of a description's CRCVALUE keys
-//   hixpack build [--bin DIR] [--panel-root DIR] SRC_DIR STICK_DIR
+//   hixpack build [--bin DIR | --target armhf] [--font FILE] [--panel-root DIR] [--no-english]
+//                 SRC_DIR STICK_DIR
 //                                      an update stick from a package source folder
-//   hixpack lint FILE                  what the updater would ignore or get wrong in a description
+//   hixpack lint [--no-english] FILE   what the updater would ignore or get wrong in a description
 //   hixpack show FILE                  the description's records as the updater reads them, JSON
 //
 // Exit status 0 on success, 1 when the work failed, 2 for a wrong command line.
@@ -39,8 +40,9 @@ constexpr int ExitUsage = 2;
 constexpr qint64 BlockSize = 64 * 1024;
 
 const char *const Usage
-    = "usage: hixpack build [--bin DIR] [--panel-root DIR] SRC_DIR STICK_DIR\n"
-      "       hixpack lint FILE\n"
+    = "usage: hixpack build [--bin DIR | --target armhf] [--font FILE] [--panel-root DIR]\n"
+      "                     [--no-english] SRC_DIR STICK_DIR\n"
+      "       hixpack lint [--no-english] FILE\n"
       "       hixpack show FILE\n"
       "       hixpack scramble IN OUT\n"
       "       hixpack unscramble [--file] IN OUT\n"
@@ -50,10 +52,16 @@ const char *const Usage
       "build        make an update stick in STICK_DIR from SRC_DIR, which holds the plain\n"
       "             description \"update.ini\", the files it names and optionally the folders\n"
       "             \"language/\" (*.lan) and \"config/\" (launcher settings). Checks the\n"
-      "             description as lint does and builds nothing when it has errors; fills in\n"
-      "             the CRCVALUE of every copied file (MODE 0, path inside the package);\n"
-      "             writes:\n"
+      "             description as lint does and builds nothing when it has errors (a\n"
+      "             CRCVALUE written that does not match its file included); prints the\n"
+      "             warnings; fills in the missing CRCVALUE of every copied file (MODE 0,\n"
+      "             path inside the package); writes:\n"
       "               STICK_DIR/upgentry.bin              the launcher, when built\n"
+      "               STICK_DIR/vncsetup.bin              the VNC tool, when built\n"
+      "               STICK_DIR/hixlib/                   every shared library the\n"
+      "                 programs load but the C library, Qt's framebuffer platform\n"
+      "                 plug-in and a font for the Chinese texts: the stick needs\n"
+      "                 nothing on the panel but the kernel and the C library\n"
       "               STICK_DIR/hixupdateu/update.ini     the description, scrambled\n"
       "               STICK_DIR/hixupdateu/update.manifest  size and SHA-256 of every\n"
       "                 file the update reads from the stick\n"
@@ -62,28 +70,44 @@ const char *const Usage
       "               STICK_DIR/hixupdateu/...            the package's files\n"
       "               STICK_DIR/language/, STICK_DIR/config/ (a plain\n"
       "                 config/baseUpdate.ini is stored scrambled)\n"
+      "               STICK_DIR/language/0001.lan  the English table of every built-in text,\n"
+      "                 below the package's own 0001.lan; config/baseUpdate.ini offers it as\n"
+      "                 \"ENG\" (--no-english: neither)\n"
       "             The programs, and language/ and config/ when present, come from DIR\n"
       "             (default: the folder of hixpack itself, the build's bin/). An earlier\n"
       "             STICK_DIR/hixupdateu is replaced. Links are followed only when they stay\n"
       "             inside SRC_DIR and do not lead back into their own folders; other links,\n"
       "             FIFOs, sockets and devices are refused.\n"
+      "             --target armhf: the programs of the cross build for the panel\n"
+      "             (build-armhf/bin beside this build, scripts/cross-armhf.sh).\n"
+      "             --font FILE: the font for the Chinese texts (default: Debian's\n"
+      "             WenQuanYi Micro Hei, else Zen Hei, else Droid Sans Fallback).\n"
+      "             Refuses a package that a FAT32 stick cannot hold: files of 4 GiB\n"
+      "             or more, names with < > : \" \\ | ? * or ending in a dot or blank,\n"
+      "             names in one folder that differ only in case.\n"
       "             --panel-root DIR: for an emulated panel (HIX_SYSROOT=DIR), put DIR\n"
       "             before every panel path of the description that starts with\n"
       "             \"/usr/vexo_app\" or \"/media/usb0\", commands included.\n"
-      "lint         check a plain or scrambled description and report, with line numbers,\n"
+      "lint         check a plain or scrambled description and report, with file and line,\n"
       "             what the updater would silently ignore or get wrong: unknown sections\n"
       "             and keys (\"COMMAND\" where the format says \"COMMOND\"), numbered\n"
       "             entries beyond their count or missing below it, missing gate keys\n"
-      "             (SRCPATHn, COMMONDINFOn, PATH), CRCVALUEs that do not match the file,\n"
-      "             MODE values other than 0, 1, 2, MODE 2 destinations without their\n"
-      "             trailing \"/\", text ids no language table defines,\n"
-      "             programs missing from the package, and \"._*\", \".DS_Store\",\n"
-      "             \"Thumbs.db\" in copied folders, links and special files the build refuses,\n"
-      "             language files that are not UTF-8, names too long to be staged on the\n"
-      "             panel, and a built package's files against its manifest (a built\n"
-      "             package without one gets a note). Relative paths start at the folder of\n"
-      "             FILE; language files are looked for in its \"language/\" and\n"
-      "             \"../language/\". Exit status 1 when it found errors, 0 when clean.\n"
+      "             (SRCPATHn, COMMONDINFOn, PATH), values the INI reader does not read as\n"
+      "             written (inner quotes, \";\", backslashes, commas: with what the updater\n"
+      "             gets and the quoted form), relative paths where a panel path is needed,\n"
+      "             CRCVALUEs that do not match the file, MODE values other than 0, 1, 2,\n"
+      "             MODE 2 destinations without their trailing \"/\", text ids no language\n"
+      "             table defines or one language file defines and another lacks, programs\n"
+      "             missing from the package, scripts with CR LF line ends, text that is not\n"
+      "             UTF-8, \"._*\", \".DS_Store\", \"Thumbs.db\" in copied folders, links and\n"
+      "             special files the build refuses, names too long to be staged on the\n"
+      "             panel, and a built package's files against its manifest.\n"
+      "             Warnings: conditions that are read but never checked (CPU_TPYE, ...),\n"
+      "             a built package without a manifest.\n"
+      "             Relative paths start at the folder of FILE; language files are looked\n"
+      "             for in its \"language/\" and \"../language/\", and the English table of\n"
+      "             build counts as one unless --no-english is given. Exit status 1 when\n"
+      "             it found errors, 0 otherwise.\n"
       "show         print the records of a plain or scrambled description as JSON, read by\n"
       "             the updater's own parser (backup paths as this machine's panel sees them)\n"
       "scramble     store IN in the scrambled form of package files\n"
@@ -179,7 +203,7 @@ int crc(const QString &path)
     return 0;
 }
 
-int lint(const QString &path)
+int lint(const QString &path, bool english)
 {
     QFile file(path);
     if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
@@ -188,17 +212,27 @@ int lint(const QString &path)
     const QString packageDir = QFileInfo(path).absolutePath();
     package_lint_c checker(text, packageDir, package_lint_c::languageFilesNear(packageDir));
     checker.setDescriptionFile(QFileInfo(path).fileName());
+    if (english)
+        checker.setEnglishTable(package_build_c::EnglishTable);
     const QVector<package_lint_c::Finding> findings = checker.run();
     for (const package_lint_c::Finding &f : findings)
-        std::printf("%s:%d: error: %s\n", qPrintable(path), f.line, qPrintable(f.message));
-    for (const QString &note : checker.notes())
-        std::printf("%s: note: %s\n", qPrintable(path), qPrintable(note));
-    if (findings.isEmpty()) {
-        std::printf("%s: no errors\n", qPrintable(path));
-        return 0;
-    }
-    std::printf("%s: %d error(s)\n", qPrintable(path), static_cast<int>(findings.size()));
-    return ExitFailure;
+        std::printf("%s\n", qPrintable(package_lint_c::format(path, f)));
+    const int errors = package_lint_c::errorCount(findings);
+    const int warnings = static_cast<int>(findings.size()) - errors;
+    const QString summary
+        = errors == 0 ? QStringLiteral("no errors") : QStringLiteral("%1 error(s)").arg(errors);
+    std::printf("%s: %s%s\n", qPrintable(path), qPrintable(summary),
+        warnings ? qPrintable(QStringLiteral(", %1 warning(s)").arg(warnings)) : "");
+    return errors == 0 ? 0 : ExitFailure;
+}
+
+// Takes "--no-english" from the front of the arguments; true when English stays on.
+bool takeEnglishOption(QStringList &args)
+{
+    if (args.isEmpty() || args.first() != QLatin1String("--no-english"))
+        return true;
+    args.removeFirst();
+    return false;
 }
 
 int show(const QString &path)
@@ -209,6 +243,19 @@ int show(const QString &path)
         return fail(error);
     std::fwrite(json.constData(), 1, static_cast<size_t>(json.size()), stdout);
     return 0;
+}
+
+// The cross build's programs: build-<target>/bin in the folder that holds this build (hixpack
+// lies in <build>/bin), or in the current folder.
+QString crossBuildBin(const QString &target)
+{
+    const QString name = QStringLiteral("build-%1/bin").arg(target);
+    for (const QString &candidate : QStringList {
+             QCoreApplication::applicationDirPath() + QStringLiteral("/../../") + name, name }) {
+        if (QFileInfo(candidate + QStringLiteral("/upgrunner.bin")).isFile())
+            return QDir(candidate).absolutePath();
+    }
+    return QString();
 }
 
 } // namespace
@@ -251,9 +298,10 @@ int main(int argc, char **argv)
         return crc(args[0]);
     }
     if (command == QLatin1String("lint")) {
+        const bool english = takeEnglishOption(args);
         if (args.size() != 1)
-            return usageError(QStringLiteral("lint takes one FILE"));
-        return lint(args[0]);
+            return usageError(QStringLiteral("lint takes [--no-english] and one FILE"));
+        return lint(args[0], english);
     }
     if (command == QLatin1String("show")) {
         if (args.size() != 1)
@@ -263,20 +311,38 @@ int main(int argc, char **argv)
     if (command == QLatin1String("build")) {
         QString binDir = QCoreApplication::applicationDirPath();
         QString panelRoot;
+        QString font;
+        bool english = true;
         while (args.size() >= 2 && args.first().startsWith(QLatin1String("--"))) {
             const QString option = args.takeFirst();
-            if (option == QLatin1String("--bin"))
+            if (option == QLatin1String("--no-english"))
+                english = false;
+            else if (option == QLatin1String("--bin"))
                 binDir = args.takeFirst();
+            else if (option == QLatin1String("--target")) {
+                const QString target = args.takeFirst();
+                if (target != QLatin1String("armhf"))
+                    return usageError(QStringLiteral("unknown target \"%1\"").arg(target));
+                binDir = crossBuildBin(target);
+                if (binDir.isEmpty())
+                    return fail(QStringLiteral("no cross build for %1 beside \"%2\" "
+                                               "(scripts/cross-armhf.sh makes build-%1)")
+                                    .arg(target, QCoreApplication::applicationDirPath()));
+            } else if (option == QLatin1String("--font"))
+                font = args.takeFirst();
             else if (option == QLatin1String("--panel-root"))
                 panelRoot = args.takeFirst();
             else
                 return usageError(QStringLiteral("unknown option \"%1\"").arg(option));
         }
         if (args.size() != 2)
-            return usageError(
-                QStringLiteral("build takes [--bin DIR] [--panel-root DIR] SRC_DIR and STICK_DIR"));
+            return usageError(QStringLiteral("build takes [--bin DIR | --target armhf] [--font "
+                                             "FILE] [--panel-root DIR] [--no-english] SRC_DIR "
+                                             "and STICK_DIR"));
         package_build_c build(args[0], args[1], binDir);
         build.setPanelRoot(panelRoot);
+        build.setFont(font);
+        build.setEnglish(english);
         return build.run();
     }
     return usageError(QStringLiteral("unknown command \"%1\"").arg(command));

@@ -1,10 +1,12 @@
 #include "package_build.h"
 
 #include "description_text.h"
+#include "fat_names.h"
 #include "file_crc.h"
 #include "package_files.h"
 #include "package_lint.h"
 #include "package_manifest.h"
+#include "stick_libraries.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -20,6 +22,9 @@
 namespace {
 
 const QString DescriptionName = QStringLiteral("update.ini");
+const QString EnglishName = QStringLiteral("0001.lan");
+const QString EnglishId = QStringLiteral("0001");
+const QString LanguageSection = QStringLiteral("language_conf");
 const QString PackageFolder = QStringLiteral("hixupdateu");
 const QByteArray ByteOrderMark("\xEF\xBB\xBF");
 
@@ -31,6 +36,8 @@ bool inside(const QString &path, const QString &folder)
 }
 
 } // namespace
+
+const QString package_build_c::EnglishTable = QStringLiteral(":/hixpack/english.lan");
 
 package_build_c::package_build_c(
     const QString &srcDir, const QString &stickDir, const QString &binDir)
@@ -66,17 +73,20 @@ int package_build_c::run()
     const QDir binLanguage(QDir(binDir).filePath(QStringLiteral("language")));
     for (const QString &name : binLanguage.entryList({ QStringLiteral("*.lan") }, QDir::Files))
         languageFiles << binLanguage.filePath(name);
+    // A CRC value the author wrote is a promise about the file: one that does not hold stops the
+    // build as it stops lint; only missing values are the build's to fill in.
     package_lint_c lint(text, srcDir, languageFiles);
-    lint.setCompareCrc(false);
     lint.setDescriptionFile(DescriptionName);
+    if (english)
+        lint.setEnglishTable(EnglishTable);
     const QVector<package_lint_c::Finding> findings = lint.run();
     for (const package_lint_c::Finding &f : findings)
-        std::fprintf(
-            stderr, "%s:%d: error: %s\n", qPrintable(source), f.line, qPrintable(f.message));
-    if (!findings.isEmpty())
-        return fail(QStringLiteral("%1 error(s) in \"%2\": nothing built")
-                        .arg(findings.size())
-                        .arg(source));
+        std::fprintf(stderr, "%s\n", qPrintable(package_lint_c::format(source, f)));
+    if (const int errors = package_lint_c::errorCount(findings))
+        return fail(QStringLiteral("%1 error(s) in \"%2\": nothing built").arg(errors).arg(source));
+
+    if (!checkFatNames())
+        return 1;
 
     QByteArray plain = text.wasScrambled() ? description_text_c::unscramble(bytes) : bytes;
     int filled = 0;
@@ -97,11 +107,8 @@ int package_build_c::run()
             { DescriptionName, QStringLiteral("language"), QStringLiteral("config") }))
         return 1;
 
-    QSaveFile description(QDir(packageOut).filePath(DescriptionName));
-    const QByteArray scrambled = description_text_c::scramble(plain);
-    if (!description.open(QIODevice::WriteOnly) || description.write(scrambled) != scrambled.size()
-        || !description.commit())
-        return fail(QStringLiteral("cannot write \"%1\"").arg(description.fileName()));
+    if (!saveFile(QDir(packageOut).filePath(DescriptionName), description_text_c::scramble(plain)))
+        return 1;
 
     if (!copyFile(updater, QDir(packageOut).filePath(QStringLiteral("upgrunner.bin"))))
         return 1;
@@ -118,18 +125,63 @@ int package_build_c::run()
         std::printf(
             "note: no launcher \"%s\"; the stick has only the updater\n", qPrintable(launcher));
     }
+    if (!layOutRuntime())
+        return 1;
     for (const QString &folder : { QStringLiteral("language"), QStringLiteral("config") }) {
         const QString to = QDir(stickDir).filePath(folder);
         if (!copyFolderFiles(QDir(binDir).filePath(folder), to, QStringLiteral("*"))
             || !copyFolderFiles(QDir(srcDir).filePath(folder), to, QStringLiteral("*")))
             return 1;
     }
+    if (english
+        && (!writeEnglishTable(QDir(stickDir).filePath(QStringLiteral("language")))
+            || !offerEnglish(QDir(stickDir).filePath(QStringLiteral("config/baseUpdate.ini")))))
+        return 1;
     if (!writeManifest(text, packageOut))
         return 1;
     ::sync();
     std::printf("built \"%s\": %d files, %d CRC value(s) filled in\n", qPrintable(stickDir),
         filesCopied + 1, filled);
     return 0;
+}
+
+bool package_build_c::checkFatNames()
+{
+    const QStringList problems = fat_names::problems(srcDir);
+    for (const QString &problem : problems)
+        std::fprintf(stderr, "hixpack: %s\n", qPrintable(problem));
+    if (problems.isEmpty())
+        return true;
+    fail(QStringLiteral("%1 file name(s) or size(s) in \"%2\" that a FAT stick cannot hold: "
+                        "nothing built")
+             .arg(problems.size())
+             .arg(srcDir));
+    return false;
+}
+
+bool package_build_c::layOutRuntime()
+{
+    const QString tool = QDir(binDir).filePath(QStringLiteral("vncsetup.bin"));
+    if (QFileInfo(tool).isFile()
+        && !copyFile(tool, QDir(stickDir).filePath(QStringLiteral("vncsetup.bin"))))
+        return false;
+    stick_libraries_c libraries(stickDir);
+    libraries.setFont(fontFile);
+    if (!libraries.layOut())
+        return false;
+    filesCopied += libraries.fileCount();
+    qint64 total = 0;
+    QDirIterator it(stickDir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        total += it.fileInfo().size();
+    }
+    constexpr double MiB = 1024.0 * 1024.0;
+    std::printf("programs for %s; libraries, plug-in and font: %d files, %.1f MiB; "
+                "the stick so far: %.1f MiB\n",
+        qPrintable(libraries.machineName()), libraries.fileCount(), libraries.byteCount() / MiB,
+        total / MiB);
+    return true;
 }
 
 bool package_build_c::fillCrcValues(QByteArray *plain, int *filled)
@@ -251,10 +303,9 @@ bool package_build_c::writeManifest(const description_text_c &text, const QStrin
             return false;
         }
     }
-    QSaveFile out(QDir(packageOut).filePath(QLatin1String(PackageManifest::FileName)));
-    const QByteArray bytes = manifest.toBytes();
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
-        return fail(QStringLiteral("cannot write \"%1\"").arg(out.fileName())) == 0;
+    if (!saveFile(QDir(packageOut).filePath(QLatin1String(PackageManifest::FileName)),
+            manifest.toBytes()))
+        return false;
     std::printf("manifest: %d file(s) the update reads\n", manifest.size());
     return true;
 }
@@ -296,13 +347,107 @@ bool package_build_c::writeScrambledSettings(const QString &from, const QString 
             bytes.prepend("# languages offered on the launcher's first page\n");
         bytes = description_text_c::scramble(ByteOrderMark + bytes);
     }
-    QDir().mkpath(QFileInfo(to).absolutePath());
-    QSaveFile target(to);
-    if (!target.open(QIODevice::WriteOnly) || target.write(bytes) != bytes.size()
-        || !target.commit()) {
-        fail(QStringLiteral("cannot write \"%1\"").arg(to));
+    if (!saveFile(to, bytes))
         return false;
-    }
     ++filesCopied;
     return true;
+}
+
+bool package_build_c::saveFile(const QString &to, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(to).absolutePath());
+    QSaveFile target(to);
+    if (target.open(QIODevice::WriteOnly) && target.write(bytes) == bytes.size() && target.commit())
+        return true;
+    fail(QStringLiteral("cannot write \"%1\"").arg(to));
+    return false;
+}
+
+bool package_build_c::writeEnglishTable(const QString &languageDir)
+{
+    QFile table(EnglishTable);
+    if (!table.open(QIODevice::ReadOnly)) {
+        fail(QStringLiteral("the English table is missing from hixpack"));
+        return false;
+    }
+    QByteArray bytes = table.readAll();
+    // A 0001.lan of the package's own comes after the table: the reader keeps the last text of
+    // an id, so the package's texts win and the built-in ones are still all there.
+    const QString to = QDir(languageDir).filePath(EnglishName);
+    QFile own(to);
+    if (own.exists()) {
+        if (!own.open(QIODevice::ReadOnly)) {
+            fail(QStringLiteral("cannot read \"%1\"").arg(to));
+            return false;
+        }
+        QByteArray ownBytes = own.readAll();
+        if (ownBytes.startsWith(ByteOrderMark))
+            ownBytes.remove(0, ByteOrderMark.size());
+        bytes += "\n" + ownBytes;
+    } else {
+        ++filesCopied;
+    }
+    return saveFile(to, bytes);
+}
+
+bool package_build_c::offerEnglish(const QString &languageList)
+{
+    QByteArray plain = "# languages offered on the launcher's first page\n";
+    QFile existing(languageList);
+    const bool created = !existing.exists();
+    if (existing.open(QIODevice::ReadOnly))
+        plain = description_text_c::unscramble(existing.readAll()).mid(ByteOrderMark.size());
+    const QByteArray offering = withEnglish(plain, languageList);
+    if (offering.isEmpty())
+        return true;
+    if (!saveFile(languageList, description_text_c::scramble(ByteOrderMark + offering)))
+        return false;
+    if (created)
+        ++filesCopied;
+    return true;
+}
+
+QByteArray package_build_c::withEnglish(const QByteArray &plain, const QString &languageList)
+{
+    const description_text_c text = description_text_c::fromPlainBytes(plain);
+    const description_text_c::Key *idKey = text.key(LanguageSection, QStringLiteral("id"));
+    const description_text_c::Key *listKey = text.key(LanguageSection, QStringLiteral("list"));
+    QStringList ids = idKey ? idKey->read.toStringList() : QStringList();
+    QStringList names = listKey ? listKey->read.toStringList() : QStringList();
+    if (ids.contains(EnglishId))
+        return QByteArray();
+    if (ids.size() != names.size()) {
+        std::printf("note: \"%s\" names %d languages for %d ids: English is not added to it\n",
+            qPrintable(languageList), int(names.size()), int(ids.size()));
+        return QByteArray();
+    }
+    if (ids.isEmpty()) {
+        // Without a list the first page offers no choice at all.
+        ids << QStringLiteral("0000");
+        names << QStringLiteral("中文");
+    }
+    ids << EnglishId;
+    // The name the VNC tool gives English too; the box of the first page is narrow.
+    names << QStringLiteral("ENG");
+
+    // The two keys are written anew right below the section's header; every other line stays.
+    QStringList lines;
+    int header = -1;
+    const QString headerLine = QLatin1Char('[') + LanguageSection + QLatin1Char(']');
+    for (int i = 0; i < text.lines().size(); ++i) {
+        if ((idKey && i == idKey->line - 1) || (listKey && i == listKey->line - 1))
+            continue;
+        lines << text.lines().at(i);
+        if (lines.last().trimmed() == headerLine)
+            header = lines.size() - 1;
+    }
+    const QStringList entries = { QStringLiteral("list=") + names.join(QLatin1Char(',')),
+        QStringLiteral("id=") + ids.join(QLatin1Char(',')) };
+    if (header < 0) {
+        lines << headerLine << entries;
+    } else {
+        lines.insert(header + 1, entries.at(1));
+        lines.insert(header + 1, entries.at(0));
+    }
+    return lines.join(QLatin1Char('\n')).toUtf8() + '\n';
 }

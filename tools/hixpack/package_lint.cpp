@@ -11,6 +11,7 @@
 #include <QTextCodec>
 
 #include <algorithm>
+#include <tuple>
 
 struct package_lint_c::Group
 {
@@ -116,11 +117,12 @@ package_lint_c::package_lint_c(
     const description_text_c &text, const QString &packageDir, const QStringList &languageFiles)
     : text(text)
     , packageDir(packageDir)
+    , languageFiles(languageFiles)
 {
-    addIds(definedIds, BuiltinTable);
+    addIds(builtinIds, BuiltinTable);
+    definedIds = builtinIds;
     for (const QString &file : languageFiles)
         addIds(definedIds, file);
-    languageFileList = languageFiles;
 }
 
 QStringList package_lint_c::languageFilesNear(const QString &packageDir)
@@ -222,9 +224,14 @@ QVector<package_lint_c::Finding> package_lint_c::run()
         checkSection(section, kind);
     }
     checkPrograms();
+    checkDescriptionEncoding();
+    checkLanguageFiles();
     checkPackageFiles();
-    std::stable_sort(findings.begin(), findings.end(),
-        [](const Finding &a, const Finding &b) { return a.line < b.line; });
+    // The description's own lines first, then each other file's.
+    std::stable_sort(findings.begin(), findings.end(), [](const Finding &a, const Finding &b) {
+        return std::make_tuple(!a.file.isEmpty(), a.file, a.line)
+            < std::make_tuple(!b.file.isEmpty(), b.file, b.line);
+    });
     return findings;
 }
 
@@ -319,8 +326,10 @@ void package_lint_c::checkKeys(const description_text_c::Section &section, const
                     .arg(seen.value(key.name)));
         else
             seen.insert(key.name, key.line);
-        if (plain.contains(key.name))
+        if (plain.contains(key.name)) {
+            checkValue(section, key, key.name);
             continue;
+        }
         QString base;
         QString digits;
         splitNumber(key.name, &base, &digits);
@@ -330,6 +339,8 @@ void package_lint_c::checkKeys(const description_text_c::Section &section, const
                     QStringLiteral("\"%1\": entries are numbered from 1 in plain decimal, the "
                                    "updater never reads this key")
                         .arg(key.name));
+            else
+                checkValue(section, key, base);
             continue;
         }
         QStringList known = plain;
@@ -471,7 +482,8 @@ void package_lint_c::checkCopyEntry(const QString &section, int n)
             add(src->line, QStringLiteral("\"%1\" is not a file in the package").arg(src->value));
             return;
         }
-        if (!compareCrc || !crc || crc->value.isEmpty())
+        checkLineEnds(src->line, path);
+        if (!crc || crc->value.isEmpty())
             return;
         static const QRegularExpression hex(QStringLiteral("^[0-9A-Fa-f]{1,8}$"));
         if (!hex.match(crc->value).hasMatch()) {
@@ -506,6 +518,8 @@ void package_lint_c::checkCopyEntry(const QString &section, int n)
         it.next();
         if (isForeignLeftover(it.fileName()))
             leftovers << QDir(packageDir).relativeFilePath(it.filePath());
+        else
+            checkLineEnds(src->line, it.filePath());
     }
     leftovers.sort();
     for (const QString &leftover : leftovers)
@@ -581,9 +595,13 @@ void package_lint_c::checkPrograms()
                     .arg(n));
             continue;
         }
-        if (!QDir::isAbsolutePath(path->value) && !QFileInfo(packagePath(path->value)).isFile())
+        if (QDir::isAbsolutePath(path->value))
+            continue;
+        if (!QFileInfo(packagePath(path->value)).isFile())
             add(path->line,
                 QStringLiteral("program \"%1\" is not in the package").arg(path->value));
+        else
+            checkLineEnds(path->line, packagePath(path->value));
     }
     if (!missing.isEmpty())
         add(numKey ? numKey->line : 0,
@@ -599,7 +617,28 @@ void package_lint_c::checkPrograms()
 
 void package_lint_c::add(int line, const QString &message)
 {
-    findings.append({ line, message });
+    findings.append({ line, message, Severity::Error, QString() });
+}
+
+void package_lint_c::warn(int line, const QString &message)
+{
+    findings.append({ line, message, Severity::Warning, QString() });
+}
+
+QString package_lint_c::format(const QString &descriptionPath, const Finding &finding)
+{
+    return QStringLiteral("%1:%2: %3: %4")
+        .arg(finding.file.isEmpty() ? descriptionPath : finding.file)
+        .arg(finding.line)
+        .arg(finding.severity == Severity::Error ? QStringLiteral("error")
+                                                 : QStringLiteral("warning"),
+            finding.message);
+}
+
+int package_lint_c::errorCount(const QVector<Finding> &findings)
+{
+    return int(std::count_if(findings.begin(), findings.end(),
+        [](const Finding &f) { return f.severity == Severity::Error; }));
 }
 
 QString package_lint_c::suggestion(const QString &name, const QStringList &known) const

@@ -9,16 +9,22 @@
 
 // Finds what the updater would silently ignore or get wrong in an update description: unknown
 // sections and keys, numbered entries beyond their count or missing below it, missing gate keys,
-// CRC values that do not match the package's file, MODE values out of range, text ids that no
-// language table defines, programs missing from the package, and the files other systems leave
-// in copied folders.
+// values that the INI reader does not read as written, relative paths where the panel's are
+// needed, CRC values that do not match the package's file, MODE values out of range, text ids
+// that no language table defines or that one language file of the stick defines and another
+// lacks, programs missing from the package, scripts with Windows line ends, text that is not
+// UTF-8, and the files other systems leave in copied folders. Conditions that are read but never
+// compared are warnings.
 class package_lint_c
 {
 public:
+    enum class Severity { Error, Warning };
     struct Finding
     {
         int line = 0;
         QString message;
+        Severity severity = Severity::Error;
+        QString file; // empty: the description itself
     };
 
     // packageDir: the folder the updater runs in (relative paths of the description start
@@ -28,14 +34,16 @@ public:
 
     QVector<Finding> run();
 
-    // The build fills the CRC values itself, so it lints its source without comparing them.
-    void setCompareCrc(bool compare) { compareCrc = compare; }
+    // The English table that the build puts on the stick as "language/0001.lan" (below any
+    // 0001.lan of the package's own); empty when the stick gets none.
+    void setEnglishTable(const QString &path) { englishTable = path; }
+
+    // "FILE:LINE: error: MESSAGE", FILE being the description unless the finding names another.
+    static QString format(const QString &descriptionPath, const Finding &finding);
+    static int errorCount(const QVector<Finding> &findings);
 
     // The description's own file, left out of the package's files (default "update.ini").
     void setDescriptionFile(const QString &fileName) { descriptionFile = fileName; }
-
-    // What run() found worth saying that is no error (a built package without a manifest).
-    const QStringList &notes() const { return noteList; }
 
     // Sections that hold a copy list ("COPYFILE", "PROGRAMn_BEFORE_COPYFILE", ...).
     static bool isCopySection(const QString &section);
@@ -60,22 +68,35 @@ private:
     void checkTextId(const description_text_c::Section &section, const QString &key);
     void checkMode(const description_text_c::Section &section, const QString &key);
     void checkPrograms();
-    // The package's files beside the description (package_lint_files.cpp).
+    // The package's files as the build copies them and the panel stages them, and a built
+    // stick's manifest (package_lint_tree.cpp).
     void checkPackageFiles();
     void checkTree();
-    void checkLanguageFiles();
     void checkStagingNames();
     void checkManifest();
     void add(int line, const QString &message);
+    void warn(int line, const QString &message);
+
+    // What the updater's INI reader makes of a value, against what its line says.
+    void checkValue(const description_text_c::Section &section, const description_text_c::Key &key,
+        const QString &base);
+    void checkReading(const description_text_c::Key &key, const QString &base, Kind kind);
+    void checkUnusedCondition(const description_text_c::Section &section,
+        const description_text_c::Key &key, const QString &base);
+    void checkPanelPath(const description_text_c::Key &key, const QString &base, Kind kind);
+    // Files and encodings.
+    void checkDescriptionEncoding();
+    void checkLineEnds(int line, const QString &packageFile);
+    void checkLanguageFiles();
     QString suggestion(const QString &name, const QStringList &known) const;
     QString packagePath(const QString &path) const;
 
     const description_text_c &text;
     QString packageDir;
-    bool compareCrc = true;
+    QStringList languageFiles;
+    QString englishTable;
+    QSet<int> builtinIds;
     QSet<int> definedIds;
-    QStringList languageFileList;
     QString descriptionFile = QStringLiteral("update.ini");
-    QStringList noteList;
     QVector<Finding> findings;
 };

@@ -1,132 +1,137 @@
-// The checks of a package's files beside its description: what the build would copy, the
-// language files, names that cannot be staged on the panel and the manifest of a built stick.
+// The checks of whole files: the description's encoding, scripts the panel cannot start, and the
+// language files that go onto the stick with the package.
 #include "package_lint.h"
 
-#include "package_files.h"
-#include "package_manifest.h"
-
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QTextCodec>
+#include <QMap>
 
 namespace {
 
-// The longest file name the panel's file systems take, in bytes.
-constexpr int NameMax = 255;
-// A single file is staged as name.tmp and set aside as name.bak; a file of a copied folder is
-// staged as name.tmp and set aside as name.tmp.bak.
-constexpr int SingleFileExtra = 4;
-constexpr int FolderFileExtra = 8;
+const QString EnglishNumber = QStringLiteral("0001");
+const QString BuiltinNumber = QStringLiteral("0000");
+constexpr qint64 ScriptHeadBytes = 64 * 1024;
+
+// A language file: the line of each text id it defines.
+struct LanguageTable
+{
+    QString file;
+    QString number;
+    QMap<int, int> lines;
+};
+
+LanguageTable tableOf(const QString &file, const description_text_c &text)
+{
+    LanguageTable table;
+    table.file = QDir::cleanPath(file);
+    table.number = QFileInfo(file).completeBaseName();
+    for (const description_text_c::Section &section : text.sections()) {
+        bool ok = false;
+        const int id = section.name.toInt(&ok);
+        if (ok && section.line > 0)
+            table.lines.insert(id, section.line);
+    }
+    return table;
+}
+
+QByteArray readAll(const QString &path, qint64 limit = -1)
+{
+    // Only regular files: opening a FIFO of the package would wait for a writer for ever.
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return limit < 0 ? file.readAll() : file.read(limit);
+}
 
 } // namespace
 
-void package_lint_c::checkPackageFiles()
+void package_lint_c::checkDescriptionEncoding()
 {
-    noteList.clear();
-    checkTree();
-    checkLanguageFiles();
-    checkStagingNames();
-    checkManifest();
+    for (int line : text.notUtf8Lines()) {
+        const QString trimmed = text.lines().value(line - 1).trimmed();
+        if (trimmed.startsWith(QLatin1Char('#')) || trimmed.startsWith(QLatin1Char(';')))
+            warn(line,
+                QStringLiteral("this comment is not UTF-8 (the file was saved in another code "
+                               "page, GBK perhaps): harmless here, but a value saved the same way "
+                               "reaches the panel as garbage; save the description as UTF-8"));
+        else
+            add(line,
+                QStringLiteral("this line is not UTF-8 (the file was saved in another code page, "
+                               "GBK perhaps): the updater reads garbage; save the description as "
+                               "UTF-8"));
+    }
 }
 
-void package_lint_c::checkTree()
+void package_lint_c::checkLineEnds(int line, const QString &packageFile)
 {
-    const package_files_c::Tree tree = package_files_c::scanTree(
-        packageDir, { descriptionFile, QStringLiteral("language"), QStringLiteral("config") });
-    for (const package_files_c::Problem &problem : tree.problems)
-        add(0,
-            QStringLiteral("\"%1\" is %2: the build refuses it")
-                .arg(problem.relative, problem.reason));
+    const QByteArray head = readAll(packageFile, ScriptHeadBytes);
+    const int crlf = head.indexOf("\r\n");
+    if (!head.startsWith("#!") || crlf < 0)
+        return;
+    const QString first = QString::fromUtf8(head.left(head.indexOf('\n')));
+    add(line,
+        QStringLiteral("\"%1\" is a script with Windows line ends (CR LF, first on its line %2): "
+                       "the panel cannot start it (\"%3\\r\" names no program) or its shell "
+                       "stumbles over every line; save it with LF line ends")
+            .arg(QDir(packageDir).relativeFilePath(packageFile))
+            .arg(head.left(crlf).count('\n') + 1)
+            .arg(first.trimmed()));
 }
 
 void package_lint_c::checkLanguageFiles()
 {
-    QTextCodec *const utf8 = QTextCodec::codecForName("UTF-8");
-    for (const QString &path : qAsConst(languageFileList)) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray bytes = file.readAll();
-        QTextCodec::ConverterState state;
-        utf8->toUnicode(bytes.constData(), bytes.size(), &state);
-        if (state.invalidChars > 0)
-            add(0,
-                QStringLiteral("language file \"%1\" is not UTF-8 text (saved as GBK?): the panel "
-                               "shows its texts garbled")
-                    .arg(QDir(packageDir).relativeFilePath(path)));
+    QVector<LanguageTable> tables;
+    for (const QString &file : languageFiles) {
+        const description_text_c language = description_text_c::fromPlainBytes(readAll(file));
+        for (int line : language.notUtf8Lines())
+            findings.append({ line,
+                QStringLiteral("this line of the language file is not UTF-8 (saved in another "
+                               "code page, GBK perhaps): the panel shows garbage; save it as "
+                               "UTF-8"),
+                Severity::Error, QDir::cleanPath(file) });
+        tables << tableOf(file, language);
     }
-}
 
-void package_lint_c::checkStagingNames()
-{
-    const auto tooLong
-        = [](const QString &name, int extra) { return name.toUtf8().size() + extra > NameMax; };
-    for (const package_files_c::Entry &entry : package_files_c::copyEntries(text)) {
-        if (entry.mode == 0) {
-            const QString name = entry.dest ? QFileInfo(entry.dest->value).fileName() : QString();
-            if (tooLong(name, SingleFileExtra))
-                add(entry.dest->line,
-                    QStringLiteral("\"%1\" is too long to be staged as \"%1.tmp\" (more than %2 "
-                                   "bytes): the copy fails on the panel")
-                        .arg(name)
-                        .arg(NameMax));
-            continue;
-        }
-        if ((entry.mode != 1 && entry.mode != 2) || QDir::isAbsolutePath(entry.src->value))
-            continue;
-        QDirIterator it(packagePath(entry.src->value), QDir::Files | QDir::Hidden | QDir::System,
-            entry.mode == 2 ? QDirIterator::Subdirectories : QDirIterator::NoIteratorFlags);
-        while (it.hasNext()) {
-            it.next();
-            if (tooLong(it.fileName(), FolderFileExtra))
-                add(entry.src->line,
-                    QStringLiteral("\"%1\" is too long to be staged and set aside as "
-                                   "\"%2.tmp.bak\" (more than %3 bytes): the copy fails on the "
-                                   "panel")
-                        .arg(QDir(packageDir).relativeFilePath(it.filePath()), it.fileName())
-                        .arg(NameMax));
-        }
+    // The ids each language on the stick defines; the build's English table lies below the
+    // package's own 0001.lan.
+    QMap<QString, QSet<int>> defined;
+    QMap<QString, QString> names;
+    for (const LanguageTable &table : tables) {
+        for (auto it = table.lines.cbegin(); it != table.lines.cend(); ++it)
+            defined[table.number].insert(it.key());
+        names.insert(table.number, QStringLiteral("language/%1.lan").arg(table.number));
     }
-}
+    if (!englishTable.isEmpty()) {
+        const LanguageTable english
+            = tableOf(englishTable, description_text_c::fromPlainBytes(readAll(englishTable)));
+        for (auto it = english.lines.cbegin(); it != english.lines.cend(); ++it)
+            defined[EnglishNumber].insert(it.key());
+        if (!names.contains(EnglishNumber))
+            names.insert(EnglishNumber,
+                QStringLiteral("language/0001.lan (the English table hixpack build adds)"));
+    }
 
-void package_lint_c::checkManifest()
-{
-    const QString path = QDir(packageDir).filePath(QLatin1String(PackageManifest::FileName));
-    if (!QFileInfo::exists(path)) {
-        if (text.wasScrambled() && QFileInfo(packageDir).fileName() == QLatin1String("hixupdateu"))
-            noteList << QStringLiteral("no \"%1\" beside the description: the updater cannot tell "
-                                       "a changed, cut short or missing file of the package "
-                                       "(hixpack build writes one)")
-                            .arg(QLatin1String(PackageManifest::FileName));
-        return;
-    }
-    QFile file(path);
-    PackageManifest manifest;
-    QString error;
-    if (!file.open(QIODevice::ReadOnly) || !manifest.parse(file.readAll(), &error)) {
-        add(0,
-            QStringLiteral("\"%1\" cannot be read (%2): the updater does not start")
-                .arg(QLatin1String(PackageManifest::FileName), error));
-        return;
-    }
-    const QString stickRoot = QDir::cleanPath(packageDir + QStringLiteral("/.."));
-    for (const auto &item : manifest.all()) {
-        const QString relative = QString::fromUtf8(item.first);
-        PackageManifest::Entry actual;
-        if (!fileDigest(QDir(stickRoot).filePath(relative), &actual) || actual != item.second)
-            add(0,
-                QStringLiteral("\"%1\" is not the file the manifest lists: the updater stops "
-                               "the run")
-                    .arg(relative));
-    }
-    const QMap<QString, QString> read = package_files_c::filesTheRunReads(text, stickRoot);
-    for (auto it = read.cbegin(); it != read.cend(); ++it) {
-        if (manifest.all().count(it.key().toUtf8()) == 0)
-            add(0,
-                QStringLiteral("\"%1\" is read by the update but not listed in the manifest: the "
-                               "updater stops the run")
-                    .arg(it.key()));
+    for (const LanguageTable &table : tables) {
+        for (auto it = table.lines.cbegin(); it != table.lines.cend(); ++it) {
+            for (auto other = defined.cbegin(); other != defined.cend(); ++other) {
+                if (other.key() == table.number || other.value().contains(it.key()))
+                    continue;
+                const bool builtin = builtinIds.contains(it.key());
+                // Without the text the built-in Chinese one shows, which is right for 0000.
+                if (builtin && other.key() == BuiltinNumber)
+                    continue;
+                findings.append({ it.value(),
+                    builtin ? QStringLiteral("text %1 is defined here but not in %2: a panel in "
+                                             "that language shows the built-in Chinese text")
+                                  .arg(it.key())
+                                  .arg(names.value(other.key()))
+                            : QStringLiteral("text %1 is defined here but not in %2: a panel in "
+                                             "that language shows an empty text")
+                                  .arg(it.key())
+                                  .arg(names.value(other.key())),
+                    builtin ? Severity::Warning : Severity::Error, table.file });
+            }
+        }
     }
 }
