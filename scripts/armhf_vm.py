@@ -140,6 +140,8 @@ def test_list(build):
                          text=True, check=True).stdout
     tests = []
     for t in json.loads(out)['tests']:
+        if 'command' not in t:
+            sys.exit(f'armhf_vm.py: test {t["name"]} is not built (build {build} first)')
         command = t['command']
         # Under the user-mode emulator ctest puts the emulator first; on the ARM machine the
         # program runs by itself.
