@@ -256,7 +256,9 @@ def main():
                 if is_elf(p) and os.access(p, os.X_OK):
                     elves.append(copy_file(p, rootfs, strip=True))
     plugins = []
-    for plugin in ('platforms/libqoffscreen.so', 'platforms/libqminimal.so'):
+    # The framebuffer plug-in is what "hixpack build" puts on every stick.
+    for plugin in ('platforms/libqoffscreen.so', 'platforms/libqminimal.so',
+                   'platforms/libqlinuxfb.so'):
         plugins.append(copy_file(os.path.join(QT_PLUGINS, plugin), rootfs, strip=True))
     copy_closure(elves + plugins, rootfs)
 
