@@ -140,6 +140,8 @@ def test_list(build):
                          text=True, check=True).stdout
     tests = []
     for t in json.loads(out)['tests']:
+        if 'command' not in t:
+            sys.exit(f'armhf_vm.py: test {t["name"]} is not built (build {build} first)')
         command = t['command']
         # Under the user-mode emulator ctest puts the emulator first; on the ARM machine the
         # program runs by itself.
@@ -254,7 +256,9 @@ def main():
                 if is_elf(p) and os.access(p, os.X_OK):
                     elves.append(copy_file(p, rootfs, strip=True))
     plugins = []
-    for plugin in ('platforms/libqoffscreen.so', 'platforms/libqminimal.so'):
+    # The framebuffer plug-in is what "hixpack build" puts on every stick.
+    for plugin in ('platforms/libqoffscreen.so', 'platforms/libqminimal.so',
+                   'platforms/libqlinuxfb.so'):
         plugins.append(copy_file(os.path.join(QT_PLUGINS, plugin), rootfs, strip=True))
     copy_closure(elves + plugins, rootfs)
 
