@@ -109,13 +109,17 @@ bool ToolProcessCtrl::setProcessValue(const QString &key, const QString &value)
     }
     QSettings settings(ctrlIniPath, QSettings::IniFormat);
     settings.setValue(key, value);
+    return commit(settings);
+}
+
+bool ToolProcessCtrl::commit(QSettings &settings) const
+{
     settings.sync();
     sync();
-    if (settings.status() != QSettings::NoError) {
-        qWarning() << "cannot write progress state" << ctrlIniPath;
-        return false;
-    }
-    return true;
+    if (settings.status() == QSettings::NoError)
+        return true;
+    qWarning() << "cannot write progress state" << ctrlIniPath;
+    return false;
 }
 
 QVariant ToolProcessCtrl::getProcessValue(const QString &key) const
@@ -157,9 +161,7 @@ bool ToolProcessCtrl::removeCtrlIniKey(const QString &key)
         return true;
     QSettings settings(ctrlIniPath, QSettings::IniFormat);
     settings.remove(key);
-    settings.sync();
-    sync();
-    return settings.status() == QSettings::NoError;
+    return commit(settings);
 }
 
 QStringList ToolProcessCtrl::setAsideFiles() const
@@ -191,11 +193,5 @@ bool ToolProcessCtrl::setSetAsideFiles(const QStringList &paths)
             settings.setValue(QStringLiteral("path%1").arg(i + 1), paths.at(i));
         settings.endGroup();
     }
-    settings.sync();
-    sync();
-    if (settings.status() != QSettings::NoError) {
-        qWarning() << "cannot write progress state" << ctrlIniPath;
-        return false;
-    }
-    return true;
+    return commit(settings);
 }

@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <QVariant>
 
+class QSettings;
+
 enum prcessNameEnum {
     PROCESS_COPY_FILE = 0,
     PROCESS_DEL_FILE = 1,
@@ -66,6 +68,8 @@ public:
 
 private:
     ToolProcessCtrl() = default;
+    // Writes the settings out and forces them to the stick; false when they did not reach it.
+    bool commit(QSettings &settings) const;
 
     QString ctrlDir;
     QString ctrlIniPath;
