@@ -1,5 +1,6 @@
 #include "app_exit_failed_dlg.h"
 
+#include "file_io.h"
 #include "system_restart.h"
 #include "ui_app_exit_failed_dlg.h"
 #include "vexo_process.h"
@@ -76,7 +77,7 @@ void app_exit_failed_dlg::on_forceExecBtn_clicked()
 
 void app_exit_failed_dlg::on_rebootBtn_clicked()
 {
-    sync();
+    hix::io::flush::beforeRestart();
     // On the panel a successful restart does not return; the dialog stays until the power goes.
     if (hix::restartSystem() == 0)
         return;

@@ -1,5 +1,6 @@
 #include "passwd_dlg.h"
 
+#include "file_io.h"
 #include "vnc_config.h"
 #include "vnc_dialog_look.h"
 #include "vnc_texts.h"
@@ -116,7 +117,7 @@ void passwdDlg::clickedOKBt()
         log_Lb->setText(vncText(MsgConfigError));
     } else {
         result = true;
-        sync();
+        hix::io::flush::vncChange();
         accept();
     }
 }

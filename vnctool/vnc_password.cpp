@@ -1,4 +1,5 @@
 // The VNC password (sign in, set, clear) and the restart and close buttons.
+#include "file_io.h"
 #include "passwd_dlg.h"
 #include "passwd_sign_in.h"
 #include "system_restart.h"
@@ -51,7 +52,7 @@ void vnc::clickedPassWdBt()
     }
     passwdDlg dialog;
     if (dialog.exec() == QDialog::Accepted) {
-        sync();
+        hix::io::flush::vncChange();
         showBox(this, MsgTip, vncText(MsgPwdSet), true);
     }
 }
@@ -73,13 +74,13 @@ void vnc::clickedPasswdIsNull()
         showBox(this, MsgWarning, vncText(MsgConfigError), true);
         return;
     }
-    sync();
+    hix::io::flush::vncChange();
     showBox(this, MsgTip, vncText(MsgPwdCleared), true);
 }
 
 void vnc::clickedRestartBt()
 {
-    sync();
+    hix::io::flush::beforeRestart();
     if (hix::restartSystem() == 0) {
         close();
         return;
@@ -91,6 +92,6 @@ void vnc::clickedRestartBt()
 
 void vnc::clickedCloseBt()
 {
-    sync();
+    hix::io::flush::vncChange();
     close();
 }
