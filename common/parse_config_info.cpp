@@ -121,8 +121,7 @@ QString numbered(const QString &prefix, const char *key, int n)
 
 QString message(int id, const QString &path)
 {
-    return MultilingualManager::GetInstance()->getMultilingualValue(id).arg(
-        PathDeal::getTargetName(path));
+    return hix::text(id).arg(PathDeal::getTargetName(path));
 }
 
 } // namespace

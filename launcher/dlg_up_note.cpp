@@ -21,16 +21,9 @@
 #include <memory>
 #include <unistd.h>
 
+using hix::text;
+
 QString gloadUiPath = QStringLiteral("./upgrunner.bin");
-
-namespace {
-
-QString text(int id)
-{
-    return MultilingualManager::GetInstance()->getMultilingualValue(id);
-}
-
-} // namespace
 
 dlgUpNote::dlgUpNote(QString languageId, const QString &title, QWidget *parent)
     : QDialog(parent)

@@ -21,12 +21,9 @@
 #include <QSettings>
 #include <QTextCodec>
 
-namespace {
+using hix::text;
 
-QString text(int id)
-{
-    return MultilingualManager::GetInstance()->getMultilingualValue(id);
-}
+namespace {
 
 // Description keys hold text numbers; anything that is not a number names no text.
 QString textOfNumber(const QString &number)

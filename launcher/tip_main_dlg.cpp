@@ -17,12 +17,9 @@
 #include <QStyledItemDelegate>
 #include <QTextCodec>
 
-namespace {
+using hix::text;
 
-QString text(int id)
-{
-    return MultilingualManager::GetInstance()->getMultilingualValue(id);
-}
+namespace {
 
 // Description keys hold text numbers; anything that is not a number names no text.
 QString textOfNumber(const QString &number)

@@ -24,6 +24,8 @@
 #include <memory>
 #include <unistd.h>
 
+using hix::text;
+
 namespace {
 
 UDiskUpWin *pDiskUpWin = nullptr;
@@ -58,11 +60,6 @@ bool installCloseSignal()
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     return sigaction(closeSignal(), &action, nullptr) == 0;
-}
-
-QString text(int id)
-{
-    return MultilingualManager::GetInstance()->getMultilingualValue(id);
 }
 
 } // namespace

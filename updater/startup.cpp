@@ -107,8 +107,6 @@ bool prepareRuntime(int execCond, bool mayAsk, unsigned waitMs)
 
 QString runtimeNotStoppedText(int execCond)
 {
-    MultilingualManager *const table = MultilingualManager::GetInstance();
-    return table->getMultilingualValue(MsgReportFailed).trimmed()
-        + table->getMultilingualValue(
-            execCond == EXEC_COND_TO_SETUP ? MsgExitingToSetup : MsgExitingApp);
+    return hix::text(MsgReportFailed).trimmed()
+        + hix::text(execCond == EXEC_COND_TO_SETUP ? MsgExitingToSetup : MsgExitingApp);
 }

@@ -2,6 +2,7 @@
 #include "access_file.h"
 #include "directory_library.h"
 #include "file_io.h"
+#include "multilingual_manager.h"
 #include "panel_path.h"
 #include "vnc.h"
 #include "vnc_paths.h"
@@ -169,11 +170,11 @@ bool vnc::copyFile(const QString &srcPath, const QString &desPath)
 
 void vnc::showResult(int titleId, int textId, const QString &text, bool warning)
 {
-    QMessageBox box(warning ? QMessageBox::Warning : QMessageBox::Information, vncText(titleId),
-        text.isNull() ? vncText(textId) : text, QMessageBox::Ok, this);
+    QMessageBox box(warning ? QMessageBox::Warning : QMessageBox::Information, hix::text(titleId),
+        text.isNull() ? hix::text(textId) : text, QMessageBox::Ok, this);
     box.setWindowFlags(boxFlags(box));
     box.setWindowIcon(QIcon(QStringLiteral(" ")));
-    box.button(QMessageBox::Ok)->setText(vncText(MsgConfirm));
+    box.button(QMessageBox::Ok)->setText(hix::text(MsgConfirm));
     box.exec();
 }
 
@@ -181,10 +182,10 @@ void vnc::clickedSetVNCBt()
 {
     if (isInstalled()) {
         QMessageBox question(
-            QMessageBox::Information, vncText(MsgDeployVnc), vncText(MsgRedeployQuestion));
+            QMessageBox::Information, hix::text(MsgDeployVnc), hix::text(MsgRedeployQuestion));
         question.setWindowFlags(boxFlags(question));
-        QPushButton *confirm = question.addButton(vncText(MsgConfirm), QMessageBox::AcceptRole);
-        question.addButton(vncText(MsgCancel), QMessageBox::RejectRole);
+        QPushButton *confirm = question.addButton(hix::text(MsgConfirm), QMessageBox::AcceptRole);
+        question.addButton(hix::text(MsgCancel), QMessageBox::RejectRole);
         question.exec();
         if (question.clickedButton() != confirm)
             return;
@@ -204,15 +205,15 @@ void vnc::clickedSetVNCBt()
         if (!QFileInfo::exists(entry.desdir) && !base.mkpath(entry.desdir)) {
             qWarning() << "vncsetup: cannot create" << entry.desdir;
             showResult(MsgWarning, 0,
-                vncText(MsgDeployFailed) + entry.desdir + vncText(MsgCreateFailed), true);
+                hix::text(MsgDeployFailed) + entry.desdir + hix::text(MsgCreateFailed), true);
             return;
         }
         deleteFile(native(entry.des).constData());
         if (QFileInfo::exists(oldConfig) || QFileInfo(oldConfig).isSymLink())
             deleteFile(native(oldConfig).constData());
         if (!copyFile(entry.src, entry.des)) {
-            showResult(
-                MsgWarning, 0, vncText(MsgDeployFailed) + entry.des + vncText(MsgCopyFailed), true);
+            showResult(MsgWarning, 0,
+                hix::text(MsgDeployFailed) + entry.des + hix::text(MsgCopyFailed), true);
             return;
         }
     }
@@ -224,9 +225,9 @@ void vnc::clickedRemoveVNCBt()
 {
     if (!isInstalled()) {
         QMessageBox box(
-            QMessageBox::Information, vncText(MsgRemoveVnc), vncText(MsgNothingToRemove));
+            QMessageBox::Information, hix::text(MsgRemoveVnc), hix::text(MsgNothingToRemove));
         box.setWindowFlags(boxFlags(box));
-        box.addButton(vncText(MsgConfirm), QMessageBox::AcceptRole);
+        box.addButton(hix::text(MsgConfirm), QMessageBox::AcceptRole);
         box.exec();
         return;
     }

@@ -22,6 +22,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using hix::text;
+
 namespace {
 
 // The runtime's installation folder, as the panel's directory library names it.
@@ -69,11 +71,6 @@ backup_file_c::backup_file_c(BACKUP_DIRECT direct, QObject *parent)
     : QObject(parent)
     , m_direct(direct)
 {
-}
-
-QString backup_file_c::text(int id)
-{
-    return MultilingualManager::GetInstance()->getMultilingualValue(id);
 }
 
 void backup_file_c::message(int id, const QString &path, const QColor &color)

@@ -19,6 +19,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using hix::text;
+
 namespace {
 
 // Files are read and written in blocks of this size through the object's one buffer, so memory
@@ -45,11 +47,6 @@ unsigned int expectedCrc(const QString &crcValue)
     bool ok = false;
     const unsigned int value = crcValue.trimmed().toUInt(&ok, 16);
     return ok ? value : 0;
-}
-
-QString text(int id)
-{
-    return MultilingualManager::GetInstance()->getMultilingualValue(id);
 }
 
 } // namespace

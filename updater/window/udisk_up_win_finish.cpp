@@ -23,12 +23,9 @@
 #include <cstring>
 #include <unistd.h>
 
-namespace {
+using hix::text;
 
-QString text(int id)
-{
-    return MultilingualManager::GetInstance()->getMultilingualValue(id);
-}
+namespace {
 
 constexpr int BeepIntervalMs = 1000;
 constexpr int BeepMs = 500;
