@@ -22,7 +22,7 @@
 namespace {
 
 const QString ExportDirVariable = QStringLiteral("VEXO_EXPORT_DIR");
-const QString DefaultStickRoot = QStringLiteral("/media/usb0");
+const QString DefaultStickRoot = QString::fromLatin1(hix::StickMountPoint);
 const QString BackupFolder = QStringLiteral("/hixbackup/");
 const QString CopyBeforeCheckSection = QStringLiteral("COPYFILE_BEFORE_CHECK");
 const QString CopyAfterCheckSection = QStringLiteral("COPYFILE_AFTER_CHECK");

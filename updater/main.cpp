@@ -95,7 +95,7 @@ int main(int argc, char *argv[])
 
     const LanguageChoice language = chooseLanguage(base, commandLine.lanID);
     MultilingualManager::GetInstance()->loadMultilingualFile(
-        language.languageFile, QString::fromLatin1(BuiltinLanguageTable));
+        language.languageFile, QString::fromLatin1(hix::BuiltinLanguageTable));
     vexo_process::setMulLanguage(MultilingualManager::lookup());
 
     // The runtime is brought into the update's state only now, once the application and the
