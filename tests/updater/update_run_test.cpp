@@ -5,7 +5,7 @@
 #include "udisk_up_win.h"
 
 #include "clogger.h"
-#include "message_box_answerer.h"
+#include "modal_script.h"
 #include "multilingual_manager.h"
 #include "parse_config_info.h"
 #include "process_helpers.h"
@@ -33,33 +33,6 @@ using namespace testsupport;
 namespace {
 
 const QByteArray LauncherHead = "[失败]\n------------------------\n";
-
-// Presses the button with the given text on every message box that opens while it lives.
-class BoxPresser : public QObject
-{
-public:
-    explicit BoxPresser(const QString &buttonText)
-    {
-        timer.setInterval(5);
-        connect(&timer, &QTimer::timeout, this, [this, buttonText] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            for (QAbstractButton *button : box->buttons()) {
-                if (button->text() == buttonText) {
-                    texts << box->text();
-                    QTest::mouseClick(button, Qt::LeftButton);
-                    return;
-                }
-            }
-        });
-        timer.start();
-    }
-    QStringList texts;
-
-private:
-    QTimer timer;
-};
 
 class UpdateRunTest : public ::testing::Test
 {
@@ -212,7 +185,8 @@ TEST_F(UpdateRunTest, RebootPackage_BeepsFirstThenRestartsAndCloses)
 TEST_F(UpdateRunTest, AfterConditionsNeverHold_FourRunsThreeQuestionsThenGivesUp)
 {
     package.writeProgram("never.sh", "exit 0");
-    BoxPresser yes(QStringLiteral("是"));
+    ModalScript yes;
+    yes.answerEveryBox(QStringLiteral("是"));
     run(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=1\n"
                        "[PROGRAM1_CONFIG]\nPATH=%1/never.sh\n"
                        "[PROGRAM1_AFTER_CHECK]\nFILE_CHECK=%1/never-there\n")
@@ -232,7 +206,8 @@ TEST_F(UpdateRunTest, AfterConditionsNeverHold_FourRunsThreeQuestionsThenGivesUp
 TEST_F(UpdateRunTest, AfterConditionsNeverHold_NoToTheQuestion_StopsAfterOneRun)
 {
     package.writeProgram("never.sh", "exit 0");
-    BoxPresser no(QStringLiteral("否"));
+    ModalScript no;
+    no.answerEveryBox(QStringLiteral("否"));
     run(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=1\n"
                        "[PROGRAM1_CONFIG]\nPATH=%1/never.sh\n"
                        "[PROGRAM1_AFTER_CHECK]\nFILE_CHECK=%1/never-there\n")
@@ -279,7 +254,8 @@ TEST_F(UpdateRunTest, HangingProgram_WindowAnswersAndRefusesToCloseUntilItEnds)
 {
     const QString pidFile = package.folder() + QStringLiteral("/hang.pid");
     package.writeProgram("hang.sh", QStringLiteral("echo $$ > '%1'\nexec sleep 60").arg(pidFile));
-    MessageBoxAnswerer answers;
+    ModalScript answers;
+    answers.answerEveryBox();
     bool closeAccepted = true;
     int ticks = 0;
     QTimer probe;
@@ -336,7 +312,8 @@ TEST_F(UpdateRunTest, PackageCopyAlreadyDoneHidden_PassedOverAndMarkedWithoutQue
 {
     const QString installed = sysroot.writeFile("/usr/vexo_app/a.txt", "installed");
     UpdatePackage::writeFile(package.folder() + "/a.txt", "new");
-    MessageBoxAnswerer answers;
+    ModalScript answers;
+    answers.answerEveryBox();
     run(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=0\n"
                        "[COPYFILE]\nCOPYFILENUM=1\nSRCPATH1=a.txt\nDESTPATH1=%1\n"
                        "[DELFILE]\nDELFILENUM=1\nSRCPATH1=%2\n"
@@ -403,7 +380,8 @@ TEST_F(UpdateRunTest, AlreadyUpdatedProgram_AskedWhenShown_NoRunsOnlyTheAfterOpe
                          "[PROGRAM1_AFTER_COMMOND]\nCOMMONDNUM=1\nCOMMONDINFO1=touch %2\n")
               .arg(package.folder(), marker);
     {
-        BoxPresser no(QStringLiteral("否"));
+        ModalScript no;
+        no.answerEveryBox(QStringLiteral("否"));
         run(ini, true);
         EXPECT_EQ(no.texts,
             QStringList {
@@ -415,14 +393,16 @@ TEST_F(UpdateRunTest, AlreadyUpdatedProgram_AskedWhenShown_NoRunsOnlyTheAfterOpe
 
     // Hidden: the default answer, without a question.
     QFile::remove(marker);
-    MessageBoxAnswerer answers;
+    ModalScript answers;
+    answers.answerEveryBox();
     run(ini, false);
     EXPECT_TRUE(answers.texts.isEmpty());
     EXPECT_EQ(package.runsOf("done.sh"), 0);
     EXPECT_TRUE(QFileInfo::exists(marker));
 
     // Yes runs it again.
-    BoxPresser yes(QStringLiteral("是"));
+    ModalScript yes;
+    yes.answerEveryBox(QStringLiteral("是"));
     run(ini, true);
     EXPECT_EQ(package.runsOf("done.sh"), 1);
     EXPECT_TRUE(window->isUpdateSuccess());
@@ -628,7 +608,8 @@ TEST_F(UpdateRunTest, PendingBackupOfAnotherPackage_KeptUnlessTheTechnicianAgree
         redLines(), QStringList { MultilingualManager::GetInstance()->getMultilingualValue(2193) });
 
     // The technician agrees: the backup is kept under another name and the run goes on.
-    BoxPresser yes(QStringLiteral("是"));
+    ModalScript yes;
+    yes.answerEveryBox(QStringLiteral("是"));
     run(description, true);
     EXPECT_TRUE(window->isUpdateSuccess()) << qPrintable(lines().join('\n'));
     EXPECT_EQ(package.runsOf("b.sh"), 1);
