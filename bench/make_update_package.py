@@ -1,5 +1,5 @@
 # Writes the files of the update benchmark and its plain description (see run_update_bench.sh).
-#   make_update_package.py FILES_DIR PLAIN_INI DEST_DIR COUNT TOTAL_MIB
+#   make_update_package.py FILES_DIR PLAIN_INI DEST_DIR COUNT TOTAL_MIB   (COUNT 0: an empty list)
 import os
 import random
 import sys
@@ -10,9 +10,10 @@ count, total = int(sys.argv[4]), int(sys.argv[5]) << 20
 rng = random.Random(4)
 # A few large files and many small ones, as in a runtime folder.
 weights = [rng.lognormvariate(0, 1.5) for _ in range(count)]
-scale = total / sum(weights)
+scale = total / sum(weights) if weights else 0
 sizes = [max(1, int(w * scale)) for w in weights]
-sizes[-1] += total - sum(sizes)
+if sizes:
+    sizes[-1] += total - sum(sizes)
 
 lines = ["\ufeff# bench", "[UPDATE_CONFIG]", "PROGRAM_NUM=0", "[COPYFILE]", "COPYFILENUM=%d" % count]
 for i, size in enumerate(sizes, 1):

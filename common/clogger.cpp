@@ -81,8 +81,8 @@ bool CLogger::write(const QString &text)
     const QByteArray bytes = text.toUtf8();
     const bool written = logFile->seek(logFile->size()) && logFile->write(bytes) == bytes.size()
         && logFile->flush();
-    // The stick may be pulled or the panel may lose power right after this line.
-    hix::io::flush::runLog();
+    // The stick may be pulled or the panel may lose power soon after this line.
+    hix::io::flush::runLogLine(logFile->handle());
     if (!written)
         qWarning() << "cannot write the run log" << logPath << logFile->errorString();
     return written;
@@ -103,6 +103,7 @@ void CLogger::writeReport(const QString &text)
         // A write-only log (the launcher's) cannot be read back: it is opened again for reading
         // too, so that a head line of another length never overwrites the separator.
         logFile->flush();
+        hix::io::flush::runLogClosed(logFile->handle());
         logFile->close();
         if (!logFile->open(QIODevice::ReadWrite)) {
             qWarning() << "cannot reopen the run log" << logPath << logFile->errorString();
@@ -123,15 +124,15 @@ void CLogger::writeReport(const QString &text)
     }
     logFile->flush();
     logFile->seek(logFile->size());
-    hix::io::flush::runLog();
+    hix::io::flush::runLogHead(logFile->handle());
 }
 
 void CLogger::close()
 {
     if (logFile) {
         logFile->flush();
+        hix::io::flush::runLogClosed(logFile->handle());
         logFile->close();
-        hix::io::flush::runLog();
         logFile.reset();
     }
     enabled = false;

@@ -1,6 +1,13 @@
 #include "file_io.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QSet>
+#include <QStringList>
+#include <QTimer>
 
 #include <openssl/evp.h>
 #include <zlib.h>
@@ -266,9 +273,10 @@ bool syncFolder(const QString &folder)
     return dir.isOpen() && ::fsync(dir.get()) == 0;
 }
 
-void syncAll()
+bool syncFileSystem(const QString &path)
 {
-    ::sync();
+    const Fd any(::open(native(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    return any.isOpen() && ::syncfs(any.get()) == 0;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -288,6 +296,51 @@ constexpr bool FlushStagedFiles = true;
 
 // Write-back of a staged file starts every time this much more of it is written.
 constexpr qint64 WritebackChunk = 1 << 20;
+
+// The longest a line of the run log waits for the medium while the run goes on.
+constexpr qint64 LogLineDelayMs = 1000;
+
+// What the steps since the last flush point wrote without flushing it. The programs do all
+// their file work on one thread.
+struct Noted
+{
+    QStringList fileSystems; // one path on each file system written to
+    QSet<dev_t> fileSystemIds;
+    QSet<QString> folders;
+    int logFd = -1; // the run log, while it holds lines not yet flushed
+    QElapsedTimer sinceLogFlush;
+    bool logTimerArmed = false;
+};
+
+Noted &notes()
+{
+    static Noted noted;
+    return noted;
+}
+
+bool flushLog()
+{
+    Noted &n = notes();
+    if (n.logFd < 0)
+        return true;
+    const bool flushed = flushFile(n.logFd);
+    n.logFd = -1;
+    n.sinceLogFlush.start();
+    return flushed;
+}
+
+// Lines written while the run goes on without a flush point reach the medium a moment later.
+void armLogTimer()
+{
+    Noted &n = notes();
+    if (n.logTimerArmed || !QCoreApplication::instance())
+        return;
+    n.logTimerArmed = true;
+    QTimer::singleShot(int(LogLineDelayMs), QCoreApplication::instance(), [] {
+        notes().logTimerArmed = false;
+        flushLog();
+    });
+}
 
 } // namespace
 
@@ -312,51 +365,134 @@ bool changedFolder(const QString &folder)
     return !FlushStagedFiles || syncFolder(folder);
 }
 
-void backupCopy(int)
+void noteFiles(const QString &path)
 {
-    syncAll();
+    Noted &n = notes();
+    struct stat status;
+    // A path that is not there yet is noted by its folder.
+    const QByteArray name = native(path);
+    if (::stat(name.constData(), &status) != 0
+        && ::stat(native(QFileInfo(path).absolutePath()).constData(), &status) != 0)
+        return;
+    if (n.fileSystemIds.contains(status.st_dev))
+        return;
+    n.fileSystemIds.insert(status.st_dev);
+    n.fileSystems.append(path);
 }
 
-void deployedFile(int)
+void noteFolder(const QString &folder)
 {
-    syncAll();
+    notes().folders.insert(QDir::cleanPath(folder));
+}
+
+void noteNewFolders(const QString &folder)
+{
+    for (QString path = QFileInfo(folder).absoluteFilePath(); !QFileInfo::exists(path);) {
+        const QString parent = QFileInfo(path).absolutePath();
+        if (parent == path)
+            break;
+        noteFolder(parent);
+        path = parent;
+    }
+}
+
+bool noted()
+{
+    Noted &n = notes();
+    bool ok = true;
+    int error = 0;
+    for (const QString &path : qAsConst(n.fileSystems)) {
+        if (!syncFileSystem(path) && errno != ENOENT) {
+            ok = false;
+            error = errno;
+        }
+    }
+    for (const QString &folder : qAsConst(n.folders)) {
+        if (!syncFolder(folder) && errno != ENOENT) {
+            ok = false;
+            error = errno;
+        }
+    }
+    n.fileSystems.clear();
+    n.fileSystemIds.clear();
+    n.folders.clear();
+    if (!flushLog()) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok)
+        errno = error;
+    return ok;
+}
+
+void runLogLine(int fd)
+{
+    Noted &n = notes();
+    n.logFd = fd;
+    if (!n.sinceLogFlush.isValid() || n.sinceLogFlush.elapsed() >= LogLineDelayMs)
+        flushLog();
+    else
+        armLogTimer();
+}
+
+bool runLogHead(int fd)
+{
+    const bool before = noted();
+    return flushFile(fd) && before;
+}
+
+void runLogClosed(int fd)
+{
+    Noted &n = notes();
+    if (n.logFd == fd)
+        flushLog();
+    else
+        flushFile(fd);
+}
+
+bool stateFile(const QString &folder)
+{
+    const bool before = noted();
+    return syncFolder(folder) && before;
+}
+
+bool stateRemoved(const QString &parent)
+{
+    return stateFile(parent);
+}
+
+void unscrambledFile(int fd)
+{
+    flushFile(fd);
+}
+
+bool deployedFile(int fd)
+{
+    return flushFile(fd);
 }
 
 void serverCopy(int) { }
 
-void runLog()
+bool runStep()
 {
-    syncAll();
+    return noted();
 }
 
-void stateFile()
+bool beforeRestart()
 {
-    syncAll();
+    return noted();
 }
 
-void unscrambledFile()
+bool vncChange()
 {
-    syncAll();
+    return noted();
 }
 
-void runStep()
+bool builtPackage(const QString &stickFolder)
 {
-    syncAll();
-}
-
-void beforeRestart()
-{
-    syncAll();
-}
-
-void vncChange()
-{
-    syncAll();
-}
-
-void builtPackage()
-{
-    syncAll();
+    noteFiles(stickFolder);
+    noteFolder(stickFolder);
+    return noted();
 }
 
 } // namespace flush

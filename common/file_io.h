@@ -117,17 +117,26 @@ bool fileCrc32(const QString &path, quint32 *crc);
 // when it could not be opened, read, written or closed.
 bool copyWholeFile(const QString &from, const QString &to);
 
-// The primitives of durability.
+// The primitives of durability: each flushes what one step wrote, never the whole machine, so
+// the time a flush takes never grows with what other programs wrote.
 // The data of one open file on the medium (fdatasync).
 bool flushFile(int fd);
 // The entries of one folder on the medium: new, renamed and removed names (fsync on the folder).
 bool syncFolder(const QString &folder);
-// Everything every file system of the machine holds in memory (sync()).
-void syncAll();
+// Everything written to the file system that holds path (syncfs): one call in place of a flush
+// per file when a step wrote many.
+bool syncFileSystem(const QString &path);
 
 // The flush rules: what reaches the medium, and when, for each writer of the programs. Each
 // writer calls its own rule once it has written; the rules live here and nowhere else, so a
 // change of how the programs make their data durable is an edit of these functions' bodies.
+//
+// A step that writes many files does not flush them one by one: it notes the file systems it
+// wrote to and the folders whose entries it changed, and the rule of the step that relies on
+// them (a state-file status, the head line of the run log, the deletion of a backup, the start
+// of a program) flushes everything noted first: one syncfs per file system, then each folder.
+// On a FAT stick, which empties its device cache only for the flush of a file or a folder, the
+// folder flush after the syncfs also carries what the syncfs wrote back.
 namespace flush {
 
 // A staged file of a copy list while it is written: what is written so far starts on its way
@@ -137,30 +146,55 @@ void stagedProgress(int fd, qint64 copied);
 // that follows reads what the panel will boot from. False when the data did not reach the
 // medium (errno).
 bool stagedFile(int fd);
-// A folder whose entries a copy list or a restore changed (a new name, a rename).
+// A folder whose entries a copy list or a restore changed (a new name, a rename), flushed now.
 bool changedFolder(const QString &folder);
-// A file saved to the backup folder, or a saved file written back to the panel.
-void backupCopy(int fd);
-// A file the VNC tool put on the panel.
-void deployedFile(int fd);
+
+// Files written or changed (data, permission bits) on the file system that holds path and not
+// flushed one by one: the next flush point syncs that file system once.
+void noteFiles(const QString &path);
+// A folder whose entries changed (a name created, renamed or removed): the next flush point
+// flushes it.
+void noteFolder(const QString &folder);
+// Before a folder is created with its missing parents: notes the folder that will hold each
+// new name.
+void noteNewFolders(const QString &folder);
+// The flush point: everything noted, then the run log's lines, on the medium. False when some
+// of it could not be flushed (errno of the last failure; a noted folder removed since is no
+// failure).
+bool noted();
+
+// A line appended to the run log at fd. It is on the medium at the next flush point or at most
+// a second after it was written, whichever comes first: a flush per line would cost as much as
+// the copy of a small file, and a package of many files shows a line for each.
+void runLogLine(int fd);
+// The head line of the run log at fd: it tells the outcome of everything before it, so that goes
+// first, then the log itself.
+bool runLogHead(int fd);
+// The run log at fd is about to be closed: its lines go to the medium now.
+void runLogClosed(int fd);
+// A change of the progress state file in folder: what it records goes first; the settings writer
+// flushed its new copy before renaming it over the file, so the folder's new entry is what is
+// left.
+bool stateFile(const QString &folder);
+// The progress state file and its folder removed from parent.
+bool stateRemoved(const QString &parent);
+// An unscrambled copy of a package file (a description, a program) at fd.
+void unscrambledFile(int fd);
+// A file the VNC tool put on the panel at fd.
+bool deployedFile(int fd);
 // The display server's copy in the panel's memory-backed "/tmp": nothing to flush.
 void serverCopy(int fd);
-// A line or the head line of the run log, and its close.
-void runLog();
-// A change of the progress state file, or its removal.
-void stateFile();
-// An unscrambled copy of a package file.
-void unscrambledFile();
-// A step of the update run that changed the panel or the stick: a package-wide phase, the work
-// before or after a program, a backup, a restore, the removal of a backup, the repair of the
-// restored runtime, the run's end.
-void runStep();
-// Before the panel restarts.
-void beforeRestart();
+// A step of the update run that changed the panel or the stick has ended: a package-wide phase,
+// the work before or after a program, a backup, a restore, the repair of the restored runtime,
+// the run's end.
+bool runStep();
+// Before the panel restarts: whatever is still noted. (The restart itself writes back everything
+// the machine holds, for the programs of the panel that are no part of this system.)
+bool beforeRestart();
 // A change the VNC tool made: a deployment, a removal, a password.
-void vncChange();
-// A package built onto a stick by the package tool.
-void builtPackage();
+bool vncChange();
+// A package built onto the stick folder by the package tool: many files, one syncfs.
+bool builtPackage(const QString &stickFolder);
 
 } // namespace flush
 

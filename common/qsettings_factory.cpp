@@ -67,9 +67,10 @@ bool QSettingsFactory::decryptFile(const QString &src, const QString &dst, CRYPT
         if (remaining == 0)
             break;
     }
+    out.flush();
+    hix::io::flush::unscrambledFile(out.handle());
     out.close();
     in.close();
-    hix::io::flush::unscrambledFile();
     return ok;
 }
 

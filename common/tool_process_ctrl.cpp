@@ -74,7 +74,11 @@ bool ToolProcessCtrl::removeCtrlIni()
         if (!dirGone)
             qWarning() << "cannot remove folder" << ctrlDir;
     }
-    hix::io::flush::stateFile();
+    if (!ctrlDir.isEmpty()) {
+        if (QFileInfo(ctrlDir).isDir())
+            hix::io::flush::noteFolder(ctrlDir);
+        hix::io::flush::stateRemoved(QFileInfo(ctrlDir).absolutePath());
+    }
     return fileGone && dirGone;
 }
 
@@ -116,11 +120,14 @@ bool ToolProcessCtrl::setProcessValue(const QString &key, const QString &value)
 
 bool ToolProcessCtrl::commit(QSettings &settings) const
 {
+    // The first write creates the state's folder, and the stick's backup folder with it: their
+    // names must reach the stick together with the state.
+    hix::io::flush::noteNewFolders(ctrlDir);
     settings.sync();
-    hix::io::flush::stateFile();
-    if (settings.status() == QSettings::NoError)
+    const bool flushed = hix::io::flush::stateFile(ctrlDir);
+    if (settings.status() == QSettings::NoError && flushed)
         return true;
-    qWarning() << "cannot write progress state" << ctrlIniPath;
+    qWarning() << "cannot write progress state" << ctrlIniPath << (flushed ? "" : "to the medium");
     return false;
 }
 

@@ -184,7 +184,9 @@ int __notify_logger_flush()
         return -1;
     file.write(
         "flush " + QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toLatin1() + '\n');
+    file.flush();
+    // The request itself is what must last; the runtime's log service flushes its own files.
+    fdatasync(file.handle());
     file.close();
-    sync();
     return 0;
 }

@@ -48,10 +48,13 @@ static void recordRestartRequest()
 
 int restartSystem()
 {
-    sync();
 #ifdef HIX_PANEL_BUILD
-    if (restartIsReal())
+    if (restartIsReal()) {
+        // The whole machine stops: what every program of the panel wrote goes to the medium
+        // first, not only this system's files (those are on it already).
+        sync();
         return reboot(RB_AUTOBOOT);
+    }
 #endif
     recordRestartRequest();
     return 0;

@@ -2,7 +2,10 @@
 
 #include "vnc_paths.h"
 
+#include "file_io.h"
+
 #include <QDebug>
+#include <QFileInfo>
 #include <QSettings>
 #include <QTextCodec>
 
@@ -28,6 +31,8 @@ bool writeVncPasswd(const QString &passwd)
     settings.setValue(QStringLiteral("shareMode"), 0);
     settings.endGroup();
     settings.sync();
+    // The settings writer renames its new copy over the file: a new entry of the folder.
+    hix::io::flush::noteFolder(QFileInfo(file).absolutePath());
     if (settings.status() != QSettings::NoError) {
         qWarning() << "vncsetup: cannot write" << file;
         return false;

@@ -10,6 +10,7 @@
 
 #include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QIcon>
 #include <QMessageBox>
@@ -85,6 +86,12 @@ bool vnc::deleteFile(const char *path)
         std::fprintf(stderr, "file:%s stat error!%s\n", path, std::strerror(errno));
         return false;
     }
+    // The removal is a change of the folder that held the name; a removed folder's own
+    // content goes with one sync of its file system.
+    const QString name = QFile::decodeName(path);
+    hix::io::flush::noteFolder(QFileInfo(name).absolutePath());
+    if (S_ISDIR(status.st_mode))
+        hix::io::flush::noteFiles(QFileInfo(name).absolutePath());
     if (S_ISREG(status.st_mode) || S_ISLNK(status.st_mode)) {
         if (::remove(path) != 0) {
             std::fprintf(stderr, "remove file %s error:%s\n", path, std::strerror(errno));
@@ -159,7 +166,12 @@ bool vnc::copyFile(const QString &srcPath, const QString &desPath)
         std::fprintf(stderr, " write file:%s data failed!\n", des.constData());
         break;
     }
-    hix::io::flush::deployedFile(out.get());
+    if (!failed && !hix::io::flush::deployedFile(out.get())) {
+        std::fprintf(
+            stderr, " write file:%s data failed!%s\n", des.constData(), std::strerror(errno));
+        failed = true;
+    }
+    hix::io::flush::noteFolder(QFileInfo(desPath).absolutePath());
     // A close that fails can lose data the writes reported as done.
     const bool closed = out.close();
     if (!closed)
@@ -202,6 +214,8 @@ void vnc::clickedSetVNCBt()
     }
     const QString oldConfig = hix::panelPath(VNC_SPACE::OLD_VNC_CONFIG_FILE);
     for (const COPYFILE &entry : qAsConst(copyFiles)) {
+        if (!QFileInfo::exists(entry.desdir))
+            hix::io::flush::noteNewFolders(base.absoluteFilePath(entry.desdir));
         if (!QFileInfo::exists(entry.desdir) && !base.mkpath(entry.desdir)) {
             qWarning() << "vncsetup: cannot create" << entry.desdir;
             showResult(MsgWarning, 0,

@@ -140,7 +140,7 @@ int package_build_c::run()
         return 1;
     if (!writeManifest(text, packageOut))
         return 1;
-    hix::io::flush::builtPackage();
+    hix::io::flush::builtPackage(stickDir);
     std::printf("built \"%s\": %d files, %d CRC value(s) filled in\n", qPrintable(stickDir),
         filesCopied + 1, filled);
     return 0;

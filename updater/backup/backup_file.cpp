@@ -38,6 +38,11 @@ constexpr int BlockSize = 4096;
 // A restored file is written beside the panel file under this name and renamed over it once it
 // is whole. Not ".tmp": a folder copy would take such a file for one of its own staged files.
 const QString RestoreSuffix = QStringLiteral(".restoring");
+// Restored files are staged in batches: one flush of the panel's file system puts the data of a
+// whole batch on the medium before its renames, instead of one flush per file. The bounds keep
+// the room the staged copies take beside the panel files small.
+constexpr size_t RestoreBatchFiles = 1000;
+constexpr qint64 RestoreBatchBytes = 16 << 20;
 
 // Paths reach the system as UTF-8, so names outside Latin-1 survive a backup and its restore.
 QByteArray nativePath(const QString &path)
@@ -227,6 +232,7 @@ bool backup_file_c::generateCheckFile(const QString &path)
         qWarning() << "cannot replace the check file" << path;
         return false;
     }
+    hix::io::flush::noteNewFolders(QFileInfo(path).absolutePath());
     QSettings settings(path, QSettings::IniFormat);
     settings.setIniCodec(QTextCodec::codecForName("UTF-8"));
     int n = 1;
@@ -237,6 +243,9 @@ bool backup_file_c::generateCheckFile(const QString &path)
         settings.setValue(group + QLatin1String("crc32"), item.second.backupCrc);
     }
     settings.sync();
+    // The settings writer flushes its new copy and renames it over the check file; the new name
+    // goes to the stick with the backup.
+    hix::io::flush::noteFolder(QFileInfo(path).absolutePath());
     // A check file that never reached the stick would make a later restore impossible.
     if (settings.status() != QSettings::NoError) {
         qWarning() << "cannot write the check file" << path;
@@ -260,6 +269,12 @@ bool backup_file_c::backupFile(const std::vector<backupFileInfo_s> &list)
         ok = backupFile() && recoverVexo_app();
     else
         ok = backupFile();
+    // The program may change the backed-up files as soon as this returns, and the driver deletes
+    // the backup once a restore has returned: either way what was written must be on the medium.
+    if (ok && !hix::io::flush::runStep()) {
+        qWarning() << "cannot flush the backup or restore to the medium" << errorText(errno);
+        ok = false;
+    }
     if (ok) {
         m_removeList.clear();
         return true;
@@ -282,28 +297,38 @@ void backup_file_c::removeFailedCopies()
 
 bool backup_file_c::backupFile()
 {
+    bool ok = true;
     for (const auto &item : m_backupMap) {
         const backupFileInfo_s &record = item.second;
         if (record.backupCrc.isEmpty()) {
-            if (!QFileInfo(record.dstPath).isDir() && !QDir().mkpath(record.dstPath)) {
+            if (QFileInfo(record.dstPath).isDir())
+                continue;
+            hix::io::flush::noteNewFolders(record.dstPath);
+            if (!QDir().mkpath(record.dstPath)) {
                 message(MsgCreateFolderFailed, record.dstPath);
                 qDebug() << QString("create %1 failed").arg(record.dstPath);
-                return false;
+                ok = false;
+                break;
             }
             continue;
         }
         if (!backupBaseFile(record.srcPath, record.dstPath)) {
             message(MsgCopyFileFailed, record.srcPath);
             qDebug() << "backup backupBaseFile failed";
-            return false;
+            ok = false;
+            break;
         }
     }
-    return true;
+    // Restored files verified before a failure still take their places, as they did when each
+    // was renamed at once.
+    return commitRestores() && ok;
 }
 
 bool backup_file_c::backupBaseFile(const QString &src, const QString &dst)
 {
     const QString folder = QFileInfo(dst).absolutePath();
+    if (!QFileInfo(folder).isDir())
+        hix::io::flush::noteNewFolders(folder);
     if (!QFileInfo(folder).isDir() && !QDir().mkpath(folder)) {
         message(MsgCreateParentFailed, folder);
         qDebug() << QString("create %1 failed").arg(folder);
@@ -320,6 +345,9 @@ bool backup_file_c::backupBaseFile(const QString &src, const QString &dst)
         return restoreBaseFile(src, dst, srcCrc);
     if (!readWriteData(src, dst))
         return false;
+    // Saved copies are not flushed one by one: the backup ends with one flush of all of them.
+    hix::io::flush::noteFiles(dst);
+    hix::io::flush::noteFolder(folder);
     QCoreApplication::processEvents();
 
     const QString dstCrc = backupCheckFile(dst);
@@ -374,21 +402,55 @@ bool backup_file_c::restoreBaseFile(const QString &src, const QString &dst, cons
         qDebug() << QString::fromUtf8("%1文件和%2文件CRC32校验不匹配").arg(src, staged);
         return failed();
     }
-    // The restored file takes the place of the panel file with its owner and permission bits.
-    struct stat installed;
-    if (::stat(nativePath(target).constData(), &installed) == 0 && S_ISREG(installed.st_mode)) {
-        if (::chown(nativePath(staged).constData(), installed.st_uid, installed.st_gid) != 0)
-            qDebug() << "cannot keep the owner of" << target << errorText(errno);
-        if (::chmod(nativePath(staged).constData(), installed.st_mode & 01777) != 0)
-            qDebug() << "cannot keep the mode of" << target << errorText(errno);
+    hix::io::flush::noteFiles(staged);
+    hix::io::flush::noteFolder(QFileInfo(staged).absolutePath());
+    m_stagedRestores.emplace_back(staged, target);
+    m_stagedRestoreBytes += QFileInfo(staged).size();
+    if (m_stagedRestores.size() >= RestoreBatchFiles || m_stagedRestoreBytes >= RestoreBatchBytes)
+        return commitRestores();
+    return true;
+}
+
+bool backup_file_c::commitRestores()
+{
+    std::vector<std::pair<QString, QString>> batch;
+    batch.swap(m_stagedRestores);
+    m_stagedRestoreBytes = 0;
+    if (batch.empty())
+        return true;
+    const auto keepPrevious = [this, &batch](size_t from) {
+        for (size_t i = from; i < batch.size(); ++i) {
+            if (QFileInfo::exists(batch[i].first) && !QFile::remove(batch[i].first))
+                qWarning() << "cannot remove" << batch[i].first;
+            emit emitMessage(text(MsgRestoreKeptPrevious).arg(PathDeal::getTargetName(batch[i].second)),
+                QColor(Qt::red));
+        }
+        return false;
+    };
+    // A rename must never reach the medium before the data it names: the staged copies go first.
+    if (!hix::io::flush::runStep()) {
+        qWarning() << "cannot flush the restored files to the medium" << errorText(errno);
+        return keepPrevious(0);
     }
-    if (::rename(nativePath(staged).constData(), nativePath(target).constData()) != 0) {
-        qWarning() << "cannot rename" << staged << "to" << target << errorText(errno);
-        return failed();
+    for (size_t i = 0; i < batch.size(); ++i) {
+        const QString &staged = batch[i].first;
+        const QString &target = batch[i].second;
+        // The restored file takes the place of the panel file with its owner and permission
+        // bits.
+        struct stat installed;
+        if (::stat(nativePath(target).constData(), &installed) == 0 && S_ISREG(installed.st_mode)) {
+            if (::chown(nativePath(staged).constData(), installed.st_uid, installed.st_gid) != 0)
+                qDebug() << "cannot keep the owner of" << target << errorText(errno);
+            if (::chmod(nativePath(staged).constData(), installed.st_mode & 01777) != 0)
+                qDebug() << "cannot keep the mode of" << target << errorText(errno);
+        }
+        if (::rename(nativePath(staged).constData(), nativePath(target).constData()) != 0) {
+            qWarning() << "cannot rename" << staged << "to" << target << errorText(errno);
+            return keepPrevious(i);
+        }
+        // The new name is an entry of the folder: it goes with the flush that ends the restore.
+        hix::io::flush::noteFolder(QFileInfo(target).absolutePath());
     }
-    // The copy's data reached the medium with the copy; the new name is an entry of the folder.
-    if (!hix::io::flush::changedFolder(QFileInfo(target).absolutePath()))
-        qWarning() << "cannot flush the folder of" << target << errorText(errno);
     return true;
 }
 
@@ -420,7 +482,6 @@ bool backup_file_c::readWriteData(const QString &src, const QString &dst)
         emit emitMessage(text(MsgWriteFailed) + errorText(errno));
         return false;
     }
-    hix::io::flush::backupCopy(out.get());
     return true;
 }
 
@@ -558,10 +619,13 @@ bool backup_file_c::recoverVexo_app()
     } else if (!creatLink()) {
         qDebug() << QString::fromUtf8("恢复vexo_app后创建软链接失败。");
     } else {
+        // The renamed library names, and then the permission bits the shell commands set.
+        hix::io::flush::noteFolder(m_runtimeDir);
         hix::io::flush::runStep();
         if (!changeFileRight()) {
             qDebug() << QString::fromUtf8("恢复vexo_app后改变执行权限失败。");
         } else {
+            hix::io::flush::noteFiles(m_runtimeDir);
             hix::io::flush::runStep();
             ok = true;
         }

@@ -81,8 +81,8 @@ public:
     bool backupFile();
     bool backupBaseFile(const QString &src, const QString &dst);
     bool readWriteData(const QString &src, const QString &dst);
-    // Restores one file through a staged copy and a rename; a failure leaves the panel file as
-    // it was and says so.
+    // Restores one file through a staged copy, verified at once and renamed over the panel file
+    // with the batch it belongs to; a failure leaves the panel file as it was and says so.
     bool restoreBaseFile(const QString &src, const QString &dst, const QString &srcCrc);
     bool writeData(int &fd, char *buffer, int length);
 
@@ -121,12 +121,18 @@ private:
     bool restoresRuntimeFolder(const std::vector<backupFileInfo_s> &list) const;
     void removeFailedCopies();
     QString expectedCrcAfterRepair(const backupFileInfo_s &record, QString *path) const;
+    // Puts the verified staged copies of the restore in place of the panel files, once their
+    // data is on the medium.
+    bool commitRestores();
 
     std::vector<delFileInfo_s> m_removeList;
     std::map<QString, backupFileInfo_s> m_backupMap;
     BACKUP_DIRECT m_direct;
     QStringList m_exeFileList;
     QString m_runtimeDir; // the runtime folder as the repair entered it
+    // Restored files staged and verified, waiting for their rename: staged copy, panel file.
+    std::vector<std::pair<QString, QString>> m_stagedRestores;
+    qint64 m_stagedRestoreBytes = 0;
     // Library files the runtime repair renamed: old absolute path -> new absolute path, in order.
     std::vector<std::pair<QString, QString>> m_renamed;
 };

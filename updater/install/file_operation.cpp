@@ -152,6 +152,8 @@ bool file_operation_c::copyFile(const std::vector<copyFileData_s> &list)
     // The set-aside files are the only copies of the previous installation until the new names
     // are on the medium.
     flushTouchedFolders();
+    // The clean-up's removals are noted by the delete and reach the medium before the record of
+    // what is left is written.
     removeFile(m_bakFileList, SetAsideSuffix);
     // A set-aside file that could not go (kept as the only copy of an installed file) stays
     // recorded, so a later run still knows it.

@@ -1,6 +1,8 @@
 // Delete lists and execute grants.
 #include "file_operation.h"
 
+#include "file_io.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -57,6 +59,7 @@ bool file_operation_c::removeRegularFile(const delFileInfo_s &entry, const QStri
         report(MsgDeleteFailed, entry.srcPath, Qt::red);
         return false;
     }
+    hix::io::flush::noteFolder(QFileInfo(entry.srcPath).absolutePath());
     return true;
 }
 
@@ -80,6 +83,7 @@ bool file_operation_c::removeDirFile(const delFileInfo_s &entry, const QString &
         if (!QFile::remove(path))
             report(MsgDeleteFailed, path, Qt::red);
     }
+    hix::io::flush::noteFolder(entry.srcPath);
     return true;
 }
 
@@ -111,11 +115,15 @@ bool file_operation_c::removeDirRecursive(const delFileInfo_s &entry, const QStr
             fileFailed = true;
         }
     }
+    hix::io::flush::noteFolder(entry.srcPath);
     if (fileFailed)
         return false;
     // A folder that still holds something (a subfolder that could not be emptied, files that
     // did not match the suffix) is not removed.
-    return QDir().rmdir(entry.srcPath);
+    if (!QDir().rmdir(entry.srcPath))
+        return false;
+    hix::io::flush::noteFolder(QFileInfo(QDir::cleanPath(entry.srcPath)).absolutePath());
+    return true;
 }
 
 bool file_operation_c::grantExeFile(const std::vector<exeFileInfo_s> &list)
@@ -132,6 +140,8 @@ bool file_operation_c::grantExeFile(const std::vector<exeFileInfo_s> &list)
             report(MsgGrantFailed, entry.srcPath, Qt::red);
             return false;
         }
+        // Permission bits are not flushed file by file: the phase's end syncs the file system.
+        hix::io::flush::noteFiles(entry.srcPath);
     }
     return true;
 }

@@ -1,13 +1,16 @@
 #include "phase_runner.h"
 
+#include "directory_library.h"
 #include "file_io.h"
 #include "file_operation.h"
 #include "multilingual_manager.h"
 #include "parse_config_info.h"
+#include "panel_path.h"
 #include "updater_messages.h"
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QDir>
 #include <QProcess>
 
 namespace {
@@ -103,8 +106,12 @@ bool PhaseRunner::run(
         say(textOf(texts.failed, place, name), Qt::red);
         return false;
     }
-    if (place == WorkPlace::Package || row.flushedAroundPrograms)
-        hix::io::flush::runStep();
+    // What the work changed reaches the medium before its success is shown and recorded.
+    if ((place == WorkPlace::Package || row.flushedAroundPrograms) && !hix::io::flush::runStep()) {
+        qWarning() << "the changes of the phase did not reach the medium:" << ::strerror(errno);
+        say(textOf(texts.failed, place, name), Qt::red);
+        return false;
+    }
     say(textOf(texts.done, place, name), Qt::black);
     return true;
 }
@@ -167,6 +174,12 @@ bool PhaseRunner::runCommands(const std::vector<commondInfo_s> &commands)
             say(hix::text(MsgCommandFailed).arg(command.commond), Qt::red);
             return false;
         }
+        // A command may write anywhere: the panel's own file systems and the stick's are synced
+        // when the phase ends.
+        hix::io::flush::noteFiles(hix::panelPath(QStringLiteral("/")));
+        if (const char *runtime = Vexo_GetDirectory(VEXO_DIR_APP))
+            hix::io::flush::noteFiles(QString::fromUtf8(runtime));
+        hix::io::flush::noteFiles(QDir::currentPath());
         if (!command.execResult.isEmpty() && command.execResult.toInt() != process.exitCode()) {
             qDebug() << "command" << command.commond << "exit code" << process.exitCode();
             say(hix::text(MsgCommandFailed).arg(command.commond), Qt::red);

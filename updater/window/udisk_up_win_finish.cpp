@@ -49,6 +49,7 @@ void UDiskUpWin::updatefinished()
         logger->writeReport(report);
         logger->close();
     }
+    // Without a log, what the run changed last still reaches the medium at its end.
     hix::io::flush::runStep();
 }
 

@@ -123,6 +123,7 @@ bool UDiskUpWin::setAsideForeignState()
             failRun(MsgForeignBackupRefused);
             return false;
         }
+        hix::io::flush::noteFolder(QFileInfo(backupRoot).absolutePath());
         hix::io::flush::runStep();
         emit emitMessage(text(MsgForeignBackupKept).arg(keptName), Qt::black);
     }

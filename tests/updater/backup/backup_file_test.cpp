@@ -120,7 +120,7 @@ protected:
         backup_file_c worker(DIRECT_BACKUP);
         watch(worker);
         return worker.getBackupFileList(list) && worker.generateCheckFile(checkFile)
-            && worker.backupFile(list) && (::sync(), worker.checkBackupFile(DIRECT_BACKUP));
+            && worker.backupFile(list) && worker.checkBackupFile(DIRECT_BACKUP);
     }
 
     // The driver's restore step, from the check file.
@@ -129,7 +129,7 @@ protected:
         backup_file_c worker(DIRECT_RECOVER);
         watch(worker);
         return worker.getBackupFileInfo(checkFile) && worker.backupFile(list)
-            && (::sync(), worker.checkBackupFile(DIRECT_RECOVER));
+            && worker.checkBackupFile(DIRECT_RECOVER);
     }
 
     TempSysroot sysroot;
