@@ -55,12 +55,13 @@ cp "$build/bin/upgrunner.bin" "$package/"
 
 run_update() { # -> "wall_s peak_kib"; a fresh panel each time
     rm -rf "$sysroot/usr" "$stick/hixbackup" "$sysroot/var"
-    printf '[head]\n' >"$stick/upgradeProcess.log"
+    # The launcher leaves the log with its pessimistic head line and the separator.
+    printf '[失败]\n------------------------\n' >"$stick/upgradeProcess.log"
     settle
     local figures
     figures=$(cd "$package" && HIX_SYSROOT=$sysroot QT_QPA_PLATFORM=offscreen \
         measure ./upgrunner.bin "-showUpdatePage 0")
-    grep -q "^\[" "$stick/upgradeProcess.log" || { echo "no head line" >&2; exit 1; }
+    [ "$(head -n 1 "$stick/upgradeProcess.log")" = "[成功]" ] || { echo "the update failed" >&2; exit 1; }
     [ -z "$(find "$sysroot/usr" -name '*.tmp' -print -quit 2>/dev/null)" ] \
         || { echo "staged files left" >&2; exit 1; }
     echo "$figures"
@@ -74,13 +75,13 @@ echo "measured: $build; floor: $tools/bench/durable_floor; median of $repeat"
 python3 "$repo/bench/make_update_package.py" "$package/files" "$work/plain.ini" \
     "$sysroot/usr/vexo_app/app" 0 0
 "$build/bin/hixpack" scramble "$work/plain.ini" "$package/update.ini"
-starts=()
+starts=() start_kib=()
 for _ in $(seq "$repeat"); do
-    read -r wall _ < <(run_update)
-    starts+=("$wall")
+    read -r wall kib < <(run_update)
+    starts+=("$wall") start_kib+=("$kib")
 done
 start=$(median "${starts[@]}")
-echo "fixed start (empty package): ${start} s"
+echo "fixed start (empty package): ${start} s (${starts[*]}), peak RSS $(median "${start_kib[@]}") KiB"
 
 printf '\n| package | upgrunner | start set aside | durable floor | ratio | cp -r | peak RSS upgrunner | peak RSS floor |\n'
 printf '|---|---|---|---|---|---|---|---|\n'

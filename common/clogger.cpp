@@ -94,6 +94,7 @@ void CLogger::writeReport(const QString &text)
         return;
     const QByteArray report = text.toUtf8();
     qDebug() << "Clog write report:" << text;
+    hix::io::flush::beforeRecord();
 
     // The head line is normally rewritten in place, so a power cut never leaves a log without
     // one. A report of another length (a language file with other texts) would overwrite the

@@ -435,10 +435,14 @@ void runLogLine(int fd)
         armLogTimer();
 }
 
+bool beforeRecord()
+{
+    return noted();
+}
+
 bool runLogHead(int fd)
 {
-    const bool before = noted();
-    return flushFile(fd) && before;
+    return flushFile(fd);
 }
 
 void runLogClosed(int fd)
@@ -452,8 +456,8 @@ void runLogClosed(int fd)
 
 bool stateFile(const QString &folder)
 {
-    const bool before = noted();
-    return syncFolder(folder) && before;
+    const bool created = noted();
+    return syncFolder(folder) && created;
 }
 
 bool stateRemoved(const QString &parent)

@@ -167,16 +167,19 @@ bool noted();
 // a second after it was written, whichever comes first: a flush per line would cost as much as
 // the copy of a small file, and a package of many files shows a line for each.
 void runLogLine(int fd);
-// The head line of the run log at fd: it tells the outcome of everything before it, so that goes
-// first, then the log itself.
+// A record of progress is about to be written (a state-file status, the run log's head line): it
+// vouches for everything before it, so all that is noted goes to the medium first. Flushing after
+// the record was written would let the medium take the record first.
+bool beforeRecord();
+// The head line of the run log at fd, written after beforeRecord(): the log on the medium.
 bool runLogHead(int fd);
 // The run log at fd is about to be closed: its lines go to the medium now.
 void runLogClosed(int fd);
-// A change of the progress state file in folder: what it records goes first; the settings writer
-// flushed its new copy before renaming it over the file, so the folder's new entry is what is
-// left.
+// A change of the progress state file in folder, written after beforeRecord(): the settings
+// writer flushed its new copy before it took the file's name, so the folder's new entry (and any
+// folder the write created) is what is left.
 bool stateFile(const QString &folder);
-// The progress state file and its folder removed from parent.
+// The progress state file and its folder removed from parent (after beforeRecord()).
 bool stateRemoved(const QString &parent);
 // An unscrambled copy of a package file (a description, a program) at fd.
 void unscrambledFile(int fd);

@@ -95,12 +95,26 @@ int highestIndex(
 
 // Entries to read for a group whose entries start with a gate key: none past the last gate key
 // present, whatever the count says.
+// Whether one of the keys name + n exists. A count whose own last entry is there needs no list
+// of the section's keys, which for a package of many files is as large as the section itself.
+bool hasEntry(QSettings *reader, const QString &prefix, std::initializer_list<QLatin1String> names,
+    int n)
+{
+    for (const QLatin1String &name : names) {
+        if (reader->contains(prefix + QLatin1Char('/') + name + QString::number(n)))
+            return true;
+    }
+    return false;
+}
+
 int gatedCount(
     QSettings *reader, const QString &prefix, const QString &countKey, QLatin1String gate)
 {
     const int count = intOf(reader, prefix + countKey);
     if (count <= 0)
         return 0;
+    if (hasEntry(reader, prefix, { gate }, count))
+        return count;
     return qMin(count, highestIndex(reader, prefix, { gate }));
 }
 
@@ -110,6 +124,8 @@ int ungatedCount(QSettings *reader, const QString &prefix, const QString &countK
     const int count = intOf(reader, prefix + countKey);
     if (count <= 0)
         return 0;
+    if (hasEntry(reader, prefix, names, count))
+        return count;
     const int last = highestIndex(reader, prefix, names);
     return qMin(count, last + MaxEntriesPastLastKey);
 }
@@ -280,6 +296,8 @@ void ParseConfigInfo::parseCopyInfo(copyFileInfo_s &info, QSettings *reader, con
     const int count
         = gatedCount(reader, prefix, QStringLiteral("/COPYFILENUM"), QLatin1String("SRCPATH"));
     info.delBeforeCopy = flagOf(reader, prefix + QLatin1String("/DELBEFORECOPY"));
+    // A list of many files would otherwise hold its old and new storage at once while it grows.
+    info.copyFileData.reserve(size_t(count));
     for (int i = 1; i <= count; ++i) {
         const QString srcKey = numbered(prefix, "SRCPATH", i);
         if (!reader->contains(srcKey))

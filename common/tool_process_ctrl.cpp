@@ -62,6 +62,7 @@ bool ToolProcessCtrl::isProcessCtrlIniExit() const
 
 bool ToolProcessCtrl::removeCtrlIni()
 {
+    hix::io::flush::beforeRecord();
     bool fileGone = true;
     if (QFileInfo::exists(ctrlIniPath)) {
         fileGone = QFile::remove(ctrlIniPath);
@@ -120,11 +121,12 @@ bool ToolProcessCtrl::setProcessValue(const QString &key, const QString &value)
 
 bool ToolProcessCtrl::commit(QSettings &settings) const
 {
+    bool flushed = hix::io::flush::beforeRecord();
     // The first write creates the state's folder, and the stick's backup folder with it: their
     // names must reach the stick together with the state.
     hix::io::flush::noteNewFolders(ctrlDir);
     settings.sync();
-    const bool flushed = hix::io::flush::stateFile(ctrlDir);
+    flushed = hix::io::flush::stateFile(ctrlDir) && flushed;
     if (settings.status() == QSettings::NoError && flushed)
         return true;
     qWarning() << "cannot write progress state" << ctrlIniPath << (flushed ? "" : "to the medium");

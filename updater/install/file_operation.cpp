@@ -120,7 +120,8 @@ bool file_operation_c::copyFile(const std::vector<copyFileData_s> &list)
 
     m_touchedFolders.clear();
     m_alreadyInstalled.clear();
-    m_stagedThisList.clear();
+    m_stagedFiles.clear();
+    m_stagedFolders.clear();
     ToolProcessCtrl *const state = ToolProcessCtrl::GetInstance();
     QStringList recorded = state->setAsideFiles();
     recorded.sort();
@@ -155,6 +156,7 @@ bool file_operation_c::copyFile(const std::vector<copyFileData_s> &list)
     // The clean-up's removals are noted by the delete and reach the medium before the record of
     // what is left is written.
     removeFile(m_bakFileList, SetAsideSuffix);
+    m_bakFileList.clear();
     // A set-aside file that could not go (kept as the only copy of an installed file) stays
     // recorded, so a later run still knows it.
     const QStringList left = ownSetAsides(true);
@@ -170,18 +172,30 @@ void file_operation_c::removeStagedFiles()
     // Every staging file of the list goes, not only those whose writing failed: on a full disk
     // the staged copies of the earlier entries are what fills it.
     std::vector<delFileInfo_s> staged = m_tmpFileList;
-    for (const delFileInfo_s &file : m_stagedThisList) {
+    const auto add = [&staged](const QString &path) {
         const bool listed = std::any_of(staged.begin(), staged.end(),
-            [&file](const delFileInfo_s &other) { return other.srcPath == file.srcPath; });
+            [&path](const delFileInfo_s &other) { return other.srcPath == path; });
         if (!listed)
-            staged.push_back(file);
+            staged.push_back({ path, 0 });
+    };
+    for (const QString &final : m_stagedFiles)
+        add(final + StagingSuffix);
+    for (const auto &folder : m_stagedFolders) {
+        for (const QFileInfo &file : listEntries(folder.second, QDir::Files)) {
+            const QString name = file.fileName();
+            if (name.endsWith(StagingSuffix)
+                && QFileInfo(folder.first + QLatin1Char('/') + name.chopped(StagingSuffix.size()))
+                       .isFile())
+                add(file.absoluteFilePath());
+        }
     }
     bool removed = true;
     for (const delFileInfo_s &file : staged) {
         if (!removeFile(file, StagingSuffix))
             removed = false;
     }
-    m_stagedThisList.clear();
+    m_stagedFiles.clear();
+    m_stagedFolders.clear();
     report(removed ? MsgCopyListCleanedUp : MsgStagedNotRemoved, removed ? Qt::black : Qt::red);
 }
 
@@ -309,6 +323,7 @@ bool file_operation_c::copyRegualFile(const copyFileData_s &entry)
         }
     }
 
+    m_stagedFiles.push_back(entry.destPath);
     if (!copyBaseFile(entry.srcPath, entry.destPath)) {
         report(MsgCopyFileFailed, entry.srcPath, Qt::red);
         m_tmpFileList.push_back({ staged, 0 });
@@ -339,6 +354,7 @@ bool file_operation_c::copyDirFile(const copyFileData_s &entry)
         return false;
     }
 
+    m_stagedFolders.emplace_back(entry.srcPath, entry.destPath);
     // Special files (FIFOs, devices, dangling links) are listed too, so that they fail the copy.
     const QFileInfoList files = listSourceEntries(entry.srcPath, QDir::Files | QDir::System);
     for (const QFileInfo &file : files) {
@@ -426,7 +442,6 @@ bool file_operation_c::copyBaseFile(const QString &src, const QString &dest)
         qDebug() << "cannot create" << staged << ::strerror(errno);
         return false;
     }
-    m_stagedThisList.push_back({ staged, 0 });
     // A file that replaces an installed one keeps the installed file's owner and permission
     // bits, as a copy onto an existing file does: an execute bit the package file lacks must not
     // vanish from the panel. Set-user and set-group bits are not carried over to new content.

@@ -151,7 +151,11 @@ private:
 
     std::vector<delFileInfo_s> m_bakFileList; // installed files set aside by the rename pass
     std::vector<delFileInfo_s> m_tmpFileList; // staging files whose writing failed
-    std::vector<delFileInfo_s> m_stagedThisList; // every staging file the current list created
+    // What the current list staged, kept small for a list of many files: the final names of
+    // single files (the description's own texts) and the folders of folder copies (source,
+    // destination), whose staged files are found again by listing them.
+    std::vector<QString> m_stagedFiles;
+    std::vector<std::pair<QString, QString>> m_stagedFolders;
     QSet<QString> m_touchedFolders; // folders whose entries a copy list changed
     QSet<QString> m_alreadyInstalled; // single-file destinations that already held their content
     QSet<QString> m_ownSetAside; // absolute set-aside paths this updater made (state file record)

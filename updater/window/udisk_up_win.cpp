@@ -34,6 +34,8 @@ const char *const ProgressBarStyle
     = "QProgressBar{border:2px solid white;}QProgressBar::chunk {background-color:rgb(0, 47, "
       "167);width:10px;margin:0px;}";
 constexpr int ProgressRefreshMs = 300;
+// Lines the window keeps; older ones leave it (the run log keeps every line).
+constexpr int MaxWindowLines = 1000;
 constexpr int StartDelayMs = 500;
 
 } // namespace
@@ -120,6 +122,10 @@ void UDiskUpWin::setText()
     cursor.setBlockFormat(format);
     ui->textEdit->setTextCursor(cursor);
     ui->textEdit->setReadOnly(true);
+    // A package of many files shows a line for each: the window keeps the latest lines, the run
+    // log keeps them all, so the window's memory does not grow with the package.
+    ui->textEdit->document()->setMaximumBlockCount(MaxWindowLines);
+    ui->textEdit->setUndoRedoEnabled(false);
 }
 
 void UDiskUpWin::showEvent(QShowEvent *)

@@ -1,0 +1,252 @@
+// What reaches the medium, and in which order: every flush and rename of this test program is
+// recorded (the definitions below stand in for the C library's), so a test can tell that a step
+// is on the medium before the step that relies on it, and that no step flushes the whole machine.
+#include "backup_file.h"
+#include "clogger.h"
+#include "file_io.h"
+#include "multilingual_manager.h"
+#include "temp_sysroot.h"
+#include "tool_process_ctrl.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <vector>
+
+namespace {
+
+enum class Call { Sync, SyncFs, FSync, FDataSync, Rename };
+
+struct Recorded
+{
+    Call call;
+    QString path; // the file or folder flushed, the new name of a rename
+};
+
+std::vector<Recorded> calls;
+
+QString pathOf(int fd)
+{
+    return QFileInfo(QStringLiteral("/proc/self/fd/%1").arg(fd)).symLinkTarget();
+}
+
+int record(Call call, int fd, long result)
+{
+    calls.push_back({ call, fd >= 0 ? pathOf(fd) : QString() });
+    return int(result);
+}
+
+} // namespace
+
+extern "C" void sync()
+{
+    record(Call::Sync, -1, ::syscall(SYS_sync));
+}
+extern "C" int syncfs(int fd)
+{
+    return record(Call::SyncFs, fd, ::syscall(SYS_syncfs, fd));
+}
+extern "C" int fsync(int fd)
+{
+    return record(Call::FSync, fd, ::syscall(SYS_fsync, fd));
+}
+extern "C" int fdatasync(int fd)
+{
+    return record(Call::FDataSync, fd, ::syscall(SYS_fdatasync, fd));
+}
+extern "C" int rename(const char *from, const char *to)
+{
+    const long result = ::syscall(SYS_renameat, AT_FDCWD, from, AT_FDCWD, to);
+    calls.push_back({ Call::Rename, QFileInfo(QFile::decodeName(to)).absoluteFilePath() });
+    return int(result);
+}
+
+namespace {
+
+class FlushRuleTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(sysroot.isValid());
+        ASSERT_TRUE(MultilingualManager::GetInstance()->loadMultilingualFile(
+            QString(), QStringLiteral(":/new/prefix1/resource/lan/0000.lan")));
+        // Nothing an earlier test noted is flushed in this one.
+        hix::io::flush::noted();
+        calls.clear();
+    }
+
+    // The position of the first call of this kind on path (or under it, for a folder given
+    // with a trailing "/"), -1 when there is none.
+    static int first(Call call, const QString &path, int from = 0)
+    {
+        for (int i = from; i < int(calls.size()); ++i) {
+            const bool match = path.endsWith('/') ? calls[i].path.startsWith(path)
+                                                  : calls[i].path == path;
+            if (calls[i].call == call && match)
+                return i;
+        }
+        return -1;
+    }
+    static int last(Call call, const QString &path)
+    {
+        for (int i = int(calls.size()) - 1; i >= 0; --i) {
+            const bool match = path.endsWith('/') ? calls[i].path.startsWith(path)
+                                                  : calls[i].path == path;
+            if (calls[i].call == call && match)
+                return i;
+        }
+        return -1;
+    }
+    // What was recorded, for the message of a failed expectation.
+    static std::string trace()
+    {
+        static const char *const names[] = { "sync", "syncfs", "fsync", "fdatasync", "rename" };
+        std::string text;
+        for (const Recorded &r : calls)
+            text += std::string(names[int(r.call)]) + " " + r.path.toStdString() + "\n";
+        return text;
+    }
+    static int count(Call call)
+    {
+        int n = 0;
+        for (const Recorded &r : calls)
+            n += r.call == call ? 1 : 0;
+        return n;
+    }
+
+    void writeFiles(const QString &folder, int files)
+    {
+        for (int i = 0; i < files; ++i)
+            sysroot.writeFile(folder + QStringLiteral("/f%1.dat").arg(i), QByteArray(4096, char(i)));
+    }
+
+    TempSysroot sysroot;
+};
+
+// A status says that the step before it is done: what that step changed goes to the medium
+// first (one syncfs for the files, each changed folder), then the state's new entry.
+TEST_F(FlushRuleTest, StateStatus_FlushesTheStepsChangesFirst_NeverTheWholeMachine)
+{
+    const QString panelFolder = QFileInfo(sysroot.writeFile("/usr/vexo_app/a.txt", "a")).path();
+    hix::io::flush::noteFiles(panelFolder + "/a.txt");
+    hix::io::flush::noteFolder(panelFolder);
+    const QString stateDir = sysroot.path("/media/usb0/hixbackup/P1_proctrl");
+    ToolProcessCtrl::GetInstance()->initIniPath(stateDir);
+
+    ASSERT_TRUE(ToolProcessCtrl::GetInstance()->setProcessStatus(PROCESS_COPY_FILE, STATUS_SUCCESS));
+
+    // The settings writer flushes its new copy in the state's folder before it takes the name.
+    const int panelSynced = first(Call::FSync, panelFolder);
+    const int stateWritten = first(Call::FDataSync, stateDir + "/");
+    const int stateFlushed = last(Call::FSync, stateDir);
+    ASSERT_GE(count(Call::SyncFs), 1);
+    ASSERT_GE(panelSynced, 0) << trace();
+    ASSERT_GE(stateWritten, 0) << trace();
+    EXPECT_LT(panelSynced, stateWritten) << trace();
+    EXPECT_LT(stateWritten, stateFlushed) << trace();
+    // The first write created the state's folder: its name in the backup folder goes too.
+    EXPECT_GE(first(Call::FSync, sysroot.path("/media/usb0/hixbackup")), 0);
+    EXPECT_EQ(count(Call::Sync), 0);
+
+    calls.clear();
+    ASSERT_TRUE(ToolProcessCtrl::GetInstance()->removeCtrlIni());
+    EXPECT_GE(first(Call::FSync, sysroot.path("/media/usb0/hixbackup")), 0);
+    EXPECT_EQ(count(Call::Sync), 0);
+}
+
+// Lines that follow one another are not flushed one by one, yet none is lost; the head line
+// that tells the outcome comes after what the run noted and takes every line with it.
+TEST_F(FlushRuleTest, RunLog_LinesGoTogether_TheHeadLineAfterTheNotedChanges)
+{
+    const QString path = sysroot.writeFile("/media/usb0/upgradeProcess.log", "[失败]\n----\n");
+    CLogger log(path, CLogger::READ_WRITE);
+    for (int i = 0; i < 50; ++i)
+        ASSERT_TRUE(log.write(QStringLiteral("line %1\n").arg(i)));
+    EXPECT_LE(count(Call::FDataSync), 1);
+
+    const QString changed = QFileInfo(sysroot.writeFile("/usr/vexo_app/b.txt", "b")).path();
+    hix::io::flush::noteFolder(changed);
+    log.writeReport(QStringLiteral("[成功]\n"));
+    const int changedFlushed = first(Call::FSync, changed);
+    const int logFlushed = last(Call::FDataSync, path);
+    ASSERT_GE(changedFlushed, 0) << trace();
+    EXPECT_LT(changedFlushed, logFlushed) << trace();
+    EXPECT_EQ(count(Call::Sync), 0);
+
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray content = file.readAll();
+    EXPECT_TRUE(content.startsWith("[成功]\n----\nline 0\n"));
+    EXPECT_TRUE(content.endsWith("line 49\n"));
+}
+
+// A backup of many small files flushes once at its end, not once a file, and it is on the stick
+// when backupFile returns: the program may change the panel files right after.
+TEST_F(FlushRuleTest, BackupOfManyFiles_OneFlushAtTheEndBeforeItReturns)
+{
+    const QString panel = sysroot.path("/usr/vexo_app/data");
+    writeFiles("/usr/vexo_app/data", 60);
+    const QString root = sysroot.path("/media/usb0/hixbackup/P1");
+    backupFileInfo_s entry;
+    entry.srcPath = panel + "/";
+    entry.dstPath = root + "/data/";
+    entry.mode = 2;
+    entry.existCheck = true;
+    backup_file_c backup(DIRECT_BACKUP);
+    ASSERT_TRUE(backup.getBackupFileList({ entry }));
+    ASSERT_TRUE(backup.generateCheckFile(root + "/backupFileCheck.ini"));
+    calls.clear();
+
+    ASSERT_TRUE(backup.backupFile({ entry }));
+    EXPECT_EQ(first(Call::FDataSync, root + "/data/"), -1) << "a saved copy flushed on its own";
+    EXPECT_EQ(count(Call::SyncFs), 1);
+    EXPECT_GE(first(Call::FSync, root + "/data"), first(Call::SyncFs, QString(sysroot.root()) + "/"));
+    EXPECT_GE(first(Call::FSync, root), 0) << "the check file's new name";
+    EXPECT_LE(int(calls.size()), 10) << trace();
+    EXPECT_EQ(count(Call::Sync), 0);
+    EXPECT_TRUE(backup.checkBackupFile(DIRECT_BACKUP));
+}
+
+// A restored file replaces the panel file by a rename: that rename must never reach the medium
+// before the data it names, and the restore is on the medium before the driver deletes the
+// backup.
+TEST_F(FlushRuleTest, Restore_DataOnTheMediumBeforeThePanelFilesAreReplaced)
+{
+    const QString panel = sysroot.path("/usr/vexo_app/data");
+    writeFiles("/usr/vexo_app/data", 30);
+    const QString root = sysroot.path("/media/usb0/hixbackup/P1");
+    backupFileInfo_s entry;
+    entry.srcPath = panel + "/";
+    entry.dstPath = root + "/data/";
+    entry.mode = 1;
+    entry.existCheck = true;
+    {
+        backup_file_c backup(DIRECT_BACKUP);
+        ASSERT_TRUE(backup.getBackupFileList({ entry }) && backup.generateCheckFile(root + "/backupFileCheck.ini")
+            && backup.backupFile({ entry }));
+    }
+    writeFiles("/usr/vexo_app/data", 30); // the program's changes (the same bytes do not matter)
+    calls.clear();
+
+    backup_file_c restore(DIRECT_RECOVER);
+    ASSERT_TRUE(restore.getBackupFileInfo(root + "/backupFileCheck.ini"));
+    ASSERT_TRUE(restore.backupFile({ entry }));
+    const int firstReplaced = first(Call::Rename, panel + "/");
+    const int dataSynced = first(Call::SyncFs, QString(sysroot.root()) + "/");
+    ASSERT_GE(firstReplaced, 0);
+    ASSERT_GE(dataSynced, 0);
+    EXPECT_LT(dataSynced, firstReplaced);
+    EXPECT_GT(last(Call::FSync, panel), last(Call::Rename, panel + "/"));
+    EXPECT_EQ(first(Call::FDataSync, panel + "/"), -1) << "a restored file flushed on its own";
+    EXPECT_EQ(count(Call::Sync), 0);
+    EXPECT_TRUE(restore.checkBackupFile(DIRECT_RECOVER));
+}
+
+} // namespace
