@@ -184,13 +184,9 @@ bool backup_file_c::getDirFileList(const backupFileInfo_s &entry)
 
 bool backup_file_c::getDirRecursiveList(const backupFileInfo_s &entry)
 {
-    if (!QFileInfo(entry.srcPath).isDir()) {
-        if (!entry.existCheck)
-            return true;
-        message(MsgSourceFolderMissing, entry.srcPath);
-        qDebug() << QString::fromUtf8("%1文件夹不存在...").arg(entry.srcPath);
-        return false;
-    }
+    // A missing folder is judged as it is for a copy of a folder's top level.
+    if (!QFileInfo(entry.srcPath).isDir())
+        return getDirFileList(entry);
     if (!getDirFileList(entry)) {
         qDebug() << "backup dir file failed";
         return false;
