@@ -1,11 +1,11 @@
 #include "backup_file.h"
 
+#include "backup_detail.h"
 #include "directory_library.h"
 #include "file_io.h"
 #include "file_operation.h"
 #include "multilingual_manager.h"
 #include "path_deal.h"
-#include "qsettings_factory.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -26,14 +26,6 @@ using hix::text;
 
 namespace {
 
-// The runtime's installation folder, as the panel's directory library names it.
-QString runtimeFolder()
-{
-    const char *folder = Vexo_GetDirectory(VEXO_DIR_APP);
-    return QString::fromUtf8(folder ? folder : "");
-}
-
-const char *const RuntimeFileList = "./update.ini";
 constexpr int BlockSize = 4096;
 // A restored file is written beside the panel file under this name and renamed over it once it
 // is whole. Not ".tmp": a folder copy would take such a file for one of its own staged files.
@@ -44,7 +36,16 @@ const QString RestoreSuffix = QStringLiteral(".restoring");
 constexpr size_t RestoreBatchFiles = 1000;
 constexpr qint64 RestoreBatchBytes = 16 << 20;
 
-// Paths reach the system as UTF-8, so names outside Latin-1 survive a backup and its restore.
+} // namespace
+
+namespace backup_detail {
+
+QString runtimeFolder()
+{
+    const char *folder = Vexo_GetDirectory(VEXO_DIR_APP);
+    return QString::fromUtf8(folder ? folder : "");
+}
+
 QByteArray nativePath(const QString &path)
 {
     return path.toUtf8();
@@ -55,8 +56,6 @@ QString errorText(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-// Entries of a folder with the listing rules of the backup: hidden ones included, only what the
-// process may both read and write, in plain character order.
 QFileInfoList listFolder(const QString &folder, QDir::Filters kinds)
 {
     QDir dir(folder);
@@ -68,7 +67,9 @@ QFileInfoList listFolder(const QString &folder, QDir::Filters kinds)
     return entries;
 }
 
-} // namespace
+} // namespace backup_detail
+
+using namespace backup_detail;
 
 const char *const backup_file_c::CheckFileName = "backupFileCheck.ini";
 
@@ -188,13 +189,9 @@ bool backup_file_c::getDirFileList(const backupFileInfo_s &entry)
 
 bool backup_file_c::getDirRecursiveList(const backupFileInfo_s &entry)
 {
-    if (!QFileInfo(entry.srcPath).isDir()) {
-        if (!entry.existCheck)
-            return true;
-        message(MsgSourceFolderMissing, entry.srcPath);
-        qDebug() << QString::fromUtf8("%1文件夹不存在...").arg(entry.srcPath);
-        return false;
-    }
+    // A missing folder is judged as it is for a copy of a folder's top level.
+    if (!QFileInfo(entry.srcPath).isDir())
+        return getDirFileList(entry);
     if (!getDirFileList(entry)) {
         qDebug() << "backup dir file failed";
         return false;
@@ -600,105 +597,6 @@ bool backup_file_c::isCompleteBackupOf(
         if (record.backupCrc.isEmpty() ? !QFileInfo(record.srcPath).isDir()
                                        : reader.backupCheckFile(record.srcPath) != record.backupCrc)
             return false;
-    }
-    return true;
-}
-
-bool backup_file_c::recoverVexo_app()
-{
-    // The runtime's own file list names its files relative to the runtime folder.
-    const QString previous = QDir::currentPath();
-    m_runtimeDir = runtimeFolder();
-    if (!QDir::setCurrent(m_runtimeDir)) {
-        qDebug() << QString::fromUtf8("切换路径/usr/vexo_app失败。");
-        return false;
-    }
-    bool ok = false;
-    if (!parseIniFile(PARASE_PLAIN)) {
-        qDebug() << QString::fromUtf8("待恢复vexo_app解析ini文件失败。");
-    } else if (!creatLink()) {
-        qDebug() << QString::fromUtf8("恢复vexo_app后创建软链接失败。");
-    } else {
-        // The renamed library names, and then the permission bits the shell commands set.
-        hix::io::flush::noteFolder(m_runtimeDir);
-        hix::io::flush::runStep();
-        if (!changeFileRight()) {
-            qDebug() << QString::fromUtf8("恢复vexo_app后改变执行权限失败。");
-        } else {
-            hix::io::flush::noteFiles(m_runtimeDir);
-            hix::io::flush::runStep();
-            ok = true;
-        }
-    }
-    QDir::setCurrent(previous);
-    return ok;
-}
-
-bool backup_file_c::parseIniFile(PARASE_TYPE type)
-{
-    emit emitMessage(text(MsgParsingRuntimeList));
-    qDebug() << QString::fromUtf8("运行环境:正在解析升级文件...");
-    std::unique_ptr<QSettings> settings;
-    if (type == PARASE_CRYPT) {
-        settings.reset(QSettingsFactory::createQSettings(
-            QString::fromLatin1(RuntimeFileList), QSettings::IniFormat));
-        if (!settings)
-            return false;
-    } else {
-        settings = std::make_unique<QSettings>(
-            QString::fromLatin1(RuntimeFileList), QSettings::IniFormat);
-    }
-    settings->setIniCodec(QTextCodec::codecForName("UTF-8"));
-    if (settings->value("/UPDATEINFO/file_num").toUInt() == 0) {
-        emit emitMessage(text(MsgRuntimeListEmpty));
-        return false;
-    }
-    const uint count = settings->value("/ACCESSRIGHT/file_num").toUInt();
-    for (uint i = 1; i <= count; ++i) {
-        qDebug() << "parse file one...";
-        m_exeFileList << settings->value(QStringLiteral("/EXE%1/file_name").arg(i)).toString();
-    }
-    qDebug() << QString::fromUtf8("运行环境:解析vexo_app/update.ini升级文件成功...");
-    return true;
-}
-
-bool backup_file_c::creatLink()
-{
-    emit emitMessage(text(MsgRepairingLibraries));
-    const QFileInfoList entries = listFolder(QStringLiteral("."), QDir::Files | QDir::Dirs);
-    for (auto it = entries.crbegin(); it != entries.crend(); ++it) {
-        const QString name = it->fileName();
-        if (!it->isFile() || !name.contains(QLatin1String(".so.")))
-            continue;
-        // libx.so.1.2.3 answers to its first three dot-separated parts: libx.so.1.
-        const QString target = name.section(QLatin1Char('.'), 0, 2);
-        if (target == name)
-            continue;
-        if (::rename(nativePath(name).constData(), nativePath(target).constData()) != 0) {
-            qWarning() << "cannot rename" << name << "to" << target << errorText(errno);
-            message(MsgLibraryRenameFailed, name, QColor(Qt::red));
-            return false;
-        }
-        const QString folder = m_runtimeDir.isEmpty() ? QDir::currentPath() : m_runtimeDir;
-        m_renamed.emplace_back(QDir::cleanPath(folder + QLatin1Char('/') + name),
-            QDir::cleanPath(folder + QLatin1Char('/') + target));
-    }
-    emit emitMessage(text(MsgLibrariesRepaired));
-    return true;
-}
-
-bool backup_file_c::changeFileRight()
-{
-    for (const QString &name : qAsConst(m_exeFileList)) {
-        const QByteArray native = nativePath(name);
-        struct stat st;
-        if (::stat(native.constData(), &st) != 0
-            || ::chmod(native.constData(), (st.st_mode & 07777) | 0111) != 0) {
-            qWarning() << "cannot give execute permission to" << name << errorText(errno);
-            message(MsgExeRightFailed, name, QColor(Qt::red));
-            return false;
-        }
-        message(MsgExeRightDone, name);
     }
     return true;
 }
