@@ -21,8 +21,7 @@ qint64 syncNanos = 0;
 int syncCalls = 0;
 
 // Times one flush call of the program's own.
-template <typename Call>
-int timed(Call call)
+template<typename Call> int timed(Call call)
 {
     QElapsedTimer timer;
     timer.start();

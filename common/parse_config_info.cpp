@@ -93,12 +93,10 @@ int highestIndex(
     return highest;
 }
 
-// Entries to read for a group whose entries start with a gate key: none past the last gate key
-// present, whatever the count says.
 // Whether one of the keys name + n exists. A count whose own last entry is there needs no list
 // of the section's keys, which for a package of many files is as large as the section itself.
-bool hasEntry(QSettings *reader, const QString &prefix, std::initializer_list<QLatin1String> names,
-    int n)
+bool hasEntry(
+    QSettings *reader, const QString &prefix, std::initializer_list<QLatin1String> names, int n)
 {
     for (const QLatin1String &name : names) {
         if (reader->contains(prefix + QLatin1Char('/') + name + QString::number(n)))
@@ -107,6 +105,8 @@ bool hasEntry(QSettings *reader, const QString &prefix, std::initializer_list<QL
     return false;
 }
 
+// Entries to read for a group whose entries start with a gate key: none past the last gate key
+// present, whatever the count says.
 int gatedCount(
     QSettings *reader, const QString &prefix, const QString &countKey, QLatin1String gate)
 {

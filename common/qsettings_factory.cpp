@@ -51,7 +51,9 @@ bool QSettingsFactory::decryptFile(const QString &src, const QString &dst, CRYPT
             c = static_cast<char>(unscrambleByte(static_cast<unsigned char>(c)));
         if (type == CRYPT_TYPE_INI && firstChunk) {
             qDebug().noquote() << "decrypt head:" << chunk.left(4).toHex(' ')
-                               << (chunk.size() >= 4 ? QString::fromLatin1(" , %1").arg(int(uchar(chunk[3]))) : QString());
+                               << (chunk.size() >= 4
+                                          ? QString::fromLatin1(" , %1").arg(int(uchar(chunk[3])))
+                                          : QString());
             if (chunk.size() < 4 || chunk[3] != '#') {
                 ok = false;
                 break;

@@ -27,7 +27,8 @@ bool restartIsReal()
 
 static void recordRestartRequest()
 {
-    const QByteArray line = "restart requested by " + QFile::encodeName(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath())
+    const QByteArray line = "restart requested by "
+        + QFile::encodeName(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath())
         + " pid " + QByteArray::number(qint64(getpid())) + " at "
         + QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toUtf8() + '\n';
     if (sysroot().isEmpty()) {

@@ -419,7 +419,8 @@ bool backup_file_c::commitRestores()
         for (size_t i = from; i < batch.size(); ++i) {
             if (QFileInfo::exists(batch[i].first) && !QFile::remove(batch[i].first))
                 qWarning() << "cannot remove" << batch[i].first;
-            emit emitMessage(text(MsgRestoreKeptPrevious).arg(PathDeal::getTargetName(batch[i].second)),
+            emit emitMessage(
+                text(MsgRestoreKeptPrevious).arg(PathDeal::getTargetName(batch[i].second)),
                 QColor(Qt::red));
         }
         return false;

@@ -4,8 +4,8 @@
 #include "file_io.h"
 #include "file_operation.h"
 #include "multilingual_manager.h"
-#include "parse_config_info.h"
 #include "panel_path.h"
+#include "parse_config_info.h"
 #include "updater_messages.h"
 
 #include <QCoreApplication>

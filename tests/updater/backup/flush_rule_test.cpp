@@ -87,8 +87,8 @@ protected:
     static int first(Call call, const QString &path, int from = 0)
     {
         for (int i = from; i < int(calls.size()); ++i) {
-            const bool match = path.endsWith('/') ? calls[i].path.startsWith(path)
-                                                  : calls[i].path == path;
+            const bool match
+                = path.endsWith('/') ? calls[i].path.startsWith(path) : calls[i].path == path;
             if (calls[i].call == call && match)
                 return i;
         }
@@ -97,8 +97,8 @@ protected:
     static int last(Call call, const QString &path)
     {
         for (int i = int(calls.size()) - 1; i >= 0; --i) {
-            const bool match = path.endsWith('/') ? calls[i].path.startsWith(path)
-                                                  : calls[i].path == path;
+            const bool match
+                = path.endsWith('/') ? calls[i].path.startsWith(path) : calls[i].path == path;
             if (calls[i].call == call && match)
                 return i;
         }
@@ -124,10 +124,26 @@ protected:
     void writeFiles(const QString &folder, int files)
     {
         for (int i = 0; i < files; ++i)
-            sysroot.writeFile(folder + QStringLiteral("/f%1.dat").arg(i), QByteArray(4096, char(i)));
+            sysroot.writeFile(
+                folder + QStringLiteral("/f%1.dat").arg(i), QByteArray(4096, char(i)));
+    }
+
+    // The panel folder "data" with files of 4 KiB, and the backup entry that saves it.
+    backupFileInfo_s dataEntry(int files, int mode)
+    {
+        writeFiles("/usr/vexo_app/data", files);
+        backupFileInfo_s entry;
+        entry.srcPath = panel + "/";
+        entry.dstPath = root + "/data/";
+        entry.mode = mode;
+        entry.existCheck = true;
+        return entry;
     }
 
     TempSysroot sysroot;
+    const QString panel = sysroot.path("/usr/vexo_app/data");
+    const QString root = sysroot.path("/media/usb0/hixbackup/P1");
+    const QString checkFile = root + "/backupFileCheck.ini";
 };
 
 // A status says that the step before it is done: what that step changed goes to the medium
@@ -140,7 +156,8 @@ TEST_F(FlushRuleTest, StateStatus_FlushesTheStepsChangesFirst_NeverTheWholeMachi
     const QString stateDir = sysroot.path("/media/usb0/hixbackup/P1_proctrl");
     ToolProcessCtrl::GetInstance()->initIniPath(stateDir);
 
-    ASSERT_TRUE(ToolProcessCtrl::GetInstance()->setProcessStatus(PROCESS_COPY_FILE, STATUS_SUCCESS));
+    ASSERT_TRUE(
+        ToolProcessCtrl::GetInstance()->setProcessStatus(PROCESS_COPY_FILE, STATUS_SUCCESS));
 
     // The settings writer flushes its new copy in the state's folder before it takes the name.
     const int panelSynced = first(Call::FSync, panelFolder);
@@ -191,23 +208,17 @@ TEST_F(FlushRuleTest, RunLog_LinesGoTogether_TheHeadLineAfterTheNotedChanges)
 // when backupFile returns: the program may change the panel files right after.
 TEST_F(FlushRuleTest, BackupOfManyFiles_OneFlushAtTheEndBeforeItReturns)
 {
-    const QString panel = sysroot.path("/usr/vexo_app/data");
-    writeFiles("/usr/vexo_app/data", 60);
-    const QString root = sysroot.path("/media/usb0/hixbackup/P1");
-    backupFileInfo_s entry;
-    entry.srcPath = panel + "/";
-    entry.dstPath = root + "/data/";
-    entry.mode = 2;
-    entry.existCheck = true;
+    const backupFileInfo_s entry = dataEntry(60, 2);
     backup_file_c backup(DIRECT_BACKUP);
     ASSERT_TRUE(backup.getBackupFileList({ entry }));
-    ASSERT_TRUE(backup.generateCheckFile(root + "/backupFileCheck.ini"));
+    ASSERT_TRUE(backup.generateCheckFile(checkFile));
     calls.clear();
 
     ASSERT_TRUE(backup.backupFile({ entry }));
     EXPECT_EQ(first(Call::FDataSync, root + "/data/"), -1) << "a saved copy flushed on its own";
     EXPECT_EQ(count(Call::SyncFs), 1);
-    EXPECT_GE(first(Call::FSync, root + "/data"), first(Call::SyncFs, QString(sysroot.root()) + "/"));
+    EXPECT_GE(
+        first(Call::FSync, root + "/data"), first(Call::SyncFs, QString(sysroot.root()) + "/"));
     EXPECT_GE(first(Call::FSync, root), 0) << "the check file's new name";
     EXPECT_LE(int(calls.size()), 10) << trace();
     EXPECT_EQ(count(Call::Sync), 0);
@@ -219,24 +230,17 @@ TEST_F(FlushRuleTest, BackupOfManyFiles_OneFlushAtTheEndBeforeItReturns)
 // backup.
 TEST_F(FlushRuleTest, Restore_DataOnTheMediumBeforeThePanelFilesAreReplaced)
 {
-    const QString panel = sysroot.path("/usr/vexo_app/data");
-    writeFiles("/usr/vexo_app/data", 30);
-    const QString root = sysroot.path("/media/usb0/hixbackup/P1");
-    backupFileInfo_s entry;
-    entry.srcPath = panel + "/";
-    entry.dstPath = root + "/data/";
-    entry.mode = 1;
-    entry.existCheck = true;
+    const backupFileInfo_s entry = dataEntry(30, 1);
     {
         backup_file_c backup(DIRECT_BACKUP);
-        ASSERT_TRUE(backup.getBackupFileList({ entry }) && backup.generateCheckFile(root + "/backupFileCheck.ini")
+        ASSERT_TRUE(backup.getBackupFileList({ entry }) && backup.generateCheckFile(checkFile)
             && backup.backupFile({ entry }));
     }
     writeFiles("/usr/vexo_app/data", 30); // the program's changes (the same bytes do not matter)
     calls.clear();
 
     backup_file_c restore(DIRECT_RECOVER);
-    ASSERT_TRUE(restore.getBackupFileInfo(root + "/backupFileCheck.ini"));
+    ASSERT_TRUE(restore.getBackupFileInfo(checkFile));
     ASSERT_TRUE(restore.backupFile({ entry }));
     const int firstReplaced = first(Call::Rename, panel + "/");
     const int dataSynced = first(Call::SyncFs, QString(sysroot.root()) + "/");
