@@ -3,6 +3,7 @@
 #include "check_up_info.h"
 #include "clogger.h"
 #include "dlg_up_note.h"
+#include "file_io.h"
 #include "launcher_messages.h"
 #include "multilingual_manager.h"
 #include "package_manifest.h"
@@ -166,7 +167,8 @@ int runLauncher(const QString &launcherDir, const LauncherSettings &settings)
             progress->removeCtrlIni();
             return 0;
         }
-        QFile::remove(launcherDir + QStringLiteral("/HisInfo.ini"));
+        if (QFile::remove(launcherDir + QStringLiteral("/HisInfo.ini")))
+            hix::io::flush::noteFolder(launcherDir); // flushed with the state's removal
         progress->removeCtrlIni();
     }
 

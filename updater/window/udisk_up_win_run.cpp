@@ -262,8 +262,10 @@ void UDiskUpWin::runUpdate()
     if (!state->removeCtrlIni())
         emit emitMessage(text(MsgStateFileNotRemoved), Qt::black);
     const char *dataDir = Vexo_GetDirectory(VEXO_DIR_DATA);
-    QFile::remove(
-        QString::fromUtf8(dataDir ? dataDir : "") + QStringLiteral("/hixbackup/HisInfo.ini"));
+    const QString history
+        = QString::fromUtf8(dataDir ? dataDir : "") + QStringLiteral("/hixbackup");
+    if (QFile::remove(history + QStringLiteral("/HisInfo.ini")))
+        hix::io::flush::noteFolder(history); // gone before the head line says the run ended
 
     const updateConfig_s config = configParser->getUpdateConfig();
     if (showPage && !config.finishTip.isEmpty())
