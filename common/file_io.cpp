@@ -454,15 +454,18 @@ void runLogClosed(int fd)
         flushFile(fd);
 }
 
-bool stateFile(const QString &folder)
+bool stateFile(const QString &file)
 {
     const bool created = noted();
-    return syncFolder(folder) && created;
+    const Fd state(::open(native(file).constData(), O_RDONLY | O_CLOEXEC));
+    const bool written = state.isOpen() && flushFile(state.get());
+    return syncFolder(QFileInfo(file).absolutePath()) && written && created;
 }
 
 bool stateRemoved(const QString &parent)
 {
-    return stateFile(parent);
+    const bool before = noted();
+    return syncFolder(parent) && before;
 }
 
 void unscrambledFile(int fd)

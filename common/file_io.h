@@ -175,10 +175,10 @@ bool beforeRecord();
 bool runLogHead(int fd);
 // The run log at fd is about to be closed: its lines go to the medium now.
 void runLogClosed(int fd);
-// A change of the progress state file in folder, written after beforeRecord(): the settings
-// writer flushed its new copy before it took the file's name, so the folder's new entry (and any
-// folder the write created) is what is left.
-bool stateFile(const QString &folder);
+// A change of the progress state file, written after beforeRecord(): the file under its name and
+// its folder's entries (and any folder the write created). The settings writer flushes its new
+// copy before the copy takes the file's name, but the name may point at it only after that.
+bool stateFile(const QString &file);
 // The progress state file and its folder removed from parent (after beforeRecord()).
 bool stateRemoved(const QString &parent);
 // An unscrambled copy of a package file (a description, a program) at fd.

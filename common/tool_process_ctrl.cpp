@@ -126,7 +126,7 @@ bool ToolProcessCtrl::commit(QSettings &settings) const
     // names must reach the stick together with the state.
     hix::io::flush::noteNewFolders(ctrlDir);
     settings.sync();
-    flushed = hix::io::flush::stateFile(ctrlDir) && flushed;
+    flushed = hix::io::flush::stateFile(ctrlIniPath) && flushed;
     if (settings.status() == QSettings::NoError && flushed)
         return true;
     qWarning() << "cannot write progress state" << ctrlIniPath << (flushed ? "" : "to the medium");
