@@ -6,6 +6,7 @@
 #include "launcher_messages.h"
 #include "multilingual_manager.h"
 #include "package_manifest.h"
+#include "package_verifier.h"
 #include "panel_path.h"
 #include "parse_config_info.h"
 #include "tip_main_dlg.h"
@@ -130,8 +131,15 @@ LauncherLanguage chooseLauncherLanguage(const QString &launcherDir, int toolLang
 int runLauncher(const QString &launcherDir, const LauncherSettings &settings)
 {
     const LauncherLanguage language = chooseLauncherLanguage(launcherDir, settings.toolLanguage);
+    // On a panel with keys installed the stick is checked before anything of it is shown; a
+    // refused stick speaks with the built-in texts, since its own could say anything.
+    PackageVerifier verifier(launcherDir + QStringLiteral("/hixupdateu"), TrustedKeys::ofPanel());
+    verifier.checkSignature();
+    if (QFileInfo::exists(language.languageFile))
+        verifier.checkFile(language.languageFile);
     MultilingualManager::GetInstance()->loadMultilingualFile(
-        language.languageFile, QLatin1String(TipMainDlg::BuiltinLanguageTable));
+        verifier.refused() ? QString() : language.languageFile,
+        QLatin1String(TipMainDlg::BuiltinLanguageTable));
 
     // Declared in the order of creation, so they go in the reverse order.
     dlgUpNote confirmation(language.lanID, text(MsgWarningTitle));
@@ -146,18 +154,29 @@ int runLauncher(const QString &launcherDir, const LauncherSettings &settings)
     gloadUiPath = launcherDir + QStringLiteral("/hixupdateu/upgrunner.bin");
 
     // Says why no update can run here, in the log and in the dialog, whose OK stays disabled.
-    const auto refuse = [&logger, &confirmation](const QString &reason) {
-        logger.write(reason + QLatin1Char('\n'));
-        logger.close();
-        confirmation.setTips(reason);
-        confirmation.setOkButtonDisabled(true);
-        confirmation.exec();
-        return 0;
-    };
+    const auto refuse
+        = [&logger, &confirmation](const QString &reason, const QColor &color = QColor()) {
+              logger.write(reason + QLatin1Char('\n'));
+              logger.close();
+              confirmation.setTips(reason);
+              if (color.isValid())
+                  confirmation.setTipsColor(color);
+              confirmation.setOkButtonDisabled(true);
+              confirmation.exec();
+              return 0;
+          };
 
+    if (verifier.refused())
+        return refuse(verifier.operatorText(), Qt::red);
     ParseConfigInfo parser;
     if (!parser.readIni(launcherDir + QStringLiteral("/hixupdateu/update.ini")))
         return refuse(text(MsgDescriptionUnreadable));
+    // Every file of the stick, before the first page: a changed byte anywhere stops the update
+    // here, not half-way through it.
+    if (verifier.checkStick(parser) == PackageVerifier::Verified)
+        qDebug().noquote() << "stick" << launcherDir << verifier.reason();
+    if (verifier.refused())
+        return refuse(verifier.operatorText(), Qt::red);
     // Without the panel identifier the progress state would be looked for, and removed, in the
     // stick's bare backup folder, which holds every panel's backups.
     const QString backupRoot = ParseConfigInfo::panelBackupPath();
