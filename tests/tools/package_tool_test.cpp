@@ -485,13 +485,13 @@ TEST(HixpackBuild, Example_ManifestListsEveryFileTheRunReads_LintChecksTheStickA
     }
     // The copy lists in all three modes and the program, and everything else the build put on
     // the stick, so that one signature covers it all; not the description and the manifest.
-    for (const QString &read :
+    for (const char *read :
         { "hixupdateu/fonts/mono.ttf", "hixupdateu/fonts/sans.ttf", "hixupdateu/install_config.sh",
             "hixupdateu/runtime/bin/vexo_app", "hixupdateu/runtime/lib/libvexo_core.so.2",
             "hixupdateu/runtime/plugins/imageformats/libqjpeg.so", "hixupdateu/version.txt",
             "hixupdateu/fonts/unused/readme.txt", "hixupdateu/upgrunner.bin", "upgentry.bin",
             "language/0001.lan", "config/baseUpdate.ini", "config/baseUpdateSet.ini" })
-        EXPECT_TRUE(paths.contains(read)) << qPrintable(read);
+        EXPECT_TRUE(paths.contains(QLatin1String(read))) << read;
     EXPECT_TRUE(paths.filter(QRegularExpression("^hixlib/plugins/platforms/")).size() > 0);
     EXPECT_FALSE(paths.contains("hixupdateu/update.ini"));
     EXPECT_FALSE(paths.contains("hixupdateu/update.manifest"));
