@@ -67,33 +67,33 @@ PackageKey PackageKey::generate()
     return result;
 }
 
-PackageKey PackageKey::fromPrivatePem(const QByteArray &pem, QString *error)
+PackageKey PackageKey::fromPem(const QByteArray &pem, bool privateKey, QString *error)
 {
     PackageKey result;
     Bio bio = readBio(pem);
-    result.key.reset(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
-    result.hasPrivate = true;
-    if (!result.key)
-        refuse(error, QStringLiteral("not a private key in PEM form"));
-    else if (EVP_PKEY_id(result.key.get()) != EVP_PKEY_ED25519) {
+    if (bio)
+        result.key.reset(privateKey ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr)
+                                    : PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));
+    result.hasPrivate = privateKey;
+    if (!result.key) {
+        refuse(error,
+            privateKey ? QStringLiteral("not a private key in PEM form")
+                       : QStringLiteral("not a public key in PEM form"));
+    } else if (EVP_PKEY_id(result.key.get()) != EVP_PKEY_ED25519) {
         refuse(error, QStringLiteral("not an Ed25519 key"));
         result.key.reset();
     }
     return result;
 }
 
+PackageKey PackageKey::fromPrivatePem(const QByteArray &pem, QString *error)
+{
+    return fromPem(pem, true, error);
+}
+
 PackageKey PackageKey::fromPublicPem(const QByteArray &pem, QString *error)
 {
-    PackageKey result;
-    Bio bio = readBio(pem);
-    result.key.reset(bio ? PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr) : nullptr);
-    if (!result.key)
-        refuse(error, QStringLiteral("not a public key in PEM form"));
-    else if (EVP_PKEY_id(result.key.get()) != EVP_PKEY_ED25519) {
-        refuse(error, QStringLiteral("not an Ed25519 key"));
-        result.key.reset();
-    }
-    return result;
+    return fromPem(pem, false, error);
 }
 
 QByteArray PackageKey::privatePem() const

@@ -38,6 +38,8 @@ public:
     bool verify(const QByteArray &message, const QByteArray &signature) const;
 
 private:
+    static PackageKey fromPem(const QByteArray &pem, bool privateKey, QString *error);
+
     struct Free
     {
         void operator()(evp_pkey_st *key) const;
