@@ -111,6 +111,10 @@ PackageVerifier::Outcome PackageVerifier::checkListedFiles(
     if (result != Verified)
         return result;
     const QString root = signedManifest.stickRoot();
+    qint64 total = 0;
+    for (const auto &item : signedManifest.all())
+        total += which(item.first) ? item.second.size : 0;
+    qint64 done = 0;
     for (const auto &item : signedManifest.all()) {
         if (!which(item.first))
             continue;
@@ -118,6 +122,9 @@ PackageVerifier::Outcome PackageVerifier::checkListedFiles(
         PackageManifest::Entry actual;
         if (!fileDigest(path, &actual) || actual != item.second)
             return fail(FileChanged, path);
+        done += actual.size;
+        if (progress)
+            progress(done, total);
     }
     return result;
 }

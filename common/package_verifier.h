@@ -56,6 +56,11 @@ public:
     Outcome checkSignature();
     // A file the program is about to read: listed, and as listed.
     Outcome checkFile(const QString &path);
+    // Told, after each file the checks below read, how many bytes of how many are done.
+    void setProgress(std::function<void(qint64 done, qint64 total)> report)
+    {
+        progress = std::move(report);
+    }
     // Every listed file (path below the stick root) that which accepts is as listed.
     Outcome checkListedFiles(const std::function<bool(const QByteArray &relative)> &which);
     // All the launcher checks before its first page: no file the panel or the run reads is left
@@ -92,4 +97,5 @@ private:
     QByteArray signer;
     Outcome result = NoKeyInstalled;
     QString failed;
+    std::function<void(qint64, qint64)> progress;
 };

@@ -18,6 +18,7 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSettings>
 #include <QTextCodec>
@@ -172,9 +173,22 @@ int runLauncher(const QString &launcherDir, const LauncherSettings &settings)
     if (!parser.readIni(launcherDir + QStringLiteral("/hixupdateu/update.ini")))
         return refuse(text(MsgDescriptionUnreadable));
     // Every file of the stick, before the first page: a changed byte anywhere stops the update
-    // here, not half-way through it.
-    if (verifier.checkStick(parser) == PackageVerifier::Verified)
-        qDebug().noquote() << "stick" << launcherDir << verifier.reason();
+    // here, not half-way through it. Reading a large stick takes a while on a panel; the
+    // technician sees that something happens.
+    {
+        QProgressDialog checking(text(PackageVerifier::MsgChecking), QString(), 0, 1000);
+        checking.setWindowTitle(text(MsgNoticeTitle));
+        checking.setWindowFlags(checking.windowFlags() | Qt::WindowStaysOnTopHint);
+        checking.setWindowIcon(QIcon(QStringLiteral(" ")));
+        checking.setWindowModality(Qt::ApplicationModal);
+        checking.setMinimumDuration(1000);
+        verifier.setProgress([&checking](qint64 done, qint64 total) {
+            checking.setValue(total > 0 ? int(done * 1000 / total) : 1000);
+        });
+        if (verifier.checkStick(parser) == PackageVerifier::Verified)
+            qDebug().noquote() << "stick" << launcherDir << verifier.reason();
+        verifier.setProgress(nullptr);
+    }
     if (verifier.refused())
         return refuse(verifier.operatorText(), Qt::red);
     // Without the panel identifier the progress state would be looked for, and removed, in the
