@@ -358,17 +358,22 @@ TEST_F(LauncherRun, StateOfAnotherPackage_ThisPackageStartsAsNew)
     EXPECT_TRUE(QFileInfo::exists(state));
 }
 
-TEST_F(LauncherRun, KeyInstalled_SignedStickShowsItsPage_ChangedOrUnsignedRefusedInRedBuiltIn)
+TEST_F(LauncherRun, KeyInstalled_SignedStickShowsItsPage_AnyChangeOrUnsignedRefusedInRedBuiltIn)
 {
     ASSERT_TRUE(installStandIn());
     writeDescription(Package
         + "\n[COPYFILE]\nCOPYFILENUM=1\nSRCPATH1=files\nDESTPATH1=/usr/vexo_app/files/\nMODE1=2\n");
     const QString copied = sysroot.writeFile("/media/usb0/hixupdateu/files/a/b.txt", "payload");
+    sysroot.writeFile("/media/usb0/hixupdateu/tool.bin", "#!/bin/sh\n");
     // The project speaks English; a refused stick's own table could say anything.
     sysroot.writeFile("/usr/vexo_app/project/lan_setup.ini", "[current_language]\ntype=1\n");
     sysroot.writeFile("/media/usb0/language/0001.lan",
         "[2159]\nstring=\"Base package\"\n[2240]\nstring=\"forged\"\n");
     const QString keyFolder = sysroot.path(TrustedKeys::PanelFolder);
+    const auto appendTo = [&](const QString &file) {
+        ASSERT_TRUE(
+            StickSigner::save(stickFile(file), testsupport::readAll(stickFile(file)) + "x"));
+    };
     StickSigner signer;
     ASSERT_TRUE(signer.install(keyFolder));
 
@@ -389,13 +394,33 @@ TEST_F(LauncherRun, KeyInstalled_SignedStickShowsItsPage_ChangedOrUnsignedRefuse
         { "a file added to a copied folder",
             [&] { sysroot.writeFile("/media/usb0/hixupdateu/files/c.txt", "x"); }, 2245,
             "hixupdateu/files/c.txt" },
+        { "the program changed", [&] { appendTo("hixupdateu/tool.bin"); }, 2243,
+            "hixupdateu/tool.bin" },
+        { "the updater changed", [&] { appendTo("hixupdateu/upgrunner.bin"); }, 2243,
+            "hixupdateu/upgrunner.bin" },
         { "the description changed", [&] { writeDescription(Package); }, 2242, {} },
+        { "the manifest changed", [&] { appendTo("hixupdateu/update.manifest"); }, 2242, {} },
+        { "the signature changed",
+            [&] {
+                QByteArray signature = testsupport::readAll(stickFile("hixupdateu/update.sig"));
+                signature[signature.size() - 2] = signature.endsWith("0\n") ? '1' : '0';
+                ASSERT_TRUE(StickSigner::save(stickFile("hixupdateu/update.sig"), signature));
+            },
+            2242, {} },
         { "garbage in the key folder",
             [&] {
                 QDir(keyFolder).removeRecursively();
                 sysroot.writeFile(QString(TrustedKeys::PanelFolder) + "/panel.pub", "garbage");
             },
             2244, keyFolder },
+        // An empty folder is no key: the panel runs every stick, as it did before keys.
+        { "an empty key folder, the stick unsigned",
+            [&] {
+                QDir(keyFolder).removeRecursively();
+                QDir().mkpath(keyFolder);
+                QFile::remove(stickFile("hixupdateu/update.sig"));
+            },
+            0, {} },
     };
     for (const Case &c : cases) {
         ASSERT_TRUE(signer.sign(stick()));
