@@ -10,7 +10,10 @@
 #                                       run: "plain" only scrambled (the default), "manifest" made
 #                                       by hixpack build (the manifest checked as each file is
 #                                       staged), "signed" made by hixpack build --sign on a panel
-#                                       that holds the key (the signature checked as well)
+#                                       that holds the key (the whole stick checked before the
+#                                       run, and each staged file against the signed manifest);
+#                                       for "signed" also "hixpack verify", the check the
+#                                       launcher makes before its first page
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -50,8 +53,8 @@ for variant in $variants; do
     esac
 done
 
-measure() { # command... -> "wall_s peak_kib"
-    /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null 2>&1
+measure() { # command... -> "wall_s peak_kib exit_status"
+    /usr/bin/time -f "%e %M %x" -o "$work/time" "$@" >/dev/null 2>&1
     cat "$work/time"
 }
 
@@ -64,13 +67,18 @@ for run in $(seq "$repeat"); do
         if [ "$variant" = signed ]; then mkdir -p "$keys" && cp "$work/bench.pub" "$keys/"; fi
         printf '[head]\n' > "$stick/upgradeProcess.log"
         sync
-        read -r up_wall up_kib < <(HIX_SYSROOT=$sysroot QT_QPA_PLATFORM=offscreen \
+        read -r up_wall up_kib _ < <(HIX_SYSROOT=$sysroot QT_QPA_PLATFORM=offscreen \
             measure "$stick/hixupdateu/upgrunner.bin" "-showUpdatePage 0")
         head=$(head -n 1 "$stick/upgradeProcess.log")
         line="$line $variant ${up_wall}s ${up_kib}KiB ($head) |"
+        if [ "$variant" = signed ]; then
+            read -r check_wall check_kib check_exit < <(measure "$build/bin/hixpack" verify "$stick" \
+                --key "$work/bench.pub")
+            line="$line launcher's check ${check_wall}s ${check_kib}KiB (exit $check_exit) |"
+        fi
     done
     rm -rf "$work/cp"
     sync
-    read -r cp_wall cp_kib < <(measure cp -r "$work/src/files" "$work/cp")
+    read -r cp_wall cp_kib _ < <(measure cp -r "$work/src/files" "$work/cp")
     echo "$line cp -r ${cp_wall}s ${cp_kib}KiB"
 done
