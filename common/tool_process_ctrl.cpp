@@ -1,5 +1,7 @@
 #include "tool_process_ctrl.h"
 
+#include "file_io.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -72,7 +74,7 @@ bool ToolProcessCtrl::removeCtrlIni()
         if (!dirGone)
             qWarning() << "cannot remove folder" << ctrlDir;
     }
-    sync();
+    hix::io::flush::stateFile();
     return fileGone && dirGone;
 }
 
@@ -115,7 +117,7 @@ bool ToolProcessCtrl::setProcessValue(const QString &key, const QString &value)
 bool ToolProcessCtrl::commit(QSettings &settings) const
 {
     settings.sync();
-    sync();
+    hix::io::flush::stateFile();
     if (settings.status() == QSettings::NoError)
         return true;
     qWarning() << "cannot write progress state" << ctrlIniPath;

@@ -24,6 +24,8 @@
 #include <memory>
 #include <unistd.h>
 
+using hix::text;
+
 namespace {
 
 UDiskUpWin *pDiskUpWin = nullptr;
@@ -60,11 +62,6 @@ bool installCloseSignal()
     return sigaction(closeSignal(), &action, nullptr) == 0;
 }
 
-QString text(int id)
-{
-    return MultilingualManager::GetInstance()->getMultilingualValue(id);
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -98,7 +95,7 @@ int main(int argc, char *argv[])
 
     const LanguageChoice language = chooseLanguage(base, commandLine.lanID);
     MultilingualManager::GetInstance()->loadMultilingualFile(
-        language.languageFile, QString::fromLatin1(BuiltinLanguageTable));
+        language.languageFile, QString::fromLatin1(hix::BuiltinLanguageTable));
     vexo_process::setMulLanguage(MultilingualManager::lookup());
 
     // The runtime is brought into the update's state only now, once the application and the

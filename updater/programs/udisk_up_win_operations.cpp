@@ -4,10 +4,12 @@
 
 #include "backup_file.h"
 #include "check_up_info.h"
+#include "file_io.h"
 #include "file_operation.h"
 #include "multilingual_manager.h"
 #include "package_manifest.h"
 #include "path_deal.h"
+#include "phase_runner.h"
 #include "tool_process_ctrl.h"
 #include "updater_messages.h"
 
@@ -19,24 +21,7 @@
 
 #include <unistd.h>
 
-namespace {
-
-QString text(int id)
-{
-    return MultilingualManager::GetInstance()->getMultilingualValue(id);
-}
-
-// The texts of one group of file work: start, failure, success.
-struct GroupTexts
-{
-    int starts;
-    int failed;
-    int done;
-};
-
-constexpr int CommandPollMs = 100;
-
-} // namespace
+using hix::text;
 
 bool UDiskUpWin::DeleteAllBackupData(const QString &path)
 {
@@ -46,7 +31,7 @@ bool UDiskUpWin::DeleteAllBackupData(const QString &path)
     folder.mode = 2;
     const bool removed = quiet.removeFile(folder, QString());
     if (removed)
-        sync();
+        hix::io::flush::runStep();
     else
         emit emitMessage(text(MsgBackupNotDeleted), Qt::black);
     return removed;
@@ -119,7 +104,7 @@ bool UDiskUpWin::beforeUpdateOperate(const programConfig_s &program)
         else if (!backup.backupFile(program.beforeBackup))
             failure = MsgBackupFailed;
         if (failure == 0) {
-            sync();
+            hix::io::flush::runStep();
             emit emitMessage(text(MsgBackupDone).arg(name), Qt::black);
             if (!backup.checkBackupFile(DIRECT_BACKUP))
                 failure = MsgBackupVerifyFailed;
@@ -131,42 +116,7 @@ bool UDiskUpWin::beforeUpdateOperate(const programConfig_s &program)
         }
     }
 
-    if (!program.beforeCopy.copyFileData.empty()) {
-        emit emitMessage(text(MsgBeforeCopyStarts).arg(name), Qt::black);
-        if (!runCopyList(program.beforeCopy)) {
-            emit emitMessage(text(MsgBeforeCopyFailed).arg(name), Qt::red);
-            return false;
-        }
-        sync();
-        emit emitMessage(text(MsgBeforeCopyDone).arg(name), Qt::black);
-    }
-    if (!program.beforeDel.empty()) {
-        emit emitMessage(text(MsgBeforeDeleteStarts).arg(name), Qt::black);
-        if (!fileOperation->removeFile(program.beforeDel, QString())) {
-            emit emitMessage(text(MsgBeforeDeleteFailed).arg(name), Qt::red);
-            return false;
-        }
-        sync();
-        emit emitMessage(text(MsgBeforeDeleteDone).arg(name), Qt::black);
-    }
-    if (!program.beforeExe.empty()) {
-        emit emitMessage(text(MsgBeforeGrantStarts).arg(name), Qt::black);
-        if (!fileOperation->grantExeFile(program.beforeExe)) {
-            emit emitMessage(text(MsgBeforeGrantFailed).arg(name), Qt::red);
-            return false;
-        }
-        emit emitMessage(text(MsgBeforeGrantDone).arg(name), Qt::black);
-        sync();
-    }
-    if (!program.beforeCmd.empty()) {
-        emit emitMessage(text(MsgBeforeCommandsStart).arg(name), Qt::black);
-        if (!executeCMD(program.beforeCmd)) {
-            emit emitMessage(text(MsgBeforeCommandsFailed).arg(name), Qt::red);
-            return false;
-        }
-        emit emitMessage(text(MsgBeforeCommandsDone).arg(name), Qt::black);
-    }
-    return true;
+    return phaseRunner().runAll(WorkPlace::BeforeProgram, WorkLists::beforeProgram(program), name);
 }
 
 bool UDiskUpWin::afterUpdateOperate(const programConfig_s &program)
@@ -187,7 +137,7 @@ bool UDiskUpWin::afterUpdateOperate(const programConfig_s &program)
             emit emitMessage(text(MsgRestoreFailed).arg(name), Qt::red);
             return false;
         }
-        sync();
+        hix::io::flush::runStep();
         emit emitMessage(text(MsgRestoreCopied).arg(name), Qt::black);
         if (!restore.checkBackupFile(DIRECT_RECOVER)) {
             emit emitMessage(text(MsgRestoreVerifyFailed).arg(name), Qt::red);
@@ -197,42 +147,7 @@ bool UDiskUpWin::afterUpdateOperate(const programConfig_s &program)
         DeleteAllBackupData(backupRoot);
     }
 
-    if (!program.afterCopy.copyFileData.empty()) {
-        emit emitMessage(text(MsgAfterCopyStarts).arg(name), Qt::black);
-        if (!runCopyList(program.afterCopy)) {
-            emit emitMessage(text(MsgAfterCopyFailed).arg(name), Qt::red);
-            return false;
-        }
-        sync();
-        emit emitMessage(text(MsgAfterCopyDone).arg(name), Qt::black);
-    }
-    if (!program.afterDel.empty()) {
-        emit emitMessage(text(MsgAfterDeleteStarts).arg(name), Qt::black);
-        if (!fileOperation->removeFile(program.afterDel, QString())) {
-            emit emitMessage(text(MsgAfterDeleteFailed).arg(name), Qt::red);
-            return false;
-        }
-        sync();
-        emit emitMessage(text(MsgAfterDeleteDone).arg(name), Qt::black);
-    }
-    if (!program.afterExe.empty()) {
-        emit emitMessage(text(MsgAfterGrantStarts).arg(name), Qt::black);
-        if (!fileOperation->grantExeFile(program.afterExe)) {
-            emit emitMessage(text(MsgAfterGrantFailed).arg(name), Qt::red);
-            return false;
-        }
-        emit emitMessage(text(MsgAfterGrantDone).arg(name), Qt::black);
-        sync();
-    }
-    if (!program.afterCmd.empty()) {
-        emit emitMessage(text(MsgAfterCommandsStart).arg(name), Qt::black);
-        if (!executeCMD(program.afterCmd)) {
-            emit emitMessage(text(MsgAfterCommandsFailed).arg(name), Qt::red);
-            return false;
-        }
-        emit emitMessage(text(MsgAfterCommandsDone).arg(name), Qt::black);
-    }
-    return true;
+    return phaseRunner().runAll(WorkPlace::AfterProgram, WorkLists::afterProgram(program), name);
 }
 
 bool UDiskUpWin::copyCheck(const copyFileInfo_s &copyInfo)
@@ -265,33 +180,5 @@ bool UDiskUpWin::copyCheck(const copyFileInfo_s &copyInfo)
 
 bool UDiskUpWin::executeCMD(std::vector<commondInfo_s> commands)
 {
-    for (const commondInfo_s &command : commands) {
-        // The line is split into a program and its arguments (blanks separate, double quotes
-        // group); no shell sees it.
-        QStringList words = QProcess::splitCommand(command.commond);
-        QProcess process;
-        bool finished = false;
-        if (!words.isEmpty()) {
-            const QString program = words.takeFirst();
-            process.start(program, words, QIODevice::ReadWrite);
-            if (process.waitForStarted()) {
-                // No time limit, as for the program's own wait; the window stays alive meanwhile.
-                while (process.state() != QProcess::NotRunning
-                    && !process.waitForFinished(CommandPollMs))
-                    QCoreApplication::processEvents();
-                finished = process.exitStatus() == QProcess::NormalExit;
-            }
-        }
-        if (!finished) {
-            qDebug() << "command failed:" << command.commond << process.errorString();
-            emit emitMessage(text(MsgCommandFailed).arg(command.commond), Qt::red);
-            return false;
-        }
-        if (!command.execResult.isEmpty() && command.execResult.toInt() != process.exitCode()) {
-            qDebug() << "command" << command.commond << "exit code" << process.exitCode();
-            emit emitMessage(text(MsgCommandFailed).arg(command.commond), Qt::red);
-            return false;
-        }
-    }
-    return true;
+    return phaseRunner().runCommands(commands);
 }

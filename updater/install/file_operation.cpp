@@ -1,5 +1,6 @@
 #include "file_operation.h"
 
+#include "file_io.h"
 #include "multilingual_manager.h"
 #include "package_manifest.h"
 #include "path_deal.h"
@@ -13,13 +14,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
+
+using hix::text;
 
 namespace {
 
@@ -27,68 +27,9 @@ namespace {
 // use never grows with the size of a file; a block this size keeps the number of system calls
 // per file low.
 constexpr qint64 BlockSize = 64 * 1024;
-constexpr qint64 WritebackChunk = 1 << 20;
 
 const QString StagingSuffix = QStringLiteral(".tmp");
 const QString SetAsideSuffix = QStringLiteral(".bak");
-
-// Staged files are forced to the medium and read back from it before anything installed is
-// replaced, so a power cut never leaves a half-written file under a final name and the CRC check
-// sees what the panel will boot from. Only a measuring build turns this off.
-#ifdef HIX_FILEOP_SKIP_FLUSH
-constexpr bool FlushStagedFiles = false;
-#else
-constexpr bool FlushStagedFiles = true;
-#endif
-
-class FileDescriptor
-{
-public:
-    explicit FileDescriptor(int fd)
-        : fd(fd)
-    {
-    }
-    ~FileDescriptor()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-
-    bool isOpen() const { return fd >= 0; }
-    int get() const { return fd; }
-    bool close()
-    {
-        const int result = ::close(fd);
-        fd = -1;
-        return result == 0;
-    }
-
-private:
-    int fd;
-};
-
-int openForReading(const QString &path)
-{
-    return ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-}
-
-// A source of a copy is opened without ever blocking on a FIFO or a device: only a regular file
-// can be copied.
-int openSourceForReading(const QString &path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    struct stat status;
-    if (fd >= 0 && (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))) {
-        ::close(fd);
-        errno = EINVAL;
-        return -1;
-    }
-    if (fd >= 0)
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return fd;
-}
 
 QString cleanAbsolute(const QString &path)
 {
@@ -100,43 +41,12 @@ bool isInside(const QString &path, const QString &folder)
     return path == folder || path.startsWith(folder + QLatin1Char('/'));
 }
 
-ssize_t readSome(int fd, char *buffer, size_t size)
-{
-    ssize_t count;
-    do {
-        count = ::read(fd, buffer, size);
-    } while (count < 0 && errno == EINTR);
-    return count;
-}
-
-bool writeAll(int fd, const char *data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t count = ::write(fd, data, size);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0) {
-            if (count == 0)
-                errno = ENOSPC;
-            return false;
-        }
-        data += count;
-        size -= static_cast<size_t>(count);
-    }
-    return true;
-}
-
 // The CRC value of the description; a text that is not a hexadecimal number reads as 0.
 unsigned int expectedCrc(const QString &crcValue)
 {
     bool ok = false;
     const unsigned int value = crcValue.trimmed().toUInt(&ok, 16);
     return ok ? value : 0;
-}
-
-QString text(int id)
-{
-    return MultilingualManager::GetInstance()->getMultilingualValue(id);
 }
 
 } // namespace
@@ -338,7 +248,7 @@ bool file_operation_c::checkStaged(
     if (!checkCrc && !onStick)
         return true;
     unsigned int crc = 0;
-    Sha256 sha;
+    hix::io::Sha256 sha;
     qint64 size = 0;
     const bool read
         = digestFile(staged, checkCrc ? &crc : nullptr, onStick ? &sha : nullptr, &size);
@@ -503,14 +413,13 @@ bool file_operation_c::copyBaseFile(const QString &src, const QString &dest)
 {
     report(MsgCopying, src, Qt::black);
 
-    FileDescriptor in(openSourceForReading(src));
+    const hix::io::Fd in = hix::io::openRegularForReading(src);
     if (!in.isOpen()) {
         qDebug() << "cannot open" << src << ::strerror(errno);
         return false;
     }
     const QString staged = dest + StagingSuffix;
-    FileDescriptor out(::open(
-        QFile::encodeName(staged).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    hix::io::Fd out = hix::io::createForWriting(staged, 0666);
     if (!out.isOpen()) {
         qDebug() << "cannot create" << staged << ::strerror(errno);
         return false;
@@ -528,51 +437,30 @@ bool file_operation_c::copyBaseFile(const QString &src, const QString &dest)
             qDebug() << "cannot keep the mode of" << dest << ::strerror(errno);
     }
 
-    struct stat status;
-    if (::fstat(in.get(), &status) != 0) {
+    const qint64 size = hix::io::sizeOf(in.get());
+    if (size < 0) {
         qDebug() << "cannot read the size of" << src << ::strerror(errno);
         return false;
     }
-    const qint64 size = status.st_size;
-    char *const buffer = m_buffer.data();
-    for (qint64 copied = 0; copied < size;) {
-        const ssize_t count
-            = readSome(in.get(), buffer, static_cast<size_t>(std::min(BlockSize, size - copied)));
-        if (count < 0) {
-            qDebug() << "cannot read" << src << ::strerror(errno);
-            return false;
-        }
-        if (count == 0) {
-            qDebug() << "source" << src << "ended before its size" << size;
-            return false;
-        }
-        if (!writeAll(out.get(), buffer, static_cast<size_t>(count))) {
-            emit emitMessage(
-                text(MsgWriteFailed) + QString::fromLocal8Bit(::strerror(errno)), Qt::red);
-            return false;
-        }
-        copied += count;
-        // Writing back to the medium starts while the rest is still copied, so the flush at the
-        // end has little left to wait for.
-        if (FlushStagedFiles && copied % WritebackChunk == 0)
-            ::sync_file_range(
-                out.get(), copied - WritebackChunk, WritebackChunk, SYNC_FILE_RANGE_WRITE);
-    }
-
-    if (FlushStagedFiles) {
-        if (::fdatasync(out.get()) != 0) {
-            emit emitMessage(
-                text(MsgWriteFailed) + QString::fromLocal8Bit(::strerror(errno)), Qt::red);
-            return false;
-        }
-        // Clean pages are dropped so that the staging check reads the file from the medium.
-        ::posix_fadvise(out.get(), 0, 0, POSIX_FADV_DONTNEED);
-    }
-    if (!out.close()) {
+    const auto writeFailed = [this] {
         emit emitMessage(text(MsgWriteFailed) + QString::fromLocal8Bit(::strerror(errno)), Qt::red);
         return false;
+    };
+    switch (hix::io::copyBytes(in.get(), out.get(), size, m_buffer.data(), m_buffer.size(),
+        hix::io::CopyEnd::AtSize, hix::io::flush::stagedProgress)) {
+    case hix::io::CopyFailure::None:
+        break;
+    case hix::io::CopyFailure::ReadFailed:
+        qDebug() << "cannot read" << src << ::strerror(errno);
+        return false;
+    case hix::io::CopyFailure::EndedEarly:
+        qDebug() << "source" << src << "ended before its size" << size;
+        return false;
+    case hix::io::CopyFailure::WriteFailed:
+        return writeFailed();
     }
-    in.close();
+    if (!hix::io::flush::stagedFile(out.get()) || !out.close())
+        return writeFailed();
     QCoreApplication::processEvents();
     return true;
 }
@@ -582,35 +470,20 @@ bool file_operation_c::generateCrc(const QString &path, unsigned int &crc)
     return digestFile(path, &crc, nullptr, nullptr);
 }
 
-bool file_operation_c::digestFile(const QString &path, unsigned int *crc, Sha256 *sha, qint64 *size)
+bool file_operation_c::digestFile(
+    const QString &path, unsigned int *crc, hix::io::Sha256 *sha, qint64 *size)
 {
-    FileDescriptor file(openForReading(path));
-    if (!file.isOpen())
-        return false;
-    struct stat status;
-    if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode))
-        return false;
-
-    char *const buffer = m_buffer.data();
-    for (qint64 remaining = status.st_size; remaining > 0;) {
-        const ssize_t count
-            = readSome(file.get(), buffer, static_cast<size_t>(std::min(BlockSize, remaining)));
-        if (count <= 0) {
-            // A file that ends before its size (it shrank while read) has no valid CRC.
-            qDebug() << "cannot read" << path << "to its end";
-            if (crc)
-                *crc = 0;
-            return false;
-        }
+    quint32 value = crc ? *crc : 0;
+    if (!hix::io::digestFile(
+            path, crc ? &value : nullptr, sha, size, m_buffer.data(), m_buffer.size())) {
+        // A file that ends before its size (it shrank while read) has no valid CRC.
+        qDebug() << "cannot read" << path << "to its end";
         if (crc)
-            *crc = static_cast<unsigned int>(
-                ::crc32(*crc, reinterpret_cast<const Bytef *>(buffer), static_cast<uInt>(count)));
-        if (sha)
-            sha->add(buffer, static_cast<size_t>(count));
-        remaining -= count;
+            *crc = 0;
+        return false;
     }
-    if (size)
-        *size = status.st_size;
+    if (crc)
+        *crc = value;
     return true;
 }
 
@@ -668,14 +541,8 @@ bool file_operation_c::makeFolder(const QString &folder)
 
 void file_operation_c::flushTouchedFolders()
 {
-    if (!FlushStagedFiles) {
-        m_touchedFolders.clear();
-        return;
-    }
     for (const QString &folder : qAsConst(m_touchedFolders)) {
-        FileDescriptor dir(
-            ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (!dir.isOpen() || ::fsync(dir.get()) != 0)
+        if (!hix::io::flush::changedFolder(folder))
             qWarning() << "cannot flush folder" << folder << ::strerror(errno);
     }
     m_touchedFolders.clear();

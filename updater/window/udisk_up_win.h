@@ -20,6 +20,7 @@ class QTimer;
 class Ui_UDiskUpWin;
 class CheckResultService;
 class PackageManifest;
+class PhaseRunner;
 class check_up_info_c;
 class file_operation_c;
 class winBackgrnd;
@@ -104,9 +105,9 @@ private:
     // The run itself; startUpdate() wraps it so a hidden run ends on every way out.
     void runUpdate();
     void endHiddenRun();
-    // Ends the run after a failed phase: red line, restart button, progress 100, the phase's
-    // status "failed", the "[失败]" head line.
-    void failPhase(int messageId, int phase);
+    // Ends the run after a failed package-wide phase, whose red line the phase runner said:
+    // restart button, progress 100, the phase's status "failed", the "[失败]" head line.
+    void failPhase(int phase);
     // Ends the run with one red line, before or between phases, writing no phase status.
     void failRun(int messageId, const QString &name = QString());
     // Reads the package's manifest, deals with a progress state left by another package and
@@ -125,7 +126,8 @@ private:
     // A modal question; the default answer (no) without the page.
     bool ask(const QString &question);
     void inform(int titleId, const QString &message, int autoCloseMs = 0);
-    bool runCopyList(const copyFileInfo_s &copy);
+    // Runs the lists of work of a place through the one phase runner, speaking in this window.
+    PhaseRunner phaseRunner();
 
     std::unique_ptr<Ui_UDiskUpWin> ui;
     int progressValue = 0;

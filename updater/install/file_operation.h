@@ -12,7 +12,9 @@
 #include <vector>
 
 class PackageManifest;
+namespace hix::io {
 class Sha256;
+}
 
 // Installs the files of the update description on the panel. A copy list is first staged next to
 // its destinations under ".tmp" names and checked by CRC-32; only when the whole list is staged
@@ -85,7 +87,7 @@ public:
     bool generateCrc(const QString &path, unsigned int &crc);
     // One pass over a file for its CRC-32 (when crc is given), its SHA-256 (when sha is given)
     // and its size.
-    bool digestFile(const QString &path, unsigned int *crc, Sha256 *sha, qint64 *size);
+    bool digestFile(const QString &path, unsigned int *crc, hix::io::Sha256 *sha, qint64 *size);
     bool isCopySameFile(const copyFileData_s &entry);
     bool isFileCheckedCRC32(const copyFileData_s &entry, downLoadStatus status);
     bool isFileChecked(const copyFileData_s &entry, downLoadStatus status);

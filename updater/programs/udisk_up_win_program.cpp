@@ -28,12 +28,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
+using hix::text;
 
-QString text(int id)
-{
-    return MultilingualManager::GetInstance()->getMultilingualValue(id);
-}
+namespace {
 
 // A text of the language table named by a description value, or the fallback when the value is
 // empty.

@@ -6,11 +6,13 @@
 #include "check_up_info.h"
 #include "clogger.h"
 #include "directory_library.h"
+#include "file_io.h"
 #include "file_operation.h"
 #include "multilingual_manager.h"
 #include "package_manifest.h"
 #include "parse_config_info.h"
 #include "path_deal.h"
+#include "phase_runner.h"
 #include "tool_process_ctrl.h"
 #include "ui_udisk_up_win.h"
 #include "updater_messages.h"
@@ -25,12 +27,9 @@
 
 #include <unistd.h>
 
-namespace {
+using hix::text;
 
-QString text(int id)
-{
-    return MultilingualManager::GetInstance()->getMultilingualValue(id);
-}
+namespace {
 
 constexpr int FinishBoxAutoCloseMs = 3000;
 
@@ -42,9 +41,8 @@ bool UDiskUpWin::parseIniFile()
     return configParser->readIni(QStringLiteral("./update.ini"));
 }
 
-void UDiskUpWin::failPhase(int messageId, int phase)
+void UDiskUpWin::failPhase(int phase)
 {
-    emit emitMessage(text(messageId), Qt::red);
     ui->btnRestart->setEnabled(true);
     progressValue = 100;
     if (!ToolProcessCtrl::GetInstance()->setProcessStatus(
@@ -125,7 +123,7 @@ bool UDiskUpWin::setAsideForeignState()
             failRun(MsgForeignBackupRefused);
             return false;
         }
-        sync();
+        hix::io::flush::runStep();
         emit emitMessage(text(MsgForeignBackupKept).arg(keptName), Qt::black);
     }
     if (!state->removeCtrlIni())
@@ -134,17 +132,10 @@ bool UDiskUpWin::setAsideForeignState()
     return true;
 }
 
-bool UDiskUpWin::runCopyList(const copyFileInfo_s &copy)
+PhaseRunner UDiskUpWin::phaseRunner()
 {
-    if (copy.delBeforeCopy) {
-        for (const copyFileData_s &entry : copy.copyFileData) {
-            delFileInfo_s destination;
-            destination.srcPath = entry.destPath;
-            destination.mode = entry.mode;
-            fileOperation->removeFile(destination, QString());
-        }
-    }
-    return fileOperation->copyFile(copy.copyFileData);
+    return PhaseRunner(*fileOperation,
+        [this](const QString &line, const QColor &color) { emit emitMessage(line, color); });
 }
 
 void UDiskUpWin::refuseUpdate(const QString &reason)
@@ -210,75 +201,29 @@ void UDiskUpWin::runUpdate()
     if (!preparePackage())
         return;
 
-    const copyFileInfo_s copyInfo = configParser->getCopyFileInfo();
-    if (!copyInfo.copyFileData.empty()
-        && state->getProcessStatus(PROCESS_COPY_FILE) != STATUS_SUCCESS && copyCheck(copyInfo)) {
-        emit emitMessage(text(MsgCopyStarts), Qt::black);
-        if (!runCopyList(copyInfo)) {
-            failPhase(MsgCopyFailed, PROCESS_COPY_FILE);
-            return;
+    // The four package-wide phases. A phase whose list is empty writes no status; one that an
+    // earlier, interrupted run finished is passed over.
+    const WorkLists lists = WorkLists::ofPackage(*configParser);
+    PhaseRunner phases = phaseRunner();
+    for (const WorkKindRow &row : workKinds()) {
+        if (!lists.isEmpty(row.kind) && state->getProcessStatus(row.phase) != STATUS_SUCCESS
+            && (row.kind != WorkKind::Copy || copyCheck(lists.copy))) {
+            if (!phases.run(row, WorkPlace::Package, lists)) {
+                failPhase(row.phase);
+                return;
+            }
+            if (!state->setProcessStatus(row.phase, STATUS_SUCCESS)) {
+                failRun(MsgStateNotWritten);
+                return;
+            }
         }
-        sync();
-        emit emitMessage(text(MsgCopyDone), Qt::black);
-        if (!state->setProcessStatus(PROCESS_COPY_FILE, STATUS_SUCCESS)) {
+        if (stateWriteFailed) {
             failRun(MsgStateNotWritten);
             return;
         }
-    }
-    if (stateWriteFailed) {
-        failRun(MsgStateNotWritten);
-        return;
+        progressValue = row.progressAfter;
     }
 
-    progressValue = 20;
-    const std::vector<delFileInfo_s> deleteList = configParser->getDeleteFileInfo();
-    if (!deleteList.empty() && state->getProcessStatus(PROCESS_DEL_FILE) != STATUS_SUCCESS) {
-        emit emitMessage(text(MsgDeleteStarts), Qt::black);
-        if (!fileOperation->removeFile(deleteList, QString())) {
-            failPhase(MsgDeleteFailed, PROCESS_DEL_FILE);
-            return;
-        }
-        sync();
-        emit emitMessage(text(MsgDeleteDone), Qt::black);
-        if (!state->setProcessStatus(PROCESS_DEL_FILE, STATUS_SUCCESS)) {
-            failRun(MsgStateNotWritten);
-            return;
-        }
-    }
-
-    progressValue = 25;
-    const std::vector<exeFileInfo_s> exeList = configParser->getExeFileInfo();
-    if (!exeList.empty() && state->getProcessStatus(PROCESS_EXE_FILE) != STATUS_SUCCESS) {
-        emit emitMessage(text(MsgGrantStarts), Qt::black);
-        if (!fileOperation->grantExeFile(exeList)) {
-            failPhase(MsgGrantFailed, PROCESS_EXE_FILE);
-            return;
-        }
-        emit emitMessage(text(MsgGrantDone), Qt::black);
-        sync();
-        if (!state->setProcessStatus(PROCESS_EXE_FILE, STATUS_SUCCESS)) {
-            failRun(MsgStateNotWritten);
-            return;
-        }
-    }
-
-    progressValue = 30;
-    const std::vector<commondInfo_s> commands = configParser->getCommondInfo();
-    if (!commands.empty() && state->getProcessStatus(PROCESS_COMMAND) != STATUS_SUCCESS) {
-        emit emitMessage(text(MsgCommandsStart), Qt::black);
-        if (!executeCMD(commands)) {
-            failPhase(MsgCommandsFailed, PROCESS_COMMAND);
-            return;
-        }
-        emit emitMessage(text(MsgCommandsDone), Qt::black);
-        if (!state->setProcessStatus(PROCESS_COMMAND, STATUS_SUCCESS)) {
-            failRun(MsgStateNotWritten);
-            return;
-        }
-        sync();
-    }
-
-    progressValue = 35;
     std::vector<programConfig_s> programs = configParser->getProgramConfigInfo();
     if (!programs.empty() && state->getProcessStatus(PROCESS_UPDATE_PRO) != STATUS_SUCCESS) {
         emit emitMessage(text(MsgProgramsStart), Qt::black);

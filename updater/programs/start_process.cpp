@@ -1,5 +1,7 @@
 #include "start_process.h"
 
+#include "file_io.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -20,20 +22,6 @@
 namespace {
 
 const char *const LanguageOption = "-lanID ";
-
-void writeAll(int fd, const void *data, size_t size)
-{
-    const char *bytes = static_cast<const char *>(data);
-    while (size > 0) {
-        const ssize_t n = write(fd, bytes, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
-        bytes += n;
-        size -= size_t(n);
-    }
-}
 
 // Runs in the detached child between fork and exec. The updater has threads, so only system
 // calls are used here: a lock held by another thread at the fork would never be released.
@@ -112,29 +100,21 @@ void writeAll(int fd, const void *data, size_t size)
         // The id first; the descriptor closes on a successful exec, so the reader sees the end
         // of the pipe right after the id. A failed exec adds its errno.
         const pid_t self = getpid();
-        writeAll(reportFd, &self, sizeof self);
+        hix::io::writeAll(reportFd, reinterpret_cast<const char *>(&self), sizeof self);
     }
     execvp(file, argv);
     if (reportFd >= 0) {
         const int failure = errno;
-        writeAll(reportFd, &failure, sizeof failure);
+        hix::io::writeAll(reportFd, reinterpret_cast<const char *>(&failure), sizeof failure);
     }
     _exit(-1);
 }
 
-// Reads up to size bytes until the end of the pipe; the number of bytes read.
-size_t readAll(int fd, void *data, size_t size)
+// Reads value whole from the pipe; false when the pipe ends (or fails) first.
+template<typename T> bool readValue(int fd, T *value)
 {
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = read(fd, static_cast<char *>(data) + done, size - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += size_t(n);
-    }
-    return done;
+    return hix::io::readFull(fd, reinterpret_cast<char *>(value), sizeof *value)
+        == ssize_t(sizeof *value);
 }
 
 } // namespace
@@ -208,13 +188,12 @@ int startProcess::start(
     close(report[1]);
     pid_t pid = 0;
     int execError = 0;
-    const size_t gotPid = readAll(report[0], &pid, sizeof pid);
-    const size_t gotError
-        = gotPid == sizeof pid ? readAll(report[0], &execError, sizeof execError) : 0;
+    const bool gotPid = readValue(report[0], &pid);
+    const bool gotError = gotPid && readValue(report[0], &execError);
     close(report[0]);
-    if (gotPid != sizeof pid || pid <= 0)
+    if (!gotPid || pid <= 0)
         return -2;
-    if (gotError == sizeof execError) {
+    if (gotError) {
         qWarning() << "cannot start" << program << ":" << strerror(execError);
         return -3;
     }

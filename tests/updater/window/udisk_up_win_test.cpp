@@ -1,7 +1,7 @@
 #include "udisk_up_win.h"
 
 #include "clogger.h"
-#include "message_box_answerer.h"
+#include "modal_script.h"
 #include "multilingual_manager.h"
 #include "temp_sysroot.h"
 #include "win_backgrnd.h"
@@ -204,7 +204,8 @@ TEST_F(UDiskUpWinTest, CloseDuringTheRun_IsRefusedWithTheWarningWhenShown)
     auto window = makeWindow(true);
     window->show();
     QSignalSpy closed(window.get(), &UDiskUpWin::windowClosed);
-    MessageBoxAnswerer answers;
+    ModalScript answers;
+    answers.answerEveryBox();
     EXPECT_FALSE(window->close());
     EXPECT_TRUE(window->isVisible());
     EXPECT_TRUE(window->background()->isVisible());
@@ -219,7 +220,8 @@ TEST_F(UDiskUpWinTest, CloseDuringTheRun_HiddenPage_RefusedWithoutAnyBox)
     auto window = makeWindow(false);
     window->updateShow();
     QSignalSpy closed(window.get(), &UDiskUpWin::windowClosed);
-    MessageBoxAnswerer answers;
+    ModalScript answers;
+    answers.answerEveryBox();
     EXPECT_FALSE(window->close());
     EXPECT_EQ(closed.count(), 0);
     EXPECT_TRUE(answers.texts.isEmpty());

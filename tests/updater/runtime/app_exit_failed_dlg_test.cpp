@@ -1,6 +1,6 @@
 #include "app_exit_failed_dlg.h"
 #include "fake_runtime.h"
-#include "modal_answer.h"
+#include "modal_script.h"
 #include "temp_sysroot.h"
 
 #include <QLabel>
@@ -65,13 +65,14 @@ TEST(AppExitFailedDlg, RebootButton_RestartsThroughGuardAndDialogStays)
     ASSERT_TRUE(runtime.started());
     app_exit_failed_dlg dialog(nullptr, {});
     bool stillShownAfterRestart = false;
-    DialogAnswers answers { [&](app_exit_failed_dlg *shown) {
+    ModalScript answers;
+    answers.each<app_exit_failed_dlg>([&](app_exit_failed_dlg *shown) {
         shown->findChild<QPushButton *>("rebootBtn")->click();
         stillShownAfterRestart = shown->isVisible();
         shown->findChild<QPushButton *>("forceExecBtn")->click();
-    } };
+    });
     dialog.exec();
-    EXPECT_EQ(answers.shown(), 1);
+    EXPECT_EQ(answers.acted(), 1);
     EXPECT_TRUE(stillShownAfterRestart);
     EXPECT_TRUE(sysroot.readFile("/var/log/restart.log").startsWith("restart requested by "));
     EXPECT_FALSE(dialog.isContinueWait());

@@ -114,7 +114,6 @@ signals:
     void emitMessage(QString strMessage, QColor color = QColor(Qt::black));
 
 private:
-    static QString text(int id);
     void message(int id, const QString &path, const QColor &color = QColor(Qt::black));
     void insertRecord(
         const QString &key, const QString &src, const QString &dst, const QString &crc);

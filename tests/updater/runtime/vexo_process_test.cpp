@@ -1,5 +1,6 @@
+#include "app_exit_failed_dlg.h"
 #include "fake_runtime.h"
-#include "modal_answer.h"
+#include "modal_script.h"
 #include "multilingual_manager.h"
 #include "temp_sysroot.h"
 #include "vexo_process.h"
@@ -116,12 +117,13 @@ TEST_F(VexoProcess, RefusedKillWithDialog_ForcePressed_BoundedWaitReportsRuntime
     ASSERT_TRUE(runtime.started());
     vexo_process::setKillWaitLimit(500);
     QString shownText;
-    DialogAnswers answers { [&](app_exit_failed_dlg *dialog) {
+    ModalScript answers;
+    answers.each<app_exit_failed_dlg>([&](app_exit_failed_dlg *dialog) {
         shownText = dialog->findChild<QLabel *>("label")->text();
         dialog->findChild<QPushButton *>("forceExecBtn")->click();
-    } };
+    });
     EXPECT_EQ(vexo_process::exitProcess(100, nullptr, false), 0);
-    EXPECT_EQ(answers.shown(), 1);
+    EXPECT_EQ(answers.acted(), 1);
     EXPECT_EQ(shownText, QString::fromUtf8("正在退出应用程序，请稍候..."));
     EXPECT_TRUE(runtime.isAlive());
 }
@@ -130,10 +132,11 @@ TEST_F(VexoProcess, RefusedKillWithDialog_RuntimeLeavesWhileShown_DialogClosesIt
 {
     FakeRuntime runtime({ "--refuse-kill", "--exit-delay", "1200" }, sysroot.root());
     ASSERT_TRUE(runtime.started());
-    DialogAnswers answers { [](app_exit_failed_dlg *) {} };
+    ModalScript answers;
+    answers.each<app_exit_failed_dlg>([](app_exit_failed_dlg *) {});
     // 100 ms of waiting, then the dialog; the runtime leaves 1.2 s after the request.
     EXPECT_EQ(vexo_process::exitProcess(100, nullptr, false), 1);
-    EXPECT_EQ(answers.shown(), 1);
+    EXPECT_EQ(answers.acted(), 1);
     EXPECT_EQ(runtime.reap(), 0);
 }
 
@@ -151,11 +154,12 @@ TEST_F(VexoProcess, BackToCsevr_RuntimeReturnsWithinWait_NoDialog)
 {
     FakeRuntime runtime({ "--stop-delay", "300" }, sysroot.root());
     ASSERT_TRUE(runtime.started());
-    DialogAnswers answers { [](app_exit_failed_dlg *dialog) {
+    ModalScript answers;
+    answers.each<app_exit_failed_dlg>([](app_exit_failed_dlg *dialog) {
         dialog->findChild<QPushButton *>("forceExecBtn")->click();
-    } };
+    });
     EXPECT_EQ(vexo_process::backToCsevr(5000, nullptr), 1);
-    EXPECT_EQ(answers.shown(), 0);
+    EXPECT_EQ(answers.acted(), 0);
     EXPECT_EQ(QString::fromLatin1(sysroot.readFile("/run/vexo_app/state")).trimmed(), "setup");
     EXPECT_TRUE(runtime.isAlive()) << "returning to setup must not end the runtime";
 }
@@ -165,12 +169,13 @@ TEST_F(VexoProcess, BackToCsevr_ForcePressed_CallerGoesOnWhileRuntimeStillRuns)
     FakeRuntime runtime({ "--stop-delay", "-1" }, sysroot.root());
     ASSERT_TRUE(runtime.started());
     QString shownText;
-    DialogAnswers answers { [&](app_exit_failed_dlg *dialog) {
+    ModalScript answers;
+    answers.each<app_exit_failed_dlg>([&](app_exit_failed_dlg *dialog) {
         shownText = dialog->findChild<QLabel *>("label")->text();
         dialog->findChild<QPushButton *>("forceExecBtn")->click();
-    } };
+    });
     EXPECT_EQ(vexo_process::backToCsevr(200, nullptr), 1);
-    EXPECT_EQ(answers.shown(), 1);
+    EXPECT_EQ(answers.acted(), 1);
     EXPECT_EQ(shownText, QString::fromUtf8("正在退出到系统设置界面，请稍候..."));
     EXPECT_EQ(QString::fromLatin1(sysroot.readFile("/run/vexo_app/state")).trimmed(), "running");
 }
@@ -179,12 +184,13 @@ TEST_F(VexoProcess, BackToCsevr_DialogClosedOtherwise_AsksAgainAndShowsDialogAga
 {
     FakeRuntime runtime({ "--stop-delay", "-1" }, sysroot.root());
     ASSERT_TRUE(runtime.started());
-    DialogAnswers answers { [](app_exit_failed_dlg *dialog) { dialog->close(); },
-        [](app_exit_failed_dlg *again) {
+    ModalScript answers;
+    answers.each<app_exit_failed_dlg>([](app_exit_failed_dlg *dialog) { dialog->close(); })
+        .each<app_exit_failed_dlg>([](app_exit_failed_dlg *again) {
             again->findChild<QPushButton *>("forceExecBtn")->click();
-        } };
+        });
     EXPECT_EQ(vexo_process::backToCsevr(200, nullptr), 1);
-    EXPECT_EQ(answers.shown(), 2);
+    EXPECT_EQ(answers.acted(), 2);
     EXPECT_EQ(runtime.countEvents("request stop accepted"), 2);
 }
 
@@ -192,10 +198,11 @@ TEST_F(VexoProcess, BackToCsevr_RuntimeReachesSetupWhileDialogShown_DialogCloses
 {
     FakeRuntime runtime({ "--stop-delay", "1500" }, sysroot.root());
     ASSERT_TRUE(runtime.started());
-    DialogAnswers answers { [](app_exit_failed_dlg *) {} };
+    ModalScript answers;
+    answers.each<app_exit_failed_dlg>([](app_exit_failed_dlg *) {});
     took.start();
     EXPECT_EQ(vexo_process::backToCsevr(200, nullptr), 1);
-    EXPECT_EQ(answers.shown(), 1);
+    EXPECT_EQ(answers.acted(), 1);
     // Reached at 1.5 s; checks come every 100 ms after the first second of the dialog.
     EXPECT_LT(took.elapsed(), 1500 + 400);
     EXPECT_EQ(QString::fromLatin1(sysroot.readFile("/run/vexo_app/state")).trimmed(), "setup");

@@ -1,8 +1,9 @@
 #include "app_exit_failed_dlg.h"
 
+#include "file_io.h"
+#include "process_supervisor.h"
 #include "system_restart.h"
 #include "ui_app_exit_failed_dlg.h"
-#include "vexo_process.h"
 
 #include <QDebug>
 #include <QMessageBox>
@@ -57,8 +58,10 @@ void app_exit_failed_dlg::showEvent(QShowEvent *event)
 
 void app_exit_failed_dlg::checkAppStatus()
 {
-    if ((exitMethod == EXIT_TO_SETUP && vexo_process::isProcessOnCsevr())
-        || vexo_process::isProcessExited()) {
+    // The supervisor is asked directly: the shutdown (vexo_process) shows this dialog, and the
+    // dialog must not call back into it.
+    if ((exitMethod == EXIT_TO_SETUP && __check_application_state(1))
+        || __check_application_state(0)) {
         continueWait = false;
         checkTimer->stop();
         close();
@@ -76,7 +79,7 @@ void app_exit_failed_dlg::on_forceExecBtn_clicked()
 
 void app_exit_failed_dlg::on_rebootBtn_clicked()
 {
-    sync();
+    hix::io::flush::beforeRestart();
     // On the panel a successful restart does not return; the dialog stays until the power goes.
     if (hix::restartSystem() == 0)
         return;

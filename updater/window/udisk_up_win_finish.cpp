@@ -3,6 +3,7 @@
 
 #include "buzzer.h"
 #include "clogger.h"
+#include "file_io.h"
 #include "multilingual_manager.h"
 #include "parse_config_info.h"
 #include "system_restart.h"
@@ -22,12 +23,9 @@
 #include <cstring>
 #include <unistd.h>
 
-namespace {
+using hix::text;
 
-QString text(int id)
-{
-    return MultilingualManager::GetInstance()->getMultilingualValue(id);
-}
+namespace {
 
 constexpr int BeepIntervalMs = 1000;
 constexpr int BeepMs = 500;
@@ -51,7 +49,7 @@ void UDiskUpWin::updatefinished()
         logger->writeReport(report);
         logger->close();
     }
-    sync();
+    hix::io::flush::runStep();
 }
 
 void UDiskUpWin::startBeep()
@@ -105,7 +103,7 @@ void UDiskUpWin::restartHix()
 {
     beepFor(RestartBeepMs);
     qDebug() << "restarting the hix...";
-    sync();
+    hix::io::flush::beforeRestart();
     if (hix::restartSystem() != 0) {
         const QString reason = QString::fromLocal8Bit(strerror(errno));
         qDebug() << "restart\u3000the hix failed!" << reason << "...";

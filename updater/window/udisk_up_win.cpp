@@ -24,14 +24,11 @@
 
 #include <unistd.h>
 
+using hix::text;
+
 std::atomic<int> UDiskUpWin::updateRes { -1 };
 
 namespace {
-
-QString text(int id)
-{
-    return MultilingualManager::GetInstance()->getMultilingualValue(id);
-}
 
 const char *const ProgressBarStyle
     = "QProgressBar{border:2px solid white;}QProgressBar::chunk {background-color:rgb(0, 47, "

@@ -1,10 +1,11 @@
 #include "backup_file.h"
 
+#include "backup_detail.h"
+#include "directory_library.h"
+#include "file_io.h"
 #include "file_operation.h"
 #include "multilingual_manager.h"
-#include "panel_path.h"
 #include "path_deal.h"
-#include "qsettings_factory.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -17,44 +18,29 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
+
+using hix::text;
 
 namespace {
 
-const char *const RuntimeFolder = "/usr/vexo_app";
-const char *const RuntimeFileList = "./update.ini";
 constexpr int BlockSize = 4096;
 // A restored file is written beside the panel file under this name and renamed over it once it
 // is whole. Not ".tmp": a folder copy would take such a file for one of its own staged files.
 const QString RestoreSuffix = QStringLiteral(".restoring");
 
-// Closes a descriptor when the copy leaves its scope by any path.
-class FdHolder
+} // namespace
+
+namespace backup_detail {
+
+QString runtimeFolder()
 {
-public:
-    explicit FdHolder(int fd)
-        : fd(fd)
-    {
-    }
-    ~FdHolder()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    FdHolder(const FdHolder &) = delete;
-    FdHolder &operator=(const FdHolder &) = delete;
-    int get() const { return fd; }
-    int &ref() { return fd; }
+    const char *folder = Vexo_GetDirectory(VEXO_DIR_APP);
+    return QString::fromUtf8(folder ? folder : "");
+}
 
-private:
-    int fd;
-};
-
-// Paths reach the system as UTF-8, so names outside Latin-1 survive a backup and its restore.
 QByteArray nativePath(const QString &path)
 {
     return path.toUtf8();
@@ -65,26 +51,6 @@ QString errorText(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-// Opens a file for reading without ever blocking on a FIFO or a device; only regular files are
-// accepted.
-int openRegularForReading(const QString &path)
-{
-    const int fd = ::open(nativePath(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return -1;
-    struct stat st;
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    if (!regular) {
-        ::close(fd);
-        errno = EINVAL;
-        return -1;
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return fd;
-}
-
-// Entries of a folder with the listing rules of the backup: hidden ones included, only what the
-// process may both read and write, in plain character order.
 QFileInfoList listFolder(const QString &folder, QDir::Filters kinds)
 {
     QDir dir(folder);
@@ -96,7 +62,9 @@ QFileInfoList listFolder(const QString &folder, QDir::Filters kinds)
     return entries;
 }
 
-} // namespace
+} // namespace backup_detail
+
+using namespace backup_detail;
 
 const char *const backup_file_c::CheckFileName = "backupFileCheck.ini";
 
@@ -104,11 +72,6 @@ backup_file_c::backup_file_c(BACKUP_DIRECT direct, QObject *parent)
     : QObject(parent)
     , m_direct(direct)
 {
-}
-
-QString backup_file_c::text(int id)
-{
-    return MultilingualManager::GetInstance()->getMultilingualValue(id);
 }
 
 void backup_file_c::message(int id, const QString &path, const QColor &color)
@@ -221,13 +184,9 @@ bool backup_file_c::getDirFileList(const backupFileInfo_s &entry)
 
 bool backup_file_c::getDirRecursiveList(const backupFileInfo_s &entry)
 {
-    if (!QFileInfo(entry.srcPath).isDir()) {
-        if (!entry.existCheck)
-            return true;
-        message(MsgSourceFolderMissing, entry.srcPath);
-        qDebug() << QString::fromUtf8("%1文件夹不存在...").arg(entry.srcPath);
-        return false;
-    }
+    // A missing folder is judged as it is for a copy of a folder's top level.
+    if (!QFileInfo(entry.srcPath).isDir())
+        return getDirFileList(entry);
     if (!getDirFileList(entry)) {
         qDebug() << "backup dir file failed";
         return false;
@@ -285,7 +244,7 @@ bool backup_file_c::generateCheckFile(const QString &path)
 
 bool backup_file_c::restoresRuntimeFolder(const std::vector<backupFileInfo_s> &list) const
 {
-    const QString runtime = hix::panelPath(QString::fromLatin1(RuntimeFolder));
+    const QString runtime = runtimeFolder();
     return std::any_of(list.begin(), list.end(), [&](const backupFileInfo_s &entry) {
         return entry.srcPath == runtime || entry.srcPath == runtime + QLatin1Char('/');
     });
@@ -425,94 +384,57 @@ bool backup_file_c::restoreBaseFile(const QString &src, const QString &dst, cons
         return failed();
     }
     // The copy's data reached the medium with the copy; the new name is an entry of the folder.
-    FdHolder folder(::open(nativePath(QFileInfo(target).absolutePath()).constData(),
-        O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.get() < 0 || ::fsync(folder.get()) != 0)
+    if (!hix::io::flush::changedFolder(QFileInfo(target).absolutePath()))
         qWarning() << "cannot flush the folder of" << target << errorText(errno);
     return true;
 }
 
 bool backup_file_c::readWriteData(const QString &src, const QString &dst)
 {
-    FdHolder in(openRegularForReading(src));
-    if (in.get() < 0) {
+    const hix::io::Fd in = hix::io::openRegularForReading(src);
+    if (!in.isOpen()) {
         message(MsgOpenSourceFailed, src);
         return false;
     }
-    struct stat st;
-    const off_t expected = ::fstat(in.get(), &st) == 0 ? st.st_size : 0;
+    const qint64 expected = qMax<qint64>(hix::io::sizeOf(in.get()), 0);
 
-    FdHolder out(
-        ::open(nativePath(dst).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755));
-    if (out.get() < 0) {
+    hix::io::Fd out = hix::io::createForWriting(dst, 0755);
+    if (!out.isOpen()) {
         message(MsgOpenTargetFailed, dst);
         return false;
     }
     char buffer[BlockSize];
-    off_t copied = 0;
-    for (;;) {
-        const ssize_t count = ::read(in.get(), buffer, sizeof(buffer));
-        if (count < 0) {
-            if (errno == EINTR)
-                return false;
-            emit emitMessage(
-                text(MsgReadFailed).arg(PathDeal::getTargetName(src), errorText(errno)));
-            return false;
-        }
-        if (count == 0)
-            break;
-        if (!writeData(out.ref(), buffer, int(count)))
-            return false;
-        copied += count;
-    }
-    // A file that shrank while it was read was not saved whole.
-    if (copied < expected) {
-        emit emitMessage(text(MsgReadFailed).arg(PathDeal::getTargetName(src), errorText(ENODATA)));
+    switch (hix::io::copyBytes(
+        in.get(), out.get(), expected, buffer, sizeof(buffer), hix::io::CopyEnd::AtEndOfFile)) {
+    case hix::io::CopyFailure::None:
+        break;
+    case hix::io::CopyFailure::ReadFailed:
+    case hix::io::CopyFailure::EndedEarly:
+        // A file that shrank while it was read was not saved whole.
+        emit emitMessage(text(MsgReadFailed).arg(PathDeal::getTargetName(src), errorText(errno)));
+        return false;
+    case hix::io::CopyFailure::WriteFailed:
+        emit emitMessage(text(MsgWriteFailed) + errorText(errno));
         return false;
     }
-    ::sync();
+    hix::io::flush::backupCopy(out.get());
     return true;
 }
 
 bool backup_file_c::writeData(int &fd, char *buffer, int length)
 {
-    while (length > 0) {
-        const ssize_t written = ::write(fd, buffer, size_t(length));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            emit emitMessage(text(MsgWriteFailed) + errorText(errno));
-            return false;
-        }
-        buffer += written;
-        length -= int(written);
-    }
-    return true;
+    if (hix::io::writeAll(fd, buffer, size_t(qMax(length, 0))))
+        return true;
+    emit emitMessage(text(MsgWriteFailed) + errorText(errno));
+    return false;
 }
 
 QString backup_file_c::backupCheckFile(const QString &path)
 {
-    FdHolder fd(openRegularForReading(path));
-    if (fd.get() < 0)
+    quint32 crc = 0;
+    if (!hix::io::fileCrc32(path, &crc))
         return QString();
-    struct stat st;
-    if (::fstat(fd.get(), &st) != 0 || ::lseek(fd.get(), 0, SEEK_SET) != 0)
-        return QString();
-    off_t remaining = st.st_size;
-    uLong crc = crc32(0L, Z_NULL, 0);
-    unsigned char buffer[BlockSize];
-    while (remaining > 0) {
-        const size_t want = size_t(std::min<off_t>(remaining, BlockSize));
-        const ssize_t count = ::read(fd.get(), buffer, want);
-        if (count < 0 && errno == EINTR)
-            continue;
-        // A read error or a file that ends before its size gives no CRC at all.
-        if (count <= 0)
-            return QString();
-        crc = crc32(crc, buffer, uInt(count));
-        remaining -= count;
-    }
-    return QString::number(quint32(crc), 16).toUpper();
+    return QString::number(crc, 16).toUpper();
 }
 
 QString backup_file_c::expectedCrcAfterRepair(const backupFileInfo_s &record, QString *path) const
@@ -614,102 +536,6 @@ bool backup_file_c::isCompleteBackupOf(
         if (record.backupCrc.isEmpty() ? !QFileInfo(record.srcPath).isDir()
                                        : reader.backupCheckFile(record.srcPath) != record.backupCrc)
             return false;
-    }
-    return true;
-}
-
-bool backup_file_c::recoverVexo_app()
-{
-    // The runtime's own file list names its files relative to the runtime folder.
-    const QString previous = QDir::currentPath();
-    m_runtimeDir = hix::panelPath(QString::fromLatin1(RuntimeFolder));
-    if (!QDir::setCurrent(m_runtimeDir)) {
-        qDebug() << QString::fromUtf8("切换路径/usr/vexo_app失败。");
-        return false;
-    }
-    bool ok = false;
-    if (!parseIniFile(PARASE_PLAIN)) {
-        qDebug() << QString::fromUtf8("待恢复vexo_app解析ini文件失败。");
-    } else if (!creatLink()) {
-        qDebug() << QString::fromUtf8("恢复vexo_app后创建软链接失败。");
-    } else {
-        ::sync();
-        if (!changeFileRight()) {
-            qDebug() << QString::fromUtf8("恢复vexo_app后改变执行权限失败。");
-        } else {
-            ::sync();
-            ok = true;
-        }
-    }
-    QDir::setCurrent(previous);
-    return ok;
-}
-
-bool backup_file_c::parseIniFile(PARASE_TYPE type)
-{
-    emit emitMessage(text(MsgParsingRuntimeList));
-    qDebug() << QString::fromUtf8("运行环境:正在解析升级文件...");
-    std::unique_ptr<QSettings> settings;
-    if (type == PARASE_CRYPT) {
-        settings.reset(QSettingsFactory::createQSettings(
-            QString::fromLatin1(RuntimeFileList), QSettings::IniFormat));
-        if (!settings)
-            return false;
-    } else {
-        settings = std::make_unique<QSettings>(
-            QString::fromLatin1(RuntimeFileList), QSettings::IniFormat);
-    }
-    settings->setIniCodec(QTextCodec::codecForName("UTF-8"));
-    if (settings->value("/UPDATEINFO/file_num").toUInt() == 0) {
-        emit emitMessage(text(MsgRuntimeListEmpty));
-        return false;
-    }
-    const uint count = settings->value("/ACCESSRIGHT/file_num").toUInt();
-    for (uint i = 1; i <= count; ++i) {
-        qDebug() << "parse file one...";
-        m_exeFileList << settings->value(QStringLiteral("/EXE%1/file_name").arg(i)).toString();
-    }
-    qDebug() << QString::fromUtf8("运行环境:解析vexo_app/update.ini升级文件成功...");
-    return true;
-}
-
-bool backup_file_c::creatLink()
-{
-    emit emitMessage(text(MsgRepairingLibraries));
-    const QFileInfoList entries = listFolder(QStringLiteral("."), QDir::Files | QDir::Dirs);
-    for (auto it = entries.crbegin(); it != entries.crend(); ++it) {
-        const QString name = it->fileName();
-        if (!it->isFile() || !name.contains(QLatin1String(".so.")))
-            continue;
-        // libx.so.1.2.3 answers to its first three dot-separated parts: libx.so.1.
-        const QString target = name.section(QLatin1Char('.'), 0, 2);
-        if (target == name)
-            continue;
-        if (::rename(nativePath(name).constData(), nativePath(target).constData()) != 0) {
-            qWarning() << "cannot rename" << name << "to" << target << errorText(errno);
-            message(MsgLibraryRenameFailed, name, QColor(Qt::red));
-            return false;
-        }
-        const QString folder = m_runtimeDir.isEmpty() ? QDir::currentPath() : m_runtimeDir;
-        m_renamed.emplace_back(QDir::cleanPath(folder + QLatin1Char('/') + name),
-            QDir::cleanPath(folder + QLatin1Char('/') + target));
-    }
-    emit emitMessage(text(MsgLibrariesRepaired));
-    return true;
-}
-
-bool backup_file_c::changeFileRight()
-{
-    for (const QString &name : qAsConst(m_exeFileList)) {
-        const QByteArray native = nativePath(name);
-        struct stat st;
-        if (::stat(native.constData(), &st) != 0
-            || ::chmod(native.constData(), (st.st_mode & 07777) | 0111) != 0) {
-            qWarning() << "cannot give execute permission to" << name << errorText(errno);
-            message(MsgExeRightFailed, name, QColor(Qt::red));
-            return false;
-        }
-        message(MsgExeRightDone, name);
     }
     return true;
 }
