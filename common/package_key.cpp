@@ -1,9 +1,12 @@
 #include "package_key.h"
 
+#include "file_io.h"
 #include "package_manifest.h"
 
 #include <openssl/evp.h>
 #include <openssl/pem.h>
+
+using hix::io::Sha256;
 
 namespace {
 

@@ -1,5 +1,6 @@
 #include "package_signature.h"
 
+#include "file_io.h"
 #include "package_manifest.h"
 #include "panel_path.h"
 
@@ -7,6 +8,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+using hix::io::Sha256;
 
 namespace {
 
