@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # A full invisible update with the real upgrunner.bin from an emulated stick: one package-wide
 # copy of a tree of about 500 files (256 MiB) with CRC values, then the finish (no beeps, restart
-# recorded in the sysroot). Compared with "cp -r" of the same tree in the same run; wall time and
-# peak resident memory of both come from /usr/bin/time. Temporary data lives under the build
-# folder and is removed afterwards.
+# recorded in the sysroot). Compared with "cp -r" of the same tree in the same run; wall time,
+# CPU time (user + system) and peak resident memory of both come from /usr/bin/time. Temporary
+# data lives under the build folder and is removed afterwards.
 #   bench/run_update_bench.sh           (BUILD_DIR defaults to <repo>/build, REPEAT to 3)
 #   VARIANTS="plain manifest signed" bench/run_update_bench.sh
 #                                       the same package three ways, one after the other in each
@@ -53,9 +53,9 @@ for variant in $variants; do
     esac
 done
 
-measure() { # command... -> "wall_s peak_kib exit_status"
-    /usr/bin/time -f "%e %M %x" -o "$work/time" "$@" >/dev/null 2>&1
-    cat "$work/time"
+measure() { # command... -> "wall_s peak_kib exit_status cpu_s"
+    /usr/bin/time -f "%e %M %x %U %S" -o "$work/time" "$@" >/dev/null 2>&1
+    awk '{ printf "%s %s %s %.2f\n", $1, $2, $3, $4 + $5 }' "$work/time"
 }
 
 echo "files=$files total=${total_mib}MiB repeat=$repeat variants=$variants load=$(cut -d' ' -f1-3 /proc/loadavg)"
@@ -67,14 +67,14 @@ for run in $(seq "$repeat"); do
         if [ "$variant" = signed ]; then mkdir -p "$keys" && cp "$work/bench.pub" "$keys/"; fi
         printf '[head]\n' > "$stick/upgradeProcess.log"
         sync
-        read -r up_wall up_kib _ < <(HIX_SYSROOT=$sysroot QT_QPA_PLATFORM=offscreen \
+        read -r up_wall up_kib _ up_cpu < <(HIX_SYSROOT=$sysroot QT_QPA_PLATFORM=offscreen \
             measure "$stick/hixupdateu/upgrunner.bin" "-showUpdatePage 0")
         head=$(head -n 1 "$stick/upgradeProcess.log")
-        line="$line $variant ${up_wall}s ${up_kib}KiB ($head) |"
+        line="$line $variant ${up_wall}s cpu ${up_cpu}s ${up_kib}KiB ($head) |"
         if [ "$variant" = signed ]; then
-            read -r check_wall check_kib check_exit < <(measure "$build/bin/hixpack" verify "$stick" \
+            read -r check_wall check_kib check_exit check_cpu < <(measure "$build/bin/hixpack" verify "$stick" \
                 --key "$work/bench.pub")
-            line="$line launcher's check ${check_wall}s ${check_kib}KiB (exit $check_exit) |"
+            line="$line launcher's check ${check_wall}s cpu ${check_cpu}s ${check_kib}KiB (exit $check_exit) |"
         fi
     done
     rm -rf "$work/cp"
