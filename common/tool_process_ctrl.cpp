@@ -1,9 +1,12 @@
 #include "tool_process_ctrl.h"
 
+#include "medium_flush.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSettings>
 
 #include <unistd.h>
@@ -68,11 +71,22 @@ bool ToolProcessCtrl::removeCtrlIni()
     }
     bool dirGone = true;
     if (!ctrlDir.isEmpty() && QFileInfo(ctrlDir).isDir()) {
+        // A write of the state cut off by a power cut leaves the settings writer's own files
+        // beside it on a stick (its lock and its temporary copy): they are the state's and go
+        // with it.
+        const QRegularExpression writerFile(QStringLiteral("^%1\\.([A-Za-z0-9]{6}|lock|rmlock)$")
+                                                .arg(QRegularExpression::escape(IniFileName)));
+        for (const QString &name : QDir(ctrlDir).entryList(QDir::Files | QDir::Hidden)) {
+            if (writerFile.match(name).hasMatch() && !QFile::remove(ctrlDir + '/' + name))
+                qWarning() << "cannot remove" << name << "in" << ctrlDir;
+        }
         dirGone = QDir().rmdir(ctrlDir);
         if (!dirGone)
             qWarning() << "cannot remove folder" << ctrlDir;
     }
     sync();
+    if (!ctrlDir.isEmpty())
+        hix::flushFolder(QFileInfo(ctrlDir).absolutePath());
     return fileGone && dirGone;
 }
 
@@ -111,7 +125,7 @@ bool ToolProcessCtrl::setProcessValue(const QString &key, const QString &value)
     settings.sync();
     if (settings.status() != QSettings::NoError)
         qWarning() << "cannot write progress state" << ctrlIniPath;
-    sync();
+    reachStick();
     return true;
 }
 
@@ -150,7 +164,7 @@ void ToolProcessCtrl::removeCtrlIniKey(const prcessNameEnum &name)
     QSettings settings(ctrlIniPath, QSettings::IniFormat);
     settings.remove(keyOf(name));
     settings.sync();
-    sync();
+    reachStick();
 }
 
 QStringList ToolProcessCtrl::setAsideFiles() const
@@ -185,6 +199,14 @@ bool ToolProcessCtrl::setSetAsideFiles(const QStringList &paths)
     settings.sync();
     if (settings.status() != QSettings::NoError)
         qWarning() << "cannot write progress state" << ctrlIniPath;
-    sync();
+    reachStick();
     return true;
+}
+
+void ToolProcessCtrl::reachStick() const
+{
+    // The settings writer flushes its new copy before it takes the file's name: the name must
+    // be flushed as well, or a cut finds the state of a step before.
+    sync();
+    hix::flushFolder(ctrlDir);
 }

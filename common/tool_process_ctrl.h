@@ -57,6 +57,8 @@ public:
 
 private:
     ToolProcessCtrl() = default;
+    // Makes a change of the file durable on its medium.
+    void reachStick() const;
 
     QString ctrlDir;
     QString ctrlIniPath;

@@ -5,6 +5,7 @@
 #include "backup_file.h"
 #include "check_up_info.h"
 #include "file_operation.h"
+#include "medium_flush.h"
 #include "multilingual_manager.h"
 #include "path_deal.h"
 #include "tool_process_ctrl.h"
@@ -75,7 +76,10 @@ bool UDiskUpWin::beforeUpdateOperate(const programConfig_s &program)
         else if (!backup.backupFile(program.beforeBackup))
             failure = MsgBackupFailed;
         if (failure == 0) {
+            // The program changes the files once it runs: from then on the backup is their only
+            // copy, and it must be on the stick, not in its cache.
             sync();
+            hix::flushFolder(backupRoot);
             emit emitMessage(text(MsgBackupDone).arg(name), Qt::black);
             if (!backup.checkBackupFile(DIRECT_BACKUP))
                 failure = MsgBackupVerifyFailed;

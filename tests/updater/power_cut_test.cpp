@@ -1,0 +1,225 @@
+// Power cuts at every flush of a run, on a medium that keeps only what was flushed: the run is
+// recorded in this process (the medium sees every flush, forgetful_medium.h), and after each cut
+// the real updater from the stick starts again, as the launcher starts it after the panel has
+// come back. What the next run leaves must be what an uncut run leaves.
+#include "udisk_up_win.h"
+
+#include "clogger.h"
+#include "forgetful_medium.h"
+#include "multilingual_manager.h"
+#include "temp_sysroot.h"
+#include "update_package.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace testsupport;
+
+namespace {
+
+const QByteArray LauncherHead = "[失败]\n------------------------\n";
+const QString Finish = QStringLiteral("[UPDATE_FINISH_CONFIG]\nBEEPNUM=0\nREBOOT=1\n");
+
+// Which device holds the most after the cut: the stick's own cache may have written back
+// everything the kernel had handed it, while the panel disk kept only its last flush.
+enum StickAfterCut { StickKeptOnlyItsFlushes, StickKeptItsCache };
+
+class PowerCut : public ::testing::Test
+{
+protected:
+    PowerCut()
+        : package(sysroot)
+        , panel(sysroot.path("/usr/vexo_app"))
+        , previousDir(QDir::currentPath())
+    {
+        MultilingualManager::GetInstance()->loadMultilingualFile(
+            QString(), QStringLiteral(":/new/prefix1/resource/lan/0000.lan"));
+        updater = package.folder() + QStringLiteral("/upgrunner.bin");
+        copied = QFile::copy(UpdatePackage::binDir() + QStringLiteral("/upgrunner.bin"), updater);
+        QFile::setPermissions(updater, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        QDir().mkpath(panel);
+    }
+    ~PowerCut() override { QDir::setCurrent(previousDir); }
+
+    QString log() const { return package.stick() + QStringLiteral("/upgradeProcess.log"); }
+
+    // The uncut run in this process, every flush recorded; each window line is kept with the
+    // flush point at which it was said. The panel it leaves is the reference.
+    void recordRun(const QString &ini)
+    {
+        package.writeDescription(ini + Finish);
+        UpdatePackage::writeFile(log(), LauncherHead);
+        medium.addDevice(package.stick(), ForgetfulMedium::FatWithCache);
+        medium.addDevice(panel, ForgetfulMedium::Journalled);
+        {
+            CLogger logger(log(), CLogger::READ_WRITE);
+            logger.toggleLogger(true);
+            UDiskUpWin window(QStringLiteral("0000"), QStringLiteral("t"), false);
+            window.setLogger(&logger);
+            QObject::connect(&window, &UDiskUpWin::emitMessage,
+                [this](const QString &line) { said.emplace_back(line, medium.flushPoints()); });
+            QDir::setCurrent(package.folder());
+            window.startUpdate();
+        }
+        medium.stop();
+        reference = ForgetfulMedium::snapshot(panel);
+    }
+
+    // The flush point at which the run said line (its first time).
+    int pointOf(const QString &line) const
+    {
+        for (const auto &item : said) {
+            if (item.first == line)
+                return item.second;
+        }
+        ADD_FAILURE() << "the run never said " << line.toStdString();
+        return medium.flushPoints();
+    }
+
+    // A cut right after flush point k, then the technician's next start. False when the updater
+    // did not end by itself.
+    bool cutAndRunAgain(int point, StickAfterCut stick)
+    {
+        ForgetfulMedium::restore(package.stick(),
+            stick == StickKeptItsCache ? medium.cached(package.stick(), point)
+                                       : medium.durable(package.stick(), point));
+        ForgetfulMedium::restore(panel, medium.durable(panel, point));
+        UpdatePackage::writeFile(log(), LauncherHead);
+        QProcess runner;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HIX_SYSROOT", sysroot.root());
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        environment.remove("VEXO_PROJECT_DIR");
+        environment.remove("VEXO_EXPORT_DIR");
+        runner.setProcessEnvironment(environment);
+        runner.setProcessChannelMode(QProcess::MergedChannels);
+        runner.start(updater, { QStringLiteral("-showUpdatePage 0") });
+        if (!runner.waitForFinished(30000)) {
+            runner.kill();
+            runner.waitForFinished(5000);
+            // What it said last, and what lay on the stick for it.
+            lastOutput = runner.readAll().right(1200) + "\nstick:";
+            for (const auto &key : ForgetfulMedium::snapshot(package.stick()).keys())
+                lastOutput += ' ' + key.toUtf8();
+            return false;
+        }
+        return true;
+    }
+
+    // Cuts after every flush point from first to last whose durable state differs from the one
+    // before; returns what went wrong, one line per cut.
+    QStringList cutEverywhere(int first, int last, StickAfterCut stick)
+    {
+        QStringList wrong;
+        ForgetfulMedium::Tree previousStick;
+        ForgetfulMedium::Tree previousPanel;
+        for (int point = first; point <= last; ++point) {
+            const ForgetfulMedium::Tree stickTree = stick == StickKeptItsCache
+                ? medium.cached(package.stick(), point)
+                : medium.durable(package.stick(), point);
+            const ForgetfulMedium::Tree panelTree = medium.durable(panel, point);
+            if (point > first && stickTree == previousStick && panelTree == previousPanel)
+                continue;
+            previousStick = stickTree;
+            previousPanel = panelTree;
+            const QString at = QStringLiteral("cut after flush %1: ").arg(point);
+            if (!cutAndRunAgain(point, stick)) {
+                wrong << at + QStringLiteral("the next run did not end: ")
+                        + QString::fromUtf8(lastOutput);
+                continue;
+            }
+            const ForgetfulMedium::Tree after = ForgetfulMedium::snapshot(panel);
+            for (auto it = reference.cbegin(); it != reference.cend(); ++it) {
+                if (!after.contains(it.key()))
+                    wrong << at + it.key() + QStringLiteral(" lost");
+                else if (!(after.value(it.key()) == *it))
+                    wrong << at + it.key() + QStringLiteral(" differs");
+            }
+            for (auto it = after.cbegin(); it != after.cend(); ++it) {
+                if (!reference.contains(it.key()))
+                    wrong << at + it.key() + QStringLiteral(" left over");
+            }
+            if (!package.stateFile().isEmpty())
+                wrong << at + QStringLiteral("state left on the stick");
+        }
+        return wrong;
+    }
+
+    TempSysroot sysroot;
+    UpdatePackage package;
+    QString panel;
+    QString previousDir;
+    QString updater;
+    bool copied = false;
+    QByteArray lastOutput;
+    ForgetfulMedium medium;
+    std::vector<std::pair<QString, int>> said;
+    ForgetfulMedium::Tree reference;
+};
+
+} // namespace
+
+// The backup of the files a program changes must be on the stick before the program starts: a
+// cut while it runs, or while its files are put back, leaves the next run only what the stick
+// had flushed.
+TEST_F(PowerCut, CutWhileTheProgramRunsOrItsBackupIsRestored_TheNextRunPutsTheFilesBack)
+{
+    ASSERT_TRUE(copied);
+    const QString db = sysroot.writeFile("/usr/vexo_app/config/user.db", "operator data");
+    sysroot.writeFile("/usr/vexo_app/config/recipe.rcp", "operator recipe");
+    package.writeProgram("p.sh",
+        QStringLiteral("echo scribbled > '%1/config/user.db'\n"
+                       "echo scribbled > '%1/config/recipe.rcp'\n"
+                       "echo ran > '%1/p.mark'")
+            .arg(panel));
+    recordRun(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=1\n"
+                             "[PROGRAM1_CONFIG]\nPATH=%1/p.sh\n"
+                             "[PROGRAM1_BEFORE_BACKUPFILE]\nBACKUPFILENUM=1\n"
+                             "SRCPATH1=%2/config/\nDSTPATH1=config/\nMODE1=1\n")
+                  .arg(package.folder(), panel));
+    ASSERT_EQ(UpdatePackage::readFile(db), "operator data");
+    ASSERT_TRUE(QFileInfo::exists(panel + QStringLiteral("/p.mark")));
+
+    const QStringList wrong = cutEverywhere(
+        pointOf(QStringLiteral("p.sh:启动成功...")), medium.flushPoints(), StickKeptOnlyItsFlushes);
+    EXPECT_TRUE(wrong.isEmpty()) << wrong.join(QLatin1Char('\n')).toStdString();
+}
+
+// A phase is recorded as done only once its work is on the panel's disk: the stick may keep
+// the record before the panel disk has committed what it stands for.
+TEST_F(PowerCut, CutRightAfterTheCommandsRan_TheNextRunFindsTheirWork)
+{
+    ASSERT_TRUE(copied);
+    recordRun(QStringLiteral("[COMMOND]\nCOMMONDNUM=1\nCOMMONDINFO1=touch %1/command_ran\n"
+                             "EXECRESULT1=0\n")
+                  .arg(panel));
+    ASSERT_TRUE(QFileInfo::exists(panel + QStringLiteral("/command_ran")));
+
+    const QStringList wrong = cutEverywhere(
+        pointOf(QStringLiteral("执行指定命令...")), medium.flushPoints(), StickKeptItsCache);
+    EXPECT_TRUE(wrong.isEmpty()) << wrong.join(QLatin1Char('\n')).toStdString();
+}
+
+// The names installed files are set aside under must be on the stick before the first of them
+// is moved: a run cut off in the rename pass leaves no set-aside file the next run would not
+// know, and so would keep for good.
+TEST_F(PowerCut, CutInTheRenamePass_TheNextRunLeavesNoSetAsideFile)
+{
+    ASSERT_TRUE(copied);
+    sysroot.writeFile("/usr/vexo_app/bin/app.bin", "old app");
+    sysroot.writeFile("/usr/vexo_app/lib/a.so", "old a");
+    UpdatePackage::writeFile(package.folder() + QStringLiteral("/files/app.bin"), "new app");
+    UpdatePackage::writeFile(package.folder() + QStringLiteral("/files/lib/a.so"), "new a");
+    recordRun(QStringLiteral("[COPYFILE]\nCOPYFILENUM=2\n"
+                             "SRCPATH1=%1/files/app.bin\nDESTPATH1=%2/bin/app.bin\nMODE1=0\n"
+                             "SRCPATH2=%1/files/lib/\nDESTPATH2=%2/lib/\nMODE2=1\n")
+                  .arg(package.folder(), panel));
+    ASSERT_EQ(UpdatePackage::readFile(panel + QStringLiteral("/bin/app.bin")), "new app");
+
+    const QStringList wrong = cutEverywhere(pointOf(QStringLiteral("开始拷贝指定文件...")),
+        pointOf(QStringLiteral("文件拷贝成功...")), StickKeptOnlyItsFlushes);
+    EXPECT_TRUE(wrong.isEmpty()) << wrong.join(QLatin1Char('\n')).toStdString();
+}
