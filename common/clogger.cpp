@@ -69,16 +69,21 @@ bool CLogger::writable() const
     return enabled && isOpen();
 }
 
-void CLogger::write(const QString &text)
+bool CLogger::write(const QString &text)
 {
-    if (!writable())
-        return;
+    if (!enabled)
+        return true;
+    if (!isOpen())
+        return false;
     qDebug() << "Clog write message:" << text;
-    logFile->seek(logFile->size());
-    logFile->write(text.toUtf8());
-    logFile->flush();
+    const QByteArray bytes = text.toUtf8();
+    const bool written = logFile->seek(logFile->size()) && logFile->write(bytes) == bytes.size()
+        && logFile->flush();
     // The stick may be pulled or the panel may lose power right after this line.
     sync();
+    if (!written)
+        qWarning() << "cannot write the run log" << logPath << logFile->errorString();
+    return written;
 }
 
 void CLogger::writeReport(const QString &text)

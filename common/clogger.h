@@ -26,8 +26,9 @@ public:
 
     void toggleLogger(bool on);
 
-    // Appends text at the end of the log; the caller supplies the line end.
-    void write(const QString &text);
+    // Appends text at the end of the log; the caller supplies the line end. False when the
+    // text did not reach the file (no log could be opened, the stick is full or read-only).
+    bool write(const QString &text);
 
     // Replaces the head line of the log with text (a line with its line end).
     void writeReport(const QString &text);

@@ -97,8 +97,9 @@ bool ToolProcessCtrl::isUpdateSuccess() const
     QSettings settings(ctrlIniPath, QSettings::IniFormat);
     const QStringList keys = settings.allKeys();
     for (const QString &key : keys) {
-        // The record of set-aside files is no phase.
-        if (key.startsWith(SetAsideGroup + QLatin1Char('/')))
+        // The package the progress belongs to and the record of set-aside files are no phase.
+        if (QLatin1Char('/') + key == QLatin1String(PackageKey)
+            || key.startsWith(SetAsideGroup + QLatin1Char('/')))
             continue;
         // A program index means the program loop has not finished.
         if (QLatin1Char('/') + key == keyOf(PROCESS_CUR_PRO_INDEX))
@@ -122,11 +123,21 @@ bool ToolProcessCtrl::setProcessValue(const QString &key, const QString &value)
     }
     QSettings settings(ctrlIniPath, QSettings::IniFormat);
     settings.setValue(key, value);
+    return commit(settings);
+}
+
+bool ToolProcessCtrl::commit(QSettings &settings) const
+{
     settings.sync();
-    if (settings.status() != QSettings::NoError)
-        qWarning() << "cannot write progress state" << ctrlIniPath;
-    reachStick();
-    return true;
+    // The settings writer flushes its new copy before that copy takes the file's name: on a
+    // stick that keeps writes in its cache the name must be flushed as well, or a cut finds the
+    // state of a step before.
+    sync();
+    hix::flushFolder(ctrlDir);
+    if (settings.status() == QSettings::NoError)
+        return true;
+    qWarning() << "cannot write progress state" << ctrlIniPath;
+    return false;
 }
 
 QVariant ToolProcessCtrl::getProcessValue(const QString &key) const
@@ -155,16 +166,20 @@ bool ToolProcessCtrl::isContainKey(const QString &key) const
     return settings.contains(key);
 }
 
-void ToolProcessCtrl::removeCtrlIniKey(const prcessNameEnum &name)
+bool ToolProcessCtrl::removeCtrlIniKey(const prcessNameEnum &name)
+{
+    return removeCtrlIniKey(keyOf(name));
+}
+
+bool ToolProcessCtrl::removeCtrlIniKey(const QString &key)
 {
     // Removing from a file that does not exist must not create one: an existing file tells the
     // launcher that an update was interrupted.
     if (!isProcessCtrlIniExit())
-        return;
+        return true;
     QSettings settings(ctrlIniPath, QSettings::IniFormat);
-    settings.remove(keyOf(name));
-    settings.sync();
-    reachStick();
+    settings.remove(key);
+    return commit(settings);
 }
 
 QStringList ToolProcessCtrl::setAsideFiles() const
@@ -196,17 +211,5 @@ bool ToolProcessCtrl::setSetAsideFiles(const QStringList &paths)
             settings.setValue(QStringLiteral("path%1").arg(i + 1), paths.at(i));
         settings.endGroup();
     }
-    settings.sync();
-    if (settings.status() != QSettings::NoError)
-        qWarning() << "cannot write progress state" << ctrlIniPath;
-    reachStick();
-    return true;
-}
-
-void ToolProcessCtrl::reachStick() const
-{
-    // The settings writer flushes its new copy before it takes the file's name: the name must
-    // be flushed as well, or a cut finds the state of a step before.
-    sync();
-    hix::flushFolder(ctrlDir);
+    return commit(settings);
 }

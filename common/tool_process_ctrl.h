@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <QVariant>
 
+class QSettings;
+
 enum prcessNameEnum {
     PROCESS_COPY_FILE = 0,
     PROCESS_DEL_FILE = 1,
@@ -29,6 +31,12 @@ class ToolProcessCtrl
 {
 public:
     static constexpr const char *IniFileName = "toolProcessCtrl.ini";
+    // The package the recorded progress belongs to (packageDigest): a state left by another
+    // package on the same stick must never make this one pass over a phase.
+    static constexpr const char *PackageKey = "/package/digest";
+    // The index of a program that took the panel over (the updater closed once it started), so
+    // its start is recorded although it never reports back.
+    static constexpr const char *HandedOverKey = "/updatePro/handedOver";
 
     static ToolProcessCtrl *GetInstance();
 
@@ -38,18 +46,21 @@ public:
     bool isProcessCtrlIniExit() const;
     bool removeCtrlIni();
     bool isUpdateSuccess() const;
+    // Both return false when the change did not reach the file (a full or read-only stick).
     bool setProcessStatus(const prcessNameEnum &name, const prcessStatuseEnum &status);
     bool setProcessValue(const QString &key, const QString &value);
     QVariant getProcessValue(const QString &key) const;
     prcessStatuseEnum getProcessStatus(const prcessNameEnum &name) const;
     bool isContainKey(const QString &key) const;
-    void removeCtrlIniKey(const prcessNameEnum &name);
+    bool removeCtrlIniKey(const prcessNameEnum &name);
+    bool removeCtrlIniKey(const QString &key);
 
     // The set-aside names ("X.bak") of installed files that the rename pass of a copy list
     // moves aside, recorded before it starts: a run cut off on its way can tell them from files
     // of that name that the updater did not make. Kept in a group of its own ("setAside": a count
     // and numbered paths); an empty list removes the group and never creates the file.
     QStringList setAsideFiles() const;
+    // False when the record did not reach the file.
     bool setSetAsideFiles(const QStringList &paths);
 
     static QString keyOf(prcessNameEnum name);
@@ -57,8 +68,8 @@ public:
 
 private:
     ToolProcessCtrl() = default;
-    // Makes a change of the file durable on its medium.
-    void reachStick() const;
+    // Writes the settings out and forces them to the stick; false when they did not reach it.
+    bool commit(QSettings &settings) const;
 
     QString ctrlDir;
     QString ctrlIniPath;

@@ -5,6 +5,7 @@
 #include "dlg_up_note.h"
 #include "launcher_messages.h"
 #include "multilingual_manager.h"
+#include "package_manifest.h"
 #include "panel_path.h"
 #include "parse_config_info.h"
 #include "tip_main_dlg.h"
@@ -57,6 +58,35 @@ void showFinishText(const QString &finishText)
 }
 
 } // namespace
+
+bool runHasFinished(const ToolProcessCtrl &state, check_up_info_c &checker, int programCount)
+{
+    // Every phase the state file names must have succeeded: a failed or unfinished phase, or a
+    // failed program loop, is a run stopped half-way however the panel looks now.
+    for (const prcessNameEnum phase : { PROCESS_COPY_FILE, PROCESS_DEL_FILE, PROCESS_EXE_FILE,
+             PROCESS_COMMAND, PROCESS_UPDATE_PRO }) {
+        if (state.isContainKey(ToolProcessCtrl::keyOf(phase))
+            && state.getProcessStatus(phase) != STATUS_SUCCESS)
+            return false;
+    }
+    if (programCount <= 0)
+        return false;
+    if (state.getProcessStatus(PROCESS_UPDATE_PRO) == STATUS_SUCCESS)
+        return true;
+    const QString indexKey = ToolProcessCtrl::keyOf(PROCESS_CUR_PRO_INDEX);
+    bool isNumber = false;
+    const int index = state.getProcessValue(indexKey).toString().toInt(&isNumber);
+    if (!isNumber || !checker.isUpdateFinish(index + 1))
+        return false;
+    if (state.getProcessStatus(PROCESS_EXEC_RESULT) == STATUS_SUCCESS)
+        return true;
+    // A last program that took the panel over never reports back: its mark and its
+    // after-conditions are all there is to judge it by.
+    const QVariant handedOver
+        = state.getProcessValue(QLatin1String(ToolProcessCtrl::HandedOverKey));
+    return handedOver.isValid() && handedOver.toString() == QString::number(index)
+        && checker.proAfterCheck(index);
+}
 
 QString launcherDirFromExePath(const QByteArray &exePath)
 {
@@ -140,7 +170,13 @@ int runLauncher(const QString &launcherDir, const LauncherSettings &settings)
     progress->initIniPath(backupRoot + QStringLiteral("_proctrl"));
     const updateConfig_s config = parser.getUpdateConfig();
 
-    if (!progress->isProcessCtrlIniExit()) {
+    // A state file left by another package (the stick was rebuilt) is no run of this one: this
+    // package starts as new, and the updater deals with what the other one left.
+    const QString digest = packageDigest(launcherDir + QStringLiteral("/hixupdateu"));
+    const bool ownState = progress->isProcessCtrlIniExit()
+        && progress->getProcessValue(QLatin1String(ToolProcessCtrl::PackageKey)).toString()
+            == digest;
+    if (!ownState) {
         TipMainDlg page(&parser, &checker, language.lanID, nullptr, launcherDir);
         // A package without a page still gets its check written to the log, so a failed check
         // never ends the launcher without a word anywhere.
@@ -155,8 +191,7 @@ int runLauncher(const QString &launcherDir, const LauncherSettings &settings)
         return 0;
     }
 
-    const int index = progress->getProcessValue(QStringLiteral("/updatePro/curProIndex")).toInt();
-    if (checker.isUpdateFinish(index + 1) && checker.proAfterCheck(index)) {
+    if (runHasFinished(*progress, checker, config.programNum)) {
         const QString finishText = textOfNumber(config.finishTip);
         if (!finishText.isEmpty()) {
             // The log was opened anew with the pessimistic head line; this run has ended well.

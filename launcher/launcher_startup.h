@@ -27,6 +27,14 @@ struct LauncherLanguage
 // The HMI project's language when the stick has its file, else the tool language.
 LauncherLanguage chooseLauncherLanguage(const QString &launcherDir, int toolLanguage);
 
+class ToolProcessCtrl;
+class check_up_info_c;
+
+// Whether the progress state of this package says its run ended: every phase it names
+// succeeded, and the last program either finished or took the panel over and its
+// after-conditions hold. Anything else is a run stopped half-way, to be resumed.
+bool runHasFinished(const ToolProcessCtrl &state, check_up_info_c &checker, int programCount);
+
 // Decides between an unreadable package, a fresh start and an interrupted or finished run, and
 // acts on it. Returns the program's exit status.
 int runLauncher(const QString &launcherDir, const LauncherSettings &settings);

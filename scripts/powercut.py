@@ -204,6 +204,24 @@ REBOOT=1
     return ini
 
 
+def write_manifest(pkg):
+    """The package's manifest, as hixpack build writes it: size and SHA-256 of every file the
+    run reads from the stick, so every staged copy and every program start is checked."""
+    entries = []
+    for dirpath, _, files in os.walk(f'{pkg}/files'):
+        entries += [os.path.join(dirpath, name) for name in files]
+    entries += [f'{pkg}/prog1.sh', f'{pkg}/prog2.sh']
+    lines = []
+    for path in entries:
+        with open(path, 'rb') as f:
+            data = f.read()
+        rel = os.path.relpath(path, os.path.dirname(pkg)).encode()
+        lines.append((rel, b'%s %d %s\n' % (hashlib.sha256(data).hexdigest().encode(),
+                                             len(data), rel)))
+    write(f'{pkg}/update.manifest',
+          b'hix-manifest 1\n' + b''.join(line for _, line in sorted(lines)))
+
+
 class Panel:
     """One emulated panel with its stick under a fixed folder (paths in the description are
     absolute, so every trial uses the same folder)."""
@@ -225,6 +243,7 @@ class Panel:
         ini = write_reliability_package(os.path.join(t, 'usr/vexo_app'), pkg, self.app,
                                         self.package, password=True, show_page=False)
         write(os.path.join(t, 'run/vexo-hal/.keep'), '')
+        write_manifest(pkg)
         plain = os.path.join(self.work, 'update.plain.ini')
         write(plain, b'\xef\xbb\xbf# power-cut package\n' + ini.encode())
         subprocess.run([os.path.join(self.build, 'bin/hixpack'), 'scramble', plain,

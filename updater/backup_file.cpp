@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QTextCodec>
@@ -27,6 +28,9 @@ namespace {
 const char *const RuntimeFolder = "/usr/vexo_app";
 const char *const RuntimeFileList = "./update.ini";
 constexpr int BlockSize = 4096;
+// A restored file is written beside the panel file under this name and renamed over it once it
+// is whole. Not ".tmp": a folder copy would take such a file for one of its own staged files.
+const QString RestoreSuffix = QStringLiteral(".restoring");
 
 // Closes a descriptor when the copy leaves its scope by any path.
 class FdHolder
@@ -350,6 +354,8 @@ bool backup_file_c::backupBaseFile(const QString &src, const QString &dst)
         return false;
     }
     message(m_direct == DIRECT_BACKUP ? MsgBackingUp : MsgRestoring, src);
+    if (m_direct == DIRECT_RECOVER)
+        return restoreBaseFile(src, dst, srcCrc);
     if (!readWriteData(src, dst))
         return false;
     QCoreApplication::processEvents();
@@ -367,6 +373,62 @@ bool backup_file_c::backupBaseFile(const QString &src, const QString &dst)
         m_removeList.push_back(delFileInfo_s { dst, 0 });
         return false;
     }
+    return true;
+}
+
+bool backup_file_c::restoreBaseFile(const QString &src, const QString &dst, const QString &srcCrc)
+{
+    // The operator's file is never rewritten in place: on a full panel that would leave it cut
+    // short. The saved copy is written beside it and replaces it in one rename once it is whole;
+    // until then the file on the panel stays as it was. A link on the panel keeps leading to
+    // the file it names, which is the one restored.
+    const QFileInfo panelFile(dst);
+    const QString target
+        = panelFile.isSymLink() && panelFile.exists() ? panelFile.canonicalFilePath() : dst;
+    const QString staged = target + RestoreSuffix;
+    const auto failed = [&] {
+        if (QFileInfo::exists(staged) && !QFile::remove(staged))
+            qWarning() << "cannot remove" << staged;
+        emit emitMessage(
+            text(MsgRestoreKeptPrevious).arg(PathDeal::getTargetName(dst)), QColor(Qt::red));
+        return false;
+    };
+    if (QFileInfo::exists(target) && !QFileInfo(target).isFile()) {
+        message(MsgOpenTargetFailed, dst);
+        return failed();
+    }
+    if (!readWriteData(src, staged))
+        return failed();
+    QCoreApplication::processEvents();
+
+    const QString stagedCrc = backupCheckFile(staged);
+    if (stagedCrc.isEmpty()) {
+        message(MsgTargetCrcFailed, dst);
+        qDebug() << QString::fromUtf8("目标%1文件CRC校验失败").arg(staged);
+        return failed();
+    }
+    if (srcCrc.compare(stagedCrc, Qt::CaseInsensitive) != 0) {
+        message(MsgCrcMismatch, src);
+        qDebug() << QString::fromUtf8("%1文件和%2文件CRC32校验不匹配").arg(src, staged);
+        return failed();
+    }
+    // The restored file takes the place of the panel file with its owner and permission bits.
+    struct stat installed;
+    if (::stat(nativePath(target).constData(), &installed) == 0 && S_ISREG(installed.st_mode)) {
+        if (::chown(nativePath(staged).constData(), installed.st_uid, installed.st_gid) != 0)
+            qDebug() << "cannot keep the owner of" << target << errorText(errno);
+        if (::chmod(nativePath(staged).constData(), installed.st_mode & 01777) != 0)
+            qDebug() << "cannot keep the mode of" << target << errorText(errno);
+    }
+    if (::rename(nativePath(staged).constData(), nativePath(target).constData()) != 0) {
+        qWarning() << "cannot rename" << staged << "to" << target << errorText(errno);
+        return failed();
+    }
+    // The copy's data reached the medium with the copy; the new name is an entry of the folder.
+    FdHolder folder(::open(nativePath(QFileInfo(target).absolutePath()).constData(),
+        O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0 || ::fsync(folder.get()) != 0)
+        qWarning() << "cannot flush the folder of" << target << errorText(errno);
     return true;
 }
 

@@ -60,6 +60,7 @@ public:
         MsgVerifyCrcDiffers = 2127,
         MsgBackingUp = 2157,
         MsgRestoring = 2158,
+        MsgRestoreKeptPrevious = 2190,
     };
 
     static const char *const CheckFileName; // "backupFileCheck.ini"
@@ -80,6 +81,9 @@ public:
     bool backupFile();
     bool backupBaseFile(const QString &src, const QString &dst);
     bool readWriteData(const QString &src, const QString &dst);
+    // Restores one file through a staged copy and a rename; a failure leaves the panel file as
+    // it was and says so.
+    bool restoreBaseFile(const QString &src, const QString &dst, const QString &srcCrc);
     bool writeData(int &fd, char *buffer, int length);
 
     // CRC-32 of a whole file as upper-case hexadecimal; empty when it cannot be read completely.

@@ -42,13 +42,21 @@ public:
     void forgetResult() { result.store(NoResult); }
 
     // Stores a reported result.
-    void responseResult(int value) { result.store(value); }
+    void responseResult(int value)
+    {
+        result.store(value);
+        reports.fetch_add(1);
+    }
+    // How many results were reported since the service object was made, so that a program that
+    // reported nothing is told apart from one that reported the value of "nothing reported".
+    unsigned reportCount() const { return reports.load(); }
 
     // Limits for the next start (tests shorten the time-outs).
     void setLimits(const Kz::Net::TCPServer::Limits &limits) { this->limits = limits; }
 
 private:
     std::atomic<int> &result;
+    std::atomic<unsigned> reports { 0 };
     Kz::Net::TCPServer::Limits limits;
     std::unique_ptr<Kz::RPC::DispatchService> checkResultService;
     Kz::Net::TCPServer *transport = nullptr;

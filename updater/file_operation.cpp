@@ -1,6 +1,7 @@
 #include "file_operation.h"
 
 #include "multilingual_manager.h"
+#include "package_manifest.h"
 #include "path_deal.h"
 #include "tool_process_ctrl.h"
 
@@ -73,6 +74,32 @@ int openForReading(const QString &path)
     return ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
 }
 
+// A source of a copy is opened without ever blocking on a FIFO or a device: only a regular file
+// can be copied.
+int openSourceForReading(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat status;
+    if (fd >= 0 && (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    if (fd >= 0)
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+QString cleanAbsolute(const QString &path)
+{
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+bool isInside(const QString &path, const QString &folder)
+{
+    return path == folder || path.startsWith(folder + QLatin1Char('/'));
+}
+
 ssize_t readSome(int fd, char *buffer, size_t size)
 {
     ssize_t count;
@@ -128,6 +155,32 @@ QFileInfoList file_operation_c::listEntries(const QString &folder, QDir::Filters
         kind | QDir::Hidden | QDir::NoDotAndDotDot | QDir::Readable | QDir::Writable, QDir::Name);
 }
 
+QFileInfoList file_operation_c::listSourceEntries(const QString &folder, QDir::Filters kind)
+{
+    return QDir(folder).entryInfoList(kind | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+bool file_operation_c::linkMayBeFollowed(const QFileInfo &entry)
+{
+    if (!entry.isSymLink())
+        return true;
+    // A link that leads out of the package would copy whatever the machine holds there (a
+    // build machine's "/etc"); one that leads back into a folder being copied would repeat the
+    // tree until the paths grow too long.
+    const QString canonical = entry.canonicalFilePath();
+    const QString target = canonical.isEmpty() ? QDir::cleanPath(entry.symLinkTarget()) : canonical;
+    bool refused = !isInside(target, m_linkBoundary);
+    for (const QString &ancestor : qAsConst(m_copyAncestors)) {
+        if (isInside(ancestor, target))
+            refused = true;
+    }
+    if (!refused)
+        return true;
+    qWarning() << "not following the link" << entry.absoluteFilePath() << "to" << target;
+    report(MsgLinkRefused, entry.absoluteFilePath(), Qt::red);
+    return false;
+}
+
 void file_operation_c::report(MessageId id, const QColor &color)
 {
     emit emitMessage(text(id), color);
@@ -157,6 +210,7 @@ bool file_operation_c::copyFile(const std::vector<copyFileData_s> &list)
 
     m_touchedFolders.clear();
     m_alreadyInstalled.clear();
+    m_stagedThisList.clear();
     ToolProcessCtrl *const state = ToolProcessCtrl::GetInstance();
     QStringList recorded = state->setAsideFiles();
     recorded.sort();
@@ -165,8 +219,7 @@ bool file_operation_c::copyFile(const std::vector<copyFileData_s> &list)
         if (!copyFile(entry)) {
             qDebug() << "copy file failed.";
             report(MsgCopyListFailed, Qt::red);
-            removeFile(m_tmpFileList, StagingSuffix);
-            report(MsgCopyListCleanedUp, Qt::black);
+            removeStagedFiles();
             return false;
         }
     }
@@ -176,7 +229,12 @@ bool file_operation_c::copyFile(const std::vector<copyFileData_s> &list)
     // run cut off in the rename pass leaves no set-aside file the next run would not know.
     const QStringList planned = ownSetAsides(false);
     if (planned != recorded) {
-        state->setSetAsideFiles(planned);
+        if (!state->setSetAsideFiles(planned)) {
+            // Without the record nothing installed may be set aside: the list stops here.
+            report(MsgStateNotWritten, Qt::red);
+            removeStagedFiles();
+            return false;
+        }
         recorded = planned;
     }
     for (const copyFileData_s &entry : list)
@@ -188,9 +246,31 @@ bool file_operation_c::copyFile(const std::vector<copyFileData_s> &list)
     // A set-aside file that could not go (kept as the only copy of an installed file) stays
     // recorded, so a later run still knows it.
     const QStringList left = ownSetAsides(true);
-    if (left != recorded)
-        state->setSetAsideFiles(left);
+    if (left != recorded && !state->setSetAsideFiles(left)) {
+        report(MsgStateNotWritten, Qt::red);
+        return false;
+    }
     return true;
+}
+
+void file_operation_c::removeStagedFiles()
+{
+    // Every staging file of the list goes, not only those whose writing failed: on a full disk
+    // the staged copies of the earlier entries are what fills it.
+    std::vector<delFileInfo_s> staged = m_tmpFileList;
+    for (const delFileInfo_s &file : m_stagedThisList) {
+        const bool listed = std::any_of(staged.begin(), staged.end(),
+            [&file](const delFileInfo_s &other) { return other.srcPath == file.srcPath; });
+        if (!listed)
+            staged.push_back(file);
+    }
+    bool removed = true;
+    for (const delFileInfo_s &file : staged) {
+        if (!removeFile(file, StagingSuffix))
+            removed = false;
+    }
+    m_stagedThisList.clear();
+    report(removed ? MsgCopyListCleanedUp : MsgStagedNotRemoved, removed ? Qt::black : Qt::red);
 }
 
 bool file_operation_c::copyFile(const copyFileData_s &entry)
@@ -204,19 +284,84 @@ bool file_operation_c::copyFile(const copyFileData_s &entry)
         report(MsgCopyModeMismatch, entry.srcPath, Qt::red);
         return false;
     }
+    // Links inside a copied folder stay inside the package; a source outside the package (a
+    // folder of the panel) keeps them inside itself.
+    const QString canonicalSource = source.canonicalFilePath();
+    const QString package
+        = m_packageFolder.isEmpty() ? QString() : QFileInfo(m_packageFolder).canonicalFilePath();
+    const bool inPackage = !package.isEmpty()
+        && isInside(cleanAbsolute(entry.srcPath), cleanAbsolute(m_packageFolder));
+    m_linkBoundary = inPackage ? package : canonicalSource;
+    if (inPackage && !isInside(canonicalSource, package)) {
+        qWarning() << "source" << entry.srcPath << "leads out of the package to" << canonicalSource;
+        report(MsgLinkRefused, entry.srcPath, Qt::red);
+        return false;
+    }
+    m_copyAncestors = QStringList { canonicalSource };
+    m_sourcesRead.clear();
     switch (entry.mode) {
     case 0:
         qDebug() << "copy file.";
         return copyRegualFile(entry);
     case 1:
         qDebug() << "copy folder.";
-        return copyDirFile(entry);
+        return copyDirFile(entry) && manifestFilesCopied(entry);
     case 2:
         qDebug() << "copy folder recursive.";
-        return copyDirRecursive(entry);
+        return copyDirRecursive(entry) && manifestFilesCopied(entry);
     default:
         return true;
     }
+}
+
+bool file_operation_c::manifestFilesCopied(const copyFileData_s &entry)
+{
+    if (!m_manifest)
+        return true;
+    // A file the package was built with that has gone from the stick would otherwise leave the
+    // panel with a mixture of old and new files.
+    for (const QString &file : m_manifest->filesIn(entry.srcPath, entry.mode == 2)) {
+        if (!m_sourcesRead.contains(QDir::cleanPath(file))) {
+            qWarning() << "the manifest lists" << file << "but the copy did not find it";
+            report(MsgManifestFileMissing, file, Qt::red);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool file_operation_c::checkStaged(
+    const QString &source, const QString &staged, const copyFileData_s *entry)
+{
+    const bool checkCrc = entry && !entry->crcValue.isEmpty();
+    const bool onStick = m_manifest && !m_manifest->relativePath(source).isEmpty();
+    if (!checkCrc && !onStick)
+        return true;
+    unsigned int crc = 0;
+    Sha256 sha;
+    qint64 size = 0;
+    const bool read
+        = digestFile(staged, checkCrc ? &crc : nullptr, onStick ? &sha : nullptr, &size);
+    if (read && checkCrc && crc != expectedCrc(entry->crcValue))
+        report(MsgCrcMismatch, Qt::red);
+    if (!read || (checkCrc && crc != expectedCrc(entry->crcValue))) {
+        if (entry)
+            emit emitMessage(text(MsgCrcCheckFailed)
+                                 .arg(PathDeal::getTargetName(entry->destPath) + StagingSuffix),
+                Qt::red);
+        else
+            report(MsgCopyFolderFileFailed, source, Qt::red);
+        return false;
+    }
+    if (!onStick)
+        return true;
+    const PackageManifest::Entry *expected = m_manifest->find(source);
+    const QByteArray digest = sha.hexDigest();
+    if (expected && expected->size == size && expected->sha256 == digest)
+        return true;
+    qWarning() << "staged copy of" << source << "differs from the manifest:" << size << digest;
+    report(MsgManifestMismatch, source, Qt::red);
+    return false;
 }
 
 bool file_operation_c::copyRegualFile(const copyFileData_s &entry)
@@ -258,7 +403,7 @@ bool file_operation_c::copyRegualFile(const copyFileData_s &entry)
         return false;
     }
     claimSetAside(entry.destPath, entry.destPath + SetAsideSuffix);
-    return isFileChecked(entry, DOWNLOAD_AFTER);
+    return checkStaged(entry.srcPath, staged, &entry);
 }
 
 bool file_operation_c::copyDirFile(const copyFileData_s &entry)
@@ -275,9 +420,20 @@ bool file_operation_c::copyDirFile(const copyFileData_s &entry)
         qDebug() << "folder" << entry.srcPath << "not exist, failed";
         return false;
     }
+    // A folder that cannot be listed would look empty and be "copied" with nothing in it.
+    if (::access(QFile::encodeName(entry.srcPath).constData(), R_OK | X_OK) != 0) {
+        qDebug() << "cannot list" << entry.srcPath << ::strerror(errno);
+        report(MsgCopyFolderFileFailed, entry.srcPath, Qt::red);
+        return false;
+    }
 
-    const QFileInfoList files = listEntries(entry.srcPath, QDir::Files);
+    // Special files (FIFOs, devices, dangling links) are listed too, so that they fail the copy.
+    const QFileInfoList files = listSourceEntries(entry.srcPath, QDir::Files | QDir::System);
     for (const QFileInfo &file : files) {
+        if (file.isDir())
+            continue;
+        if (!linkMayBeFollowed(file))
+            return false;
         const QString target = entry.destPath + QLatin1Char('/') + file.fileName();
         qDebug() << "strPathTmp: " << target;
         qDebug() << "fileInfoTmp: " << file.absoluteFilePath();
@@ -288,6 +444,9 @@ bool file_operation_c::copyDirFile(const copyFileData_s &entry)
             return false;
         }
         claimSetAside(target, target + StagingSuffix + SetAsideSuffix);
+        if (!checkStaged(file.absoluteFilePath(), target + StagingSuffix, nullptr))
+            return false;
+        m_sourcesRead.insert(cleanAbsolute(file.absoluteFilePath()));
     }
     return true;
 }
@@ -317,19 +476,24 @@ bool file_operation_c::copyDirRecursive(const copyFileData_s &entry)
         return false;
     }
 
-    const QFileInfoList folders = listEntries(entry.srcPath, QDir::Dirs);
+    const QFileInfoList folders = listSourceEntries(entry.srcPath, QDir::Dirs);
     for (const QFileInfo &folder : folders) {
         if (!QFileInfo::exists(folder.absoluteFilePath())) {
             qDebug() << "fileInfoTmp Folder" << entry.srcPath << "not exist, failed";
             report(MsgSourceFolderMissing, entry.srcPath, Qt::red);
             continue;
         }
+        if (!linkMayBeFollowed(folder))
+            return false;
         const copyFileData_s child
             = childEntry(entry, folder.fileName(), folder.absoluteFilePath());
         qDebug() << "srcPath:" << child.srcPath;
         qDebug() << "destPath:" << child.destPath;
         qDebug() << "copyDirRecursive";
-        if (!copyDirRecursive(child))
+        m_copyAncestors.append(folder.canonicalFilePath());
+        const bool copied = copyDirRecursive(child);
+        m_copyAncestors.removeLast();
+        if (!copied)
             return false;
     }
     return true;
@@ -339,7 +503,7 @@ bool file_operation_c::copyBaseFile(const QString &src, const QString &dest)
 {
     report(MsgCopying, src, Qt::black);
 
-    FileDescriptor in(openForReading(src));
+    FileDescriptor in(openSourceForReading(src));
     if (!in.isOpen()) {
         qDebug() << "cannot open" << src << ::strerror(errno);
         return false;
@@ -350,6 +514,18 @@ bool file_operation_c::copyBaseFile(const QString &src, const QString &dest)
     if (!out.isOpen()) {
         qDebug() << "cannot create" << staged << ::strerror(errno);
         return false;
+    }
+    m_stagedThisList.push_back({ staged, 0 });
+    // A file that replaces an installed one keeps the installed file's owner and permission
+    // bits, as a copy onto an existing file does: an execute bit the package file lacks must not
+    // vanish from the panel. Set-user and set-group bits are not carried over to new content.
+    struct stat installed;
+    if (::stat(QFile::encodeName(dest).constData(), &installed) == 0
+        && S_ISREG(installed.st_mode)) {
+        if (::fchown(out.get(), installed.st_uid, installed.st_gid) != 0)
+            qDebug() << "cannot keep the owner of" << dest << ::strerror(errno);
+        if (::fchmod(out.get(), installed.st_mode & 01777) != 0)
+            qDebug() << "cannot keep the mode of" << dest << ::strerror(errno);
     }
 
     struct stat status;
@@ -403,6 +579,11 @@ bool file_operation_c::copyBaseFile(const QString &src, const QString &dest)
 
 bool file_operation_c::generateCrc(const QString &path, unsigned int &crc)
 {
+    return digestFile(path, &crc, nullptr, nullptr);
+}
+
+bool file_operation_c::digestFile(const QString &path, unsigned int *crc, Sha256 *sha, qint64 *size)
+{
     FileDescriptor file(openForReading(path));
     if (!file.isOpen())
         return false;
@@ -417,13 +598,19 @@ bool file_operation_c::generateCrc(const QString &path, unsigned int &crc)
         if (count <= 0) {
             // A file that ends before its size (it shrank while read) has no valid CRC.
             qDebug() << "cannot read" << path << "to its end";
-            crc = 0;
+            if (crc)
+                *crc = 0;
             return false;
         }
-        crc = static_cast<unsigned int>(
-            ::crc32(crc, reinterpret_cast<const Bytef *>(buffer), static_cast<uInt>(count)));
+        if (crc)
+            *crc = static_cast<unsigned int>(
+                ::crc32(*crc, reinterpret_cast<const Bytef *>(buffer), static_cast<uInt>(count)));
+        if (sha)
+            sha->add(buffer, static_cast<size_t>(count));
         remaining -= count;
     }
+    if (size)
+        *size = status.st_size;
     return true;
 }
 

@@ -11,6 +11,9 @@
 
 #include <vector>
 
+class PackageManifest;
+class Sha256;
+
 // Installs the files of the update description on the panel. A copy list is first staged next to
 // its destinations under ".tmp" names and checked by CRC-32; only when the whole list is staged
 // are the staged files renamed into place, each installed file set aside under a ".bak" name
@@ -52,10 +55,22 @@ public:
         MsgRenameFolderMissing = 2150,
         MsgCrcCheckFailed = 2151,
         MsgCrcMismatch = 2152,
+        MsgManifestMismatch = 2180,
+        MsgStateNotWritten = 2183,
+        MsgManifestFileMissing = 2181,
+        MsgLinkRefused = 2185,
+        MsgStagedNotRemoved = 2195,
     };
 
     explicit file_operation_c(QObject *parent = nullptr);
     ~file_operation_c() override;
+
+    // The package's manifest, or null when it has none: every staged file whose source lies on
+    // the stick must then match it, and a folder copy must find every file it lists. Not owned.
+    void setManifest(const PackageManifest *manifest) { m_manifest = manifest; }
+    // The folder that holds the package: a link in a copied folder that leads out of it (or out
+    // of the copied folder, for a source elsewhere) is never followed.
+    void setPackageFolder(const QString &folder) { m_packageFolder = folder; }
 
     // Copy lists.
     bool copyFile(const std::vector<copyFileData_s> &list);
@@ -68,6 +83,9 @@ public:
     // CRC-32 (zlib) of a whole file, continuing from crc; false when the file cannot be read to
     // its end.
     bool generateCrc(const QString &path, unsigned int &crc);
+    // One pass over a file for its CRC-32 (when crc is given), its SHA-256 (when sha is given)
+    // and its size.
+    bool digestFile(const QString &path, unsigned int *crc, Sha256 *sha, qint64 *size);
     bool isCopySameFile(const copyFileData_s &entry);
     bool isFileCheckedCRC32(const copyFileData_s &entry, downLoadStatus status);
     bool isFileChecked(const copyFileData_s &entry, downLoadStatus status);
@@ -100,6 +118,17 @@ private:
     // Regular files or folders directly inside folder that the process may both read and write,
     // hidden ones included, sorted by name.
     static QFileInfoList listEntries(const QString &folder, QDir::Filters kind);
+    // What a folder copy reads: every entry of the kind, hidden ones included, sorted by name.
+    // A source needs only to be readable (a read-only stick is the usual case); an entry that
+    // cannot be read fails the copy rather than being left out.
+    static QFileInfoList listSourceEntries(const QString &folder, QDir::Filters kind);
+    // False (reported) for a link the folder copy must not follow.
+    bool linkMayBeFollowed(const QFileInfo &entry);
+    // Checks a staged file against the entry's CRC value (mode 0) and the manifest, in one read.
+    bool checkStaged(const QString &source, const QString &staged, const copyFileData_s *entry);
+    // Every file the manifest lists in a copied source folder was read by the copy.
+    bool manifestFilesCopied(const copyFileData_s &entry);
+    void removeStagedFiles();
     // The mode-2 entry of one subfolder; the copy and the rename pass both name children so.
     static copyFileData_s childEntry(
         const copyFileData_s &parent, const QString &name, const QString &sourceFolder);
@@ -120,8 +149,14 @@ private:
 
     std::vector<delFileInfo_s> m_bakFileList; // installed files set aside by the rename pass
     std::vector<delFileInfo_s> m_tmpFileList; // staging files whose writing failed
+    std::vector<delFileInfo_s> m_stagedThisList; // every staging file the current list created
     QSet<QString> m_touchedFolders; // folders whose entries a copy list changed
     QSet<QString> m_alreadyInstalled; // single-file destinations that already held their content
     QSet<QString> m_ownSetAside; // absolute set-aside paths this updater made (state file record)
     std::vector<char> m_buffer; // the one block every read and write goes through
+    const PackageManifest *m_manifest = nullptr;
+    QString m_packageFolder;
+    QString m_linkBoundary; // canonical folder that links of the current folder copy stay in
+    QStringList m_copyAncestors; // canonical folders of the folder copy being walked
+    QSet<QString> m_sourcesRead; // files a folder copy of the current entry read, cleaned paths
 };

@@ -1,8 +1,11 @@
 #include "start_process.h"
 
 #include <QDebug>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +18,8 @@
 #include <vector>
 
 namespace {
+
+const char *const LanguageOption = "-lanID ";
 
 void writeAll(int fd, const void *data, size_t size)
 {
@@ -229,4 +234,48 @@ std::string startProcess::doShellCmdSync(const std::string &cmd)
         output.append(block, got);
     pclose(pipe);
     return output;
+}
+
+QList<pid_t> startProcess::runningInstances(const QString &program)
+{
+    QList<pid_t> found;
+    const QString wanted = QFileInfo(program).canonicalFilePath();
+    if (wanted.isEmpty())
+        return found;
+    const QString procRoot = QStringLiteral("/proc/");
+    const QStringList entries = QDir(procRoot).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        bool ok = false;
+        const pid_t pid = entry.toInt(&ok);
+        if (!ok || pid <= 0 || pid == getpid())
+            continue;
+        const QString base = procRoot + entry;
+        QFile cmdline(base + QStringLiteral("/cmdline"));
+        const QList<QByteArray> args = cmdline.open(QIODevice::ReadOnly)
+            ? cmdline.read(64 * 1024).split('\0')
+            : QList<QByteArray>();
+        // Only what an updater started: its arguments end with the language option. A shell or
+        // a tool that merely shares the program's file is never taken for it.
+        const bool startedByUpdater = std::any_of(args.begin(), args.end(),
+            [](const QByteArray &arg) { return arg.startsWith(LanguageOption); });
+        if (!startedByUpdater)
+            continue;
+        bool runs = QFileInfo(base + QStringLiteral("/exe")).canonicalFilePath() == wanted;
+        if (!runs) {
+            // A script runs as its interpreter, with the script's path as the first argument.
+            const QString cwd = QFileInfo(base + QStringLiteral("/cwd")).canonicalFilePath();
+            for (int i = 0; i < qMin(2, args.size()) && !runs; ++i) {
+                if (args[i].isEmpty())
+                    continue;
+                const QString arg = QFile::decodeName(args[i]);
+                const QString path = QDir::isAbsolutePath(arg) || cwd.isEmpty()
+                    ? arg
+                    : cwd + QLatin1Char('/') + arg;
+                runs = QFileInfo(path).canonicalFilePath() == wanted;
+            }
+        }
+        if (runs)
+            found << pid;
+    }
+    return found;
 }

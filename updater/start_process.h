@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <QList>
+
 #include <string>
 #include <sys/types.h>
 
@@ -23,6 +25,11 @@ public:
     // program's id could not be learned.
     static int startProcWithPid(
         const QString &workDir, const QString &program, const QStringList &args, pid_t *startedPid);
+
+    // Processes other than the caller that an updater started from program (an argument of
+    // theirs is the language option "-lanID NNNN"): its executable, or a script run by its
+    // interpreter (the script's path as the interpreter's first argument).
+    static QList<pid_t> runningInstances(const QString &program);
 
     // The standard output of a shell command. Only for fixed command texts: package or user
     // text never reaches a shell.

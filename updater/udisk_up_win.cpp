@@ -5,6 +5,7 @@
 #include "clogger.h"
 #include "file_operation.h"
 #include "multilingual_manager.h"
+#include "package_manifest.h"
 #include "parse_config_info.h"
 #include "path_deal.h"
 #include "ui_udisk_up_win.h"
@@ -170,8 +171,8 @@ void UDiskUpWin::updateOutMessage(QString strMessage, QColor color)
     ui->textEdit->append(strMessage);
     // Long file operations emit from inside one call: the line must be visible at once.
     QCoreApplication::processEvents();
-    if (logger)
-        logger->write(strMessage + QLatin1Char('\n'));
+    if (logger && !logger->write(strMessage + QLatin1Char('\n')))
+        logWriteFailed = true;
     repaint();
 }
 

@@ -19,6 +19,7 @@ class QShowEvent;
 class QTimer;
 class Ui_UDiskUpWin;
 class CheckResultService;
+class PackageManifest;
 class check_up_info_c;
 class file_operation_c;
 class winBackgrnd;
@@ -106,6 +107,19 @@ private:
     // Ends the run after a failed phase: red line, restart button, progress 100, the phase's
     // status "failed", the "[失败]" head line.
     void failPhase(int messageId, int phase);
+    // Ends the run with one red line, before or between phases, writing no phase status.
+    void failRun(int messageId, const QString &name = QString());
+    // Reads the package's manifest, deals with a progress state left by another package and
+    // makes sure the state file and the log can be written, all before the panel changes.
+    bool preparePackage();
+    // A state of another package is discarded; a backup it left pending is kept under another
+    // name when the technician agrees, and otherwise stops the run.
+    bool setAsideForeignState();
+    // Whether the files of a backup entry that lie on the stick are the ones the package was
+    // built with.
+    bool backupSourcesMatchManifest(const backupFileInfo_s &entry);
+    // Ends an instance of the program that an earlier run started and that still runs.
+    bool endEarlierInstances(const QString &name, const QStringList &files);
     // The run's wait for a started program, keeping the window alive.
     void waitForProgram(pid_t pid);
     // A modal question; the default answer (no) without the page.
@@ -124,6 +138,8 @@ private:
     std::unique_ptr<ParseConfigInfo> configParser;
     std::unique_ptr<check_up_info_c> upChecker;
     std::unique_ptr<file_operation_c> fileOperation;
+    std::unique_ptr<PackageManifest> manifest; // null for a package without one
+    QString packageFolder; // the folder the description was read from
     int beepCount = 0;
     bool updateFinished = false;
     bool updateSuccess = false;
@@ -137,6 +153,9 @@ private:
     bool resumingInterruptedProgram = false;
     bool showPage = true;
     bool updateRefused = false;
+    bool logWriteFailed = false; // a line did not reach the run log
+    bool stateWriteFailed = false; // a change did not reach the progress state file
+    int currentProgram = -1; // index of the program being worked on
     // This panel's backup folder on the stick, read once when the run starts.
     QString backupRoot;
 };

@@ -7,12 +7,15 @@
 #include "file_operation.h"
 #include "medium_flush.h"
 #include "multilingual_manager.h"
+#include "package_manifest.h"
 #include "path_deal.h"
 #include "tool_process_ctrl.h"
 #include "updater_messages.h"
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QDirIterator>
+#include <QFileInfo>
 #include <QProcess>
 
 #include <unistd.h>
@@ -50,6 +53,43 @@ bool UDiskUpWin::DeleteAllBackupData(const QString &path)
     return removed;
 }
 
+bool UDiskUpWin::backupSourcesMatchManifest(const backupFileInfo_s &entry)
+{
+    if (!manifest || manifest->relativePath(entry.srcPath).isEmpty())
+        return true;
+    // A backup taken from the stick is put on the panel by the restore: its files must be the
+    // package's own, as the copies' are.
+    const QFileInfo source(entry.srcPath);
+    QStringList files;
+    QStringList listed;
+    if (source.isFile()) {
+        files << source.absoluteFilePath();
+    } else if (source.isDir()) {
+        QDirIterator it(entry.srcPath, QDir::Files | QDir::Hidden | QDir::System,
+            entry.mode == 2 ? QDirIterator::Subdirectories : QDirIterator::NoIteratorFlags);
+        while (it.hasNext())
+            files << it.next();
+        listed = manifest->filesIn(entry.srcPath, entry.mode == 2);
+    }
+    for (const QString &file : qAsConst(files)) {
+        const PackageManifest::Entry *expected = manifest->find(file);
+        PackageManifest::Entry actual;
+        if (!expected || !fileDigest(file, &actual) || actual != *expected) {
+            qWarning() << "backup source" << file << "differs from the manifest";
+            emit emitMessage(text(MsgManifestMismatch).arg(PathDeal::getTargetName(file)), Qt::red);
+            return false;
+        }
+        listed.removeAll(QDir::cleanPath(QFileInfo(file).absoluteFilePath()));
+    }
+    if (!listed.isEmpty()) {
+        qWarning() << "backup sources missing from the stick:" << listed;
+        emit emitMessage(
+            text(MsgManifestMismatch).arg(PathDeal::getTargetName(listed.first())), Qt::red);
+        return false;
+    }
+    return true;
+}
+
 bool UDiskUpWin::beforeUpdateOperate(const programConfig_s &program)
 {
     const QString name = PathDeal::getTargetName(program.path);
@@ -63,6 +103,10 @@ bool UDiskUpWin::beforeUpdateOperate(const programConfig_s &program)
         qDebug() << "keeping the complete backup of the interrupted run in" << backupRoot;
         emit emitMessage(text(MsgBackupDone).arg(name), Qt::black);
     } else if (!program.beforeBackup.empty()) {
+        for (const backupFileInfo_s &entry : program.beforeBackup) {
+            if (!backupSourcesMatchManifest(entry))
+                return false;
+        }
         DeleteAllBackupData(backupRoot);
         emit emitMessage(text(MsgBackupStarts).arg(name), Qt::black);
         backup_file_c backup(DIRECT_BACKUP);
@@ -216,7 +260,8 @@ bool UDiskUpWin::copyCheck(const copyFileInfo_s &copyInfo)
     if (result == check_up_info_c::CheckAlreadyDone) {
         if (ask(text(MsgAlreadyCopiedAskAgain)))
             return true;
-        ToolProcessCtrl::GetInstance()->setProcessStatus(PROCESS_COPY_FILE, STATUS_SUCCESS);
+        if (!ToolProcessCtrl::GetInstance()->setProcessStatus(PROCESS_COPY_FILE, STATUS_SUCCESS))
+            stateWriteFailed = true;
         return false;
     }
     return true;

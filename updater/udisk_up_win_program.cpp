@@ -6,6 +6,7 @@
 #include "check_up_info.h"
 #include "multilingual_manager.h"
 #include "my_kill_process.h"
+#include "package_manifest.h"
 #include "parse_config_info.h"
 #include "path_deal.h"
 #include "qsettings_factory.h"
@@ -17,7 +18,9 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -41,6 +44,9 @@ QString textOr(const QString &idText, int fallback)
 
 constexpr int MaxAttempts = 4;
 constexpr useconds_t ProgramPollUs = 100000;
+// How long an earlier instance of a program gets to end after SIGTERM, and after SIGKILL.
+constexpr int TermWaitMs = 3000;
+constexpr int KillWaitMs = 2000;
 
 // Whether the process still runs: signal 0 reaches it and it is not a zombie left for a parent
 // that does not collect it.
@@ -54,6 +60,28 @@ bool processRuns(pid_t pid)
     const QByteArray line = stat.readAll();
     const int close = line.lastIndexOf(')');
     return close < 0 || line.mid(close + 2, 1) != "Z";
+}
+
+// Sends sig to a program and to what it started: the updater starts each program as the leader
+// of a process group of its own.
+void signalProgram(pid_t pid, int sig)
+{
+    if (getpgid(pid) == pid && kill(-pid, sig) == 0)
+        return;
+    kill(pid, sig);
+}
+
+// Waits until none of pids runs any more, keeping the window alive; false at the time limit.
+bool waitUntilEnded(const QList<pid_t> &pids, int timeoutMs)
+{
+    for (int waited = 0;; waited += int(ProgramPollUs / 1000)) {
+        if (std::none_of(pids.begin(), pids.end(), processRuns))
+            return true;
+        if (waited >= timeoutMs)
+            return false;
+        usleep(ProgramPollUs);
+        QCoreApplication::processEvents();
+    }
 }
 
 // Runs a callable when the scope is left, on every way out.
@@ -133,16 +161,24 @@ bool UDiskUpWin::updateProgram(std::vector<programConfig_s> &programs)
         && state->isContainKey(ToolProcessCtrl::keyOf(PROCESS_EXEC_RESULT));
 
     const int count = int(programs.size());
+    const QString handedOver = QLatin1String(ToolProcessCtrl::HandedOverKey);
     for (int i = first; i < count; ++i) {
         // Only the program the state file names has finished; the ones after it have not run.
         if (i == first && resume == STATUS_SUCCESS)
             continue;
         resumingInterruptedProgram = i == first && firstInterrupted;
+        currentProgram = i;
         const programConfig_s &program = programs[size_t(i)];
         const QString name = PathDeal::getTargetName(program.path);
 
-        state->setProcessValue(ToolProcessCtrl::keyOf(PROCESS_CUR_PRO_INDEX), QString::number(i));
-        state->setProcessStatus(PROCESS_EXEC_RESULT, STATUS_UNKNOWN);
+        // A hand-over recorded by an earlier attempt says nothing about this one.
+        if ((state->isContainKey(handedOver) && !state->removeCtrlIniKey(handedOver))
+            || !state->setProcessValue(
+                ToolProcessCtrl::keyOf(PROCESS_CUR_PRO_INDEX), QString::number(i))
+            || !state->setProcessStatus(PROCESS_EXEC_RESULT, STATUS_UNKNOWN)) {
+            emit emitMessage(text(MsgStateNotWritten), Qt::red);
+            return false;
+        }
 
         bool beforeNoCondition = true;
         bool afterNoCondition = true;
@@ -197,15 +233,62 @@ bool UDiskUpWin::updateProgram(std::vector<programConfig_s> &programs)
             emit emitMessage(text(MsgAfterOperationsFailed).arg(name), Qt::red);
             return false;
         }
-        state->setProcessStatus(PROCESS_EXEC_RESULT, STATUS_SUCCESS);
+        if (!state->setProcessStatus(PROCESS_EXEC_RESULT, STATUS_SUCCESS)) {
+            emit emitMessage(text(MsgStateNotWritten), Qt::red);
+            return false;
+        }
         progressValue += 60 / count;
     }
     return true;
 }
 
+bool UDiskUpWin::endEarlierInstances(const QString &name, const QStringList &files)
+{
+    QList<pid_t> running;
+    for (const QString &file : files) {
+        for (const pid_t pid : startProcess::runningInstances(file)) {
+            if (processRuns(pid) && !running.contains(pid))
+                running << pid;
+        }
+    }
+    if (running.isEmpty())
+        return true;
+    // The run that started it was cut off (or the launcher was started again) while the program
+    // hung: a second instance beside it would do the same work twice at the same time.
+    qDebug() << "earlier instances of" << name << "still run:" << running;
+    emit emitMessage(text(MsgEarlierInstanceEnding).arg(name), Qt::black);
+    for (const pid_t pid : qAsConst(running))
+        signalProgram(pid, SIGTERM);
+    if (waitUntilEnded(running, TermWaitMs))
+        return true;
+    for (const pid_t pid : qAsConst(running))
+        signalProgram(pid, SIGKILL);
+    if (waitUntilEnded(running, KillWaitMs))
+        return true;
+    emit emitMessage(text(MsgEarlierInstanceNotEnded).arg(name), Qt::red);
+    return false;
+}
+
 bool UDiskUpWin::updatePro(const programConfig_s &program, bool &stopAll)
 {
     const QString name = PathDeal::getTargetName(program.path);
+    // Only a program of the package itself: a system program named as PATH (a shell) may run
+    // many times on the panel for reasons of its own.
+    const QString canonicalProgram = QFileInfo(program.path).canonicalFilePath();
+    const QString canonicalPackage = QFileInfo(packageFolder).canonicalFilePath();
+    if (!canonicalPackage.isEmpty()
+        && canonicalProgram.startsWith(canonicalPackage + QLatin1Char('/'))
+        && !endEarlierInstances(name, { program.path, program.path + QStringLiteral(".tmp") }))
+        return false;
+    if (manifest && !manifest->relativePath(program.path).isEmpty()) {
+        const PackageManifest::Entry *expected = manifest->find(program.path);
+        PackageManifest::Entry actual;
+        if (!expected || !fileDigest(program.path, &actual) || actual != *expected) {
+            qWarning() << "program" << program.path << "differs from the manifest";
+            emit emitMessage(text(MsgManifestMismatch).arg(name), Qt::red);
+            return false;
+        }
+    }
     QString exe = program.path;
     if (program.isEncrypt) {
         exe = program.path + QStringLiteral(".tmp");
@@ -232,6 +315,17 @@ bool UDiskUpWin::updatePro(const programConfig_s &program, bool &stopAll)
     // Each program is judged by its own report only: a program that reports nothing must never
     // pass on the report of the one before it.
     updateRes.store(CheckResultService::NoResult);
+    const unsigned reportsBefore = checkResultService ? checkResultService->reportCount() : 0;
+    // The launcher tells a run that handed the panel over to its last program from one cut off
+    // in it by this mark; it is written before the program can take over.
+    if (program.isExitQwsServer
+        && !ToolProcessCtrl::GetInstance()->setProcessValue(
+            QLatin1String(ToolProcessCtrl::HandedOverKey), QString::number(currentProgram))) {
+        emit emitMessage(text(MsgStateNotWritten), Qt::red);
+        if (program.isEncrypt)
+            QFile::remove(exe);
+        return false;
+    }
     pid_t pid = 0;
     const int started = startProcess::startProcWithPid(
         QCoreApplication::applicationDirPath(), exe, arguments, &pid);
@@ -281,13 +375,18 @@ bool UDiskUpWin::updatePro(const programConfig_s &program, bool &stopAll)
         return true;
     }
     const QString failure = textOr(program.execFailedMess, MsgProgramFailed).arg(name);
-    if (program.execFailedLaterAction == 0) {
-        emit emitMessage(failure, Qt::red);
-        emit emitMessage(text(MsgProgramStopsRun).arg(name), Qt::red);
-    } else {
-        emit emitMessage(failure, Qt::black);
-        emit emitMessage(text(MsgProgramRunGoesOn).arg(name), Qt::black);
-    }
+    const bool reportedSomething
+        = checkResultService && checkResultService->reportCount() != reportsBefore;
+    const QString why = reportedSomething
+        ? text(MsgProgramReportedOther).arg(name).arg(reported).arg(program.successResult.toInt())
+        : text(MsgProgramReportedNothing).arg(name);
+    const QColor color = program.execFailedLaterAction == 0 ? Qt::red : Qt::black;
+    emit emitMessage(failure, color);
+    emit emitMessage(why, color);
+    emit emitMessage(
+        text(program.execFailedLaterAction == 0 ? MsgProgramStopsRun : MsgProgramRunGoesOn)
+            .arg(name),
+        color);
     return false;
 }
 

@@ -8,13 +8,17 @@
 #include "directory_library.h"
 #include "file_operation.h"
 #include "multilingual_manager.h"
+#include "package_manifest.h"
 #include "parse_config_info.h"
+#include "path_deal.h"
 #include "tool_process_ctrl.h"
 #include "ui_udisk_up_win.h"
 #include "updater_messages.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -43,9 +47,91 @@ void UDiskUpWin::failPhase(int messageId, int phase)
     emit emitMessage(text(messageId), Qt::red);
     ui->btnRestart->setEnabled(true);
     progressValue = 100;
-    ToolProcessCtrl::GetInstance()->setProcessStatus(
-        static_cast<prcessNameEnum>(phase), STATUS_FAILED);
+    if (!ToolProcessCtrl::GetInstance()->setProcessStatus(
+            static_cast<prcessNameEnum>(phase), STATUS_FAILED))
+        emit emitMessage(text(MsgStateNotWritten), Qt::red);
     updatefinished();
+}
+
+void UDiskUpWin::failRun(int messageId, const QString &name)
+{
+    emit emitMessage(name.isNull() ? text(messageId) : text(messageId).arg(name), Qt::red);
+    ui->btnRestart->setEnabled(true);
+    progressValue = 100;
+    updatefinished();
+}
+
+bool UDiskUpWin::preparePackage()
+{
+    ToolProcessCtrl *const state = ToolProcessCtrl::GetInstance();
+    // The description was read from the working directory; the rest of the package lies beside
+    // it, and the stick root is the folder above.
+    const QString folder = QDir::currentPath();
+    manifest.reset();
+    const QString manifestPath = folder + QLatin1Char('/') + PackageManifest::FileName;
+    if (QFileInfo::exists(manifestPath)) {
+        QFile file(manifestPath);
+        auto loaded = std::make_unique<PackageManifest>();
+        QString error;
+        if (!file.open(QIODevice::ReadOnly) || !loaded->parse(file.readAll(), &error)) {
+            qWarning() << "package manifest" << manifestPath << "unreadable:" << error;
+            failRun(MsgManifestUnreadable, QLatin1String(PackageManifest::FileName));
+            return false;
+        }
+        loaded->setStickRoot(folder + QStringLiteral("/.."));
+        manifest = std::move(loaded);
+    }
+    packageFolder = folder;
+    fileOperation->setManifest(manifest.get());
+    fileOperation->setPackageFolder(folder);
+
+    const QString digest = packageDigest(folder);
+    if (state->isProcessCtrlIniExit()
+        && state->getProcessValue(QLatin1String(ToolProcessCtrl::PackageKey)).toString() != digest
+        && !setAsideForeignState())
+        return false;
+    // Nothing on the panel changes before the state file and the log are known to take what the
+    // run writes: a run that cannot record its progress can neither be resumed nor judged later.
+    if (!state->setProcessValue(QLatin1String(ToolProcessCtrl::PackageKey), digest)) {
+        failRun(MsgStateNotWritten);
+        return false;
+    }
+    if (logWriteFailed) {
+        failRun(MsgLogNotWritten);
+        return false;
+    }
+    return true;
+}
+
+bool UDiskUpWin::setAsideForeignState()
+{
+    ToolProcessCtrl *const state = ToolProcessCtrl::GetInstance();
+    qDebug() << "the progress state belongs to another package:"
+             << state->getProcessValue(QLatin1String(ToolProcessCtrl::PackageKey)).toString();
+    // The backup folder exists only between a program's backup and its completed restore: it
+    // holds the operator's files that the other package never put back. This package's own
+    // backups would delete it, and a program without backups would restore it.
+    if (QFileInfo(backupRoot).isDir()) {
+        QString keptAs = backupRoot + QStringLiteral("_kept");
+        for (int n = 2; QFileInfo::exists(keptAs); ++n)
+            keptAs = backupRoot + QStringLiteral("_kept") + QString::number(n);
+        const QString keptName = PathDeal::getTargetName(keptAs);
+        if (!ask(text(MsgForeignBackupAsk).arg(keptName))) {
+            failRun(MsgForeignBackupRefused);
+            return false;
+        }
+        if (!QDir().rename(backupRoot, keptAs)) {
+            qWarning() << "cannot rename" << backupRoot << "to" << keptAs;
+            failRun(MsgForeignBackupRefused);
+            return false;
+        }
+        sync();
+        emit emitMessage(text(MsgForeignBackupKept).arg(keptName), Qt::black);
+    }
+    if (!state->removeCtrlIni())
+        qWarning() << "cannot remove the other package's progress state";
+    emit emitMessage(text(MsgForeignStateDiscarded), Qt::black);
+    return true;
 }
 
 bool UDiskUpWin::runCopyList(const copyFileInfo_s &copy)
@@ -121,6 +207,8 @@ void UDiskUpWin::runUpdate()
         updatefinished();
         return;
     }
+    if (!preparePackage())
+        return;
 
     const copyFileInfo_s copyInfo = configParser->getCopyFileInfo();
     if (!copyInfo.copyFileData.empty()
@@ -132,7 +220,14 @@ void UDiskUpWin::runUpdate()
         }
         sync();
         emit emitMessage(text(MsgCopyDone), Qt::black);
-        state->setProcessStatus(PROCESS_COPY_FILE, STATUS_SUCCESS);
+        if (!state->setProcessStatus(PROCESS_COPY_FILE, STATUS_SUCCESS)) {
+            failRun(MsgStateNotWritten);
+            return;
+        }
+    }
+    if (stateWriteFailed) {
+        failRun(MsgStateNotWritten);
+        return;
     }
 
     progressValue = 20;
@@ -145,7 +240,10 @@ void UDiskUpWin::runUpdate()
         }
         sync();
         emit emitMessage(text(MsgDeleteDone), Qt::black);
-        state->setProcessStatus(PROCESS_DEL_FILE, STATUS_SUCCESS);
+        if (!state->setProcessStatus(PROCESS_DEL_FILE, STATUS_SUCCESS)) {
+            failRun(MsgStateNotWritten);
+            return;
+        }
     }
 
     progressValue = 25;
@@ -158,7 +256,10 @@ void UDiskUpWin::runUpdate()
         }
         emit emitMessage(text(MsgGrantDone), Qt::black);
         sync();
-        state->setProcessStatus(PROCESS_EXE_FILE, STATUS_SUCCESS);
+        if (!state->setProcessStatus(PROCESS_EXE_FILE, STATUS_SUCCESS)) {
+            failRun(MsgStateNotWritten);
+            return;
+        }
     }
 
     progressValue = 30;
@@ -170,7 +271,10 @@ void UDiskUpWin::runUpdate()
             return;
         }
         emit emitMessage(text(MsgCommandsDone), Qt::black);
-        state->setProcessStatus(PROCESS_COMMAND, STATUS_SUCCESS);
+        if (!state->setProcessStatus(PROCESS_COMMAND, STATUS_SUCCESS)) {
+            failRun(MsgStateNotWritten);
+            return;
+        }
         sync();
     }
 
@@ -182,7 +286,8 @@ void UDiskUpWin::runUpdate()
             emit emitMessage(text(MsgProgramsFailed), Qt::red);
             ui->btnRestart->setEnabled(true);
             progressValue = 100;
-            state->setProcessStatus(PROCESS_UPDATE_PRO, STATUS_FAILED);
+            if (!state->setProcessStatus(PROCESS_UPDATE_PRO, STATUS_FAILED))
+                emit emitMessage(text(MsgStateNotWritten), Qt::red);
             return;
         }
         if (programTookOver) {
@@ -191,9 +296,15 @@ void UDiskUpWin::runUpdate()
             return;
         }
         emit emitMessage(text(MsgProgramsDone), Qt::black);
-        state->removeCtrlIniKey(PROCESS_CUR_PRO_INDEX);
-        state->removeCtrlIniKey(PROCESS_EXEC_RESULT);
-        state->setProcessStatus(PROCESS_UPDATE_PRO, STATUS_SUCCESS);
+        // The loop's success goes first: a cut between these writes must never leave a state
+        // without a program index that a resumed run would read as "start at the first program".
+        if (!state->setProcessStatus(PROCESS_UPDATE_PRO, STATUS_SUCCESS)
+            || !state->removeCtrlIniKey(PROCESS_CUR_PRO_INDEX)
+            || !state->removeCtrlIniKey(PROCESS_EXEC_RESULT)
+            || !state->removeCtrlIniKey(QLatin1String(ToolProcessCtrl::HandedOverKey))) {
+            failRun(MsgStateNotWritten);
+            return;
+        }
     }
 
     progressValue = 95;

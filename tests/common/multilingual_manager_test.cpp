@@ -199,6 +199,26 @@ const std::pair<int, const char *> BuiltinTexts[] = {
     { 2161, u8"升级结束提示信息！" },
     { 2162, u8"升级前总校验成功，点击“是”进入升级。" },
     { 2163, u8"升级前总校验失败，点击“否”退出升级。" },
+    { 2180, u8"%1 与升级包清单不符（文件已被改动、截短或替换），升级已停止！" },
+    { 2181, u8"升级包清单所列的文件%1不在U盘上，升级已停止！" },
+    { 2182, u8"升级包清单%1无法读取，升级未开始！" },
+    { 2183, u8"无法写入升级进度文件（U盘已满或只读），升级已停止！" },
+    { 2184, u8"无法写入升级日志（U盘已满或只读），升级未开始！" },
+    { 2185, u8"%1 是指向升级包以外或指回其上级文件夹的链接，不能拷贝！" },
+    { 2186, u8"程序%1上次启动的实例仍在运行，正在结束它..." },
+    { 2187, u8"无法结束程序%1上次启动的实例，不能再次启动它！" },
+    { 2188, u8"%1:程序没有报告执行结果。" },
+    { 2189, u8"%1:程序报告的执行结果为%2，成功结果应为%3。" },
+    { 2190, u8"%1 恢复失败，面板上原来的文件保持不变！" },
+    { 2191, u8"U盘上的升级进度记录属于另一个升级包，已作废，本升级包从头开始。" },
+    { 2192,
+        u8"U盘上保存着另一个升级包中断时留下的备份，尚未恢复。\n是否把该备份改名为%"
+        u8"1保存（不删除），并继续本次升级？" },
+    { 2193,
+        u8"U盘上保存着另一个升级包中断时留下的备份，尚未恢复。请先用原升级包完成那次升级；本次升级"
+        u8"没有改动面板。" },
+    { 2194, u8"另一个升级包留下的备份已改名为%1保存，未删除。" },
+    { 2195, u8"文件拷贝失败，部分暂存文件未能删除！" },
 };
 
 class LanguageTableTest : public ::testing::Test
@@ -220,7 +240,7 @@ TEST_F(LanguageTableTest, BuiltinTable_HoldsEveryListedTextExactly)
 {
     ASSERT_TRUE(
         table()->loadMultilingualFile(sysroot.path("/media/usb0/language/none.lan"), Builtin));
-    EXPECT_EQ(std::size(BuiltinTexts), 183u);
+    EXPECT_EQ(std::size(BuiltinTexts), 199u);
     for (const auto &[id, expected] : BuiltinTexts)
         EXPECT_EQ(text(id), QString::fromUtf8(expected)) << "id " << id;
     // Head lines of the run log can be rewritten in place only with 8-byte texts.

@@ -68,6 +68,7 @@ TEST_F(ToolProcessCtrlTest, MissingFile_ReadsAsNoKeys)
 TEST_F(ToolProcessCtrlTest, IsUpdateSuccess_OnlySuccessKeys_CurProIndexMakesItFalse)
 {
     ctrl->setProcessStatus(PROCESS_COPY_FILE, STATUS_SUCCESS);
+    ctrl->setProcessValue(ToolProcessCtrl::PackageKey, "0123abcd");
     EXPECT_TRUE(ctrl->isUpdateSuccess());
     ctrl->setProcessValue("/updatePro/curProIndex", "0");
     EXPECT_FALSE(ctrl->isUpdateSuccess());

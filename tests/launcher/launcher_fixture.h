@@ -3,6 +3,7 @@
 #include "description_writer.h"
 #include "md5_crypt_ctrl.h"
 #include "multilingual_manager.h"
+#include "package_manifest.h"
 #include "parse_config_info.h"
 #include "process_helpers.h"
 #include "temp_sysroot.h"
@@ -91,16 +92,19 @@ protected:
                 + "\n");
     }
 
-    // The progress state file as the updater leaves it, at the place the launcher looks.
-    QString writeProgressState(int curProIndex)
+    // The progress state file as the updater of the package on the stick leaves it while it works
+    // on program curProIndex, at the place the launcher looks; more lines of its groups follow.
+    QString writeProgressState(int curProIndex, const QByteArray &execResult = "?",
+        const QByteArray &moreUpdatePro = QByteArray(), const QByteArray &moreGroups = QByteArray())
     {
         const QString dir = ParseConfigInfo::getBackupPath() + "_proctrl";
         QDir().mkpath(dir);
         const QString path = dir + "/toolProcessCtrl.ini";
         QFile file(path);
-        if (file.open(QIODevice::WriteOnly))
-            file.write("[updatePro]\ncurProIndex=" + QByteArray::number(curProIndex)
-                + "\nupdateProcess=failed\n");
+        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            file.write("[package]\ndigest=" + packageDigest(stickFile("hixupdateu")).toLatin1()
+                + "\n[updatePro]\ncurProIndex=" + QByteArray::number(curProIndex)
+                + "\nexecResult=" + execResult + "\n" + moreUpdatePro + moreGroups);
         return path;
     }
 

@@ -162,7 +162,7 @@ TEST_F(LauncherRun, FinishedRunWithFinishText_ShowsIt_RemovesTheStateFile_Starts
 {
     ASSERT_TRUE(installStandIn());
     writeDescription(Package);
-    const QString state = writeProgressState(0);
+    const QString state = writeProgressState(0, "success");
     sysroot.writeFile("/media/usb0/HisInfo.ini", "[x]\n");
     QString boxText, boxTitle, boxButton;
     ModalScript script({ [&](QWidget *window) {
@@ -192,7 +192,7 @@ TEST_F(LauncherRun, FinishedRun_HeadLinesOfDifferentLengths_TheSeparatorStaysWho
 {
     ASSERT_TRUE(installStandIn());
     writeDescription(Package);
-    writeProgressState(0);
+    writeProgressState(0, "success");
     sysroot.writeFile(
         "/media/usb0/language/0000.lan", "[2000]\nstring=\"[FAILED]\"\n[2001]\nstring=\"[OK]\"\n");
     ModalScript script({ [&](QWidget *window) {
@@ -297,4 +297,61 @@ TEST_F(LauncherRun, ExePath_FolderOfTheProgram_PathWithoutSlashUsedWhole)
     EXPECT_EQ(launcherDirFromExePath("/media/usb0/upgentry.bin"), "/media/usb0");
     EXPECT_EQ(launcherDirFromExePath("/upgentry.bin"), "");
     EXPECT_EQ(launcherDirFromExePath("upgentry.bin"), "upgentry.bin");
+}
+
+TEST_F(LauncherRun, FailedOrInterruptedLastProgram_IsResumed_NeverReportedFinished)
+{
+    ASSERT_TRUE(installStandIn());
+    // The last program's after-condition holds, as it did in the field.
+    writeDescription("[UPDATE_CONFIG]\nPROGRAM_NUM=1\nSHOW_UPDATE_PAGE=0\nFINISH_TIP=2161\n"
+                     "[PROGRAM1_CONFIG]\nPATH=./tool.bin\n[PROGRAM1_AFTER_CHECK]\nFILE_CHECK="
+        + stickFile("hixupdateu/update.ini").toUtf8() + "\n");
+    // execResult, more of the program loop's group, other groups.
+    const QList<QList<QByteArray>> interrupted {
+        { "?", "status=failed\n", "" }, // it reported 7
+        { "?", "", "" }, // cut while it ran
+        { "success", "status=?\n", "" }, // a later write of the loop never came
+        { "?", "", "[copyFile]\nstatus=success\n[command]\nstatus=failed\n" }, // cut in commands
+        { "?", "", "[copyFile]\nstatus=failed\n" }, // a read-only panel folder
+    };
+    for (const QList<QByteArray> &recorded : interrupted) {
+        const QString state = writeProgressState(0, recorded[0], recorded[1], recorded[2]);
+        ModalScript script({ [](QWidget *window) {
+            ADD_FAILURE() << "opened " << window->metaObject()->className();
+            window->close();
+        } });
+        EXPECT_EQ(run(), 0);
+        EXPECT_TRUE(waitForUpdaterStart()) << recorded.join('|').constData();
+        EXPECT_TRUE(QFileInfo::exists(state));
+        EXPECT_EQ(runLog(), logHead + "启动成功\n");
+        QFile::remove(startedRecordPath());
+    }
+
+    // A last program that took the panel over is finished once its after-condition holds.
+    const QString state = writeProgressState(0, "?", "handedOver=0\n");
+    QString boxText;
+    ModalScript script({ [&](QWidget *window) {
+        auto *box = qobject_cast<QMessageBox *>(window);
+        ASSERT_TRUE(box);
+        boxText = box->text();
+        QTest::mouseClick(box->buttons().first(), Qt::LeftButton);
+    } });
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(boxText, text(2161));
+    EXPECT_FALSE(QFileInfo::exists(state));
+    EXPECT_FALSE(updaterStarted());
+}
+
+TEST_F(LauncherRun, StateOfAnotherPackage_ThisPackageStartsAsNew)
+{
+    ASSERT_TRUE(installStandIn());
+    writeDescription(Package);
+    const QString state = writeProgressState(0, "success");
+    // The stick was built anew with another package since.
+    writeDescription(Package + "\n[UPDATE_FINISH_CONFIG]\nBEEPNUM=2\n");
+    ModalScript script({ [](QWidget *window) { clickButton(window, "cancelBtn"); } });
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(script.seen, QStringList({ "TipMainDlg" }));
+    EXPECT_FALSE(updaterStarted());
+    EXPECT_TRUE(QFileInfo::exists(state));
 }

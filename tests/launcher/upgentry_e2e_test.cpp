@@ -129,7 +129,7 @@ TEST_F(UpgentryProgram, FinishedRunWithoutFinishText_RemovesHisInfoAndState_Star
     ASSERT_TRUE(installStandIn());
     writeDescription("[UPDATE_CONFIG]\nPROGRAM_NUM=1\nTOOL_TITLE=2159\nTOOL_TIP=2160\n"
                      "SHOW_UPDATE_PAGE=0\n[PROGRAM1_CONFIG]\nPATH=./tool.bin\n");
-    const QString state = writeProgressState(0);
+    const QString state = writeProgressState(0, "success");
     sysroot.writeFile("/media/usb0/HisInfo.ini", "[history]\n");
     EXPECT_EQ(runToEnd(), 0) << output.toStdString();
     ASSERT_TRUE(waitForUpdaterStart());

@@ -5,6 +5,7 @@
 #include "temp_sysroot.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -17,6 +18,9 @@
 #include <gtest/gtest.h>
 
 #include <zlib.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -350,8 +354,7 @@ TEST(HixpackBuild, EnglishTable_OnTheStickUnderThePackagesOwnAndOfferedByTheLaun
         unscrambledByRule(readFile(stick.filePath("config/baseUpdate.ini"))));
     QSettings offered(list.filePath("list.ini"), QSettings::IniFormat);
     offered.setIniCodec("UTF-8");
-    EXPECT_EQ(
-        offered.value("language_conf/list").toStringList(), QStringList({ "中文", "ENG" }));
+    EXPECT_EQ(offered.value("language_conf/list").toStringList(), QStringList({ "中文", "ENG" }));
     EXPECT_EQ(offered.value("language_conf/id").toStringList(), QStringList({ "0000", "0001" }));
 
     QTemporaryDir bare;
@@ -468,4 +471,101 @@ TEST(HixpackShow, MissingFile_Fails)
     const ToolRun run = hixpack({ "show", "/nonexistent/update.ini" });
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(run.err.contains("no such file"));
+}
+
+TEST(HixpackBuild, Example_ManifestListsEveryFileTheRunReads_LintChecksTheStickAgainstIt)
+{
+    QTemporaryDir stick;
+    ASSERT_EQ(hixpack({ "build", "--bin", binDir(), exampleDir(), stick.path() }).exitCode, 0);
+    const QByteArray manifest = readFile(stick.filePath("hixupdateu/update.manifest"));
+    QStringList paths;
+    for (const QByteArray &line : manifest.split('\n').mid(1)) {
+        if (!line.isEmpty())
+            paths << QString::fromUtf8(line).section(QLatin1Char(' '), 2);
+    }
+    // The copy lists in all three modes and the program; not the updater, not what no list reads.
+    EXPECT_EQ(paths,
+        (QStringList { "hixupdateu/fonts/mono.ttf", "hixupdateu/fonts/sans.ttf",
+            "hixupdateu/install_config.sh", "hixupdateu/runtime/bin/vexo_app",
+            "hixupdateu/runtime/lib/libvexo_core.so.2",
+            "hixupdateu/runtime/plugins/imageformats/libqjpeg.so", "hixupdateu/version.txt" }));
+    const QByteArray version = readFile(exampleDir() + "/version.txt");
+    EXPECT_TRUE(manifest.startsWith("hix-manifest 1\n"));
+    EXPECT_TRUE(
+        manifest.contains(QCryptographicHash::hash(version, QCryptographicHash::Sha256).toHex()
+            + ' ' + QByteArray::number(version.size()) + " hixupdateu/version.txt\n"));
+
+    // A file cut short on the stick after the build.
+    const QString description = stick.filePath("hixupdateu/update.ini");
+    writeFile(stick.filePath("hixupdateu/fonts/sans.ttf"), "cut");
+    ToolRun lint = hixpack({ "lint", description });
+    EXPECT_EQ(lint.exitCode, 1);
+    EXPECT_TRUE(
+        lint.out.contains("\"hixupdateu/fonts/sans.ttf\" is not the file the manifest lists"))
+        << qPrintable(lint.out);
+
+    // Without a manifest the package runs as it is found, and lint says so.
+    QFile::remove(stick.filePath("hixupdateu/update.manifest"));
+    lint = hixpack({ "lint", description });
+    EXPECT_EQ(lint.exitCode, 0) << qPrintable(lint.out);
+    EXPECT_TRUE(lint.out.contains(description + ":0: warning: no \"update.manifest\""))
+        << qPrintable(lint.out);
+}
+
+TEST(HixpackBuild, FifoOrLinksLeavingThePackage_Refused_InnerLinkCopiedAsItsFile)
+{
+    QTemporaryDir src;
+    QTemporaryDir outside;
+    QTemporaryDir stick;
+    writeFile(src.filePath("update.ini"),
+        "[COPYFILE]\nCOPYFILENUM=1\nSRCPATH1=lib\nDESTPATH1=/usr/vexo_app/lib\nMODE1=1\n");
+    writeFile(src.filePath("lib/libx.so.1"), "x");
+    writeFile(outside.filePath("shadow"), "root:$6$hash");
+    ASSERT_EQ(
+        ::symlink("libx.so.1", QFile::encodeName(src.filePath("lib/libx.so")).constData()), 0);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(src.filePath("lib/pipe")).constData(), 0644), 0);
+    ASSERT_EQ(::symlink(QFile::encodeName(outside.path()).constData(),
+                  QFile::encodeName(src.filePath("etc")).constData()),
+        0);
+    ASSERT_EQ(::symlink("..", QFile::encodeName(src.filePath("lib/up")).constData()), 0);
+
+    const ToolRun lint = hixpack({ "lint", src.filePath("update.ini") });
+    EXPECT_EQ(lint.exitCode, 1);
+    for (const char *finding : { "\"lib/pipe\" is neither a file nor a folder",
+             "\"etc\" is a link that leads out of the package", "\"lib/up\" is a link back" })
+        EXPECT_TRUE(lint.out.contains(finding)) << finding << "\n" << qPrintable(lint.out);
+
+    ToolRun build = hixpack({ "build", "--bin", binDir(), src.path(), stick.path() });
+    EXPECT_EQ(build.exitCode, 1) << qPrintable(build.out + build.err);
+    EXPECT_TRUE(build.err.contains("nothing built"));
+    EXPECT_TRUE(QDir(stick.path()).isEmpty());
+
+    QFile::remove(src.filePath("lib/pipe"));
+    QFile::remove(src.filePath("etc"));
+    QFile::remove(src.filePath("lib/up"));
+    build = hixpack({ "build", "--bin", binDir(), src.path(), stick.path() });
+    ASSERT_EQ(build.exitCode, 0) << qPrintable(build.out + build.err);
+    const QFileInfo copied(stick.filePath("hixupdateu/lib/libx.so"));
+    EXPECT_TRUE(copied.isFile() && !copied.isSymLink());
+    EXPECT_EQ(readFile(copied.filePath()), "x");
+}
+
+TEST(HixpackLint, NamesTooLongToStage_Reported)
+{
+    QTemporaryDir dir;
+    const QString longName = QString(252, QLatin1Char('n'));
+    writeFile(dir.filePath("hixupdateu/update.ini"),
+        "[COPYFILE]\nCOPYFILENUM=2\nSRCPATH1=a\nDESTPATH1=/usr/vexo_app/" + longName.toUtf8()
+            + "\nSRCPATH2=fonts\nDESTPATH2=/usr/vexo_app/fonts\nMODE2=1\n");
+    writeFile(dir.filePath("hixupdateu/a"), "a");
+    writeFile(dir.filePath("hixupdateu/fonts/" + QString(248, QLatin1Char('f'))), "f");
+    writeFile(dir.filePath("hixupdateu/fonts/ok.ttf"), "f");
+    const ToolRun run = hixpack({ "lint", dir.filePath("hixupdateu/update.ini") });
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.out.contains(":4: error: \"" + longName + "\" is too long to be staged"))
+        << qPrintable(run.out);
+    EXPECT_TRUE(run.out.contains(
+        ":5: error: \"fonts/" + QString(248, QLatin1Char('f')) + "\" is too long to be staged"))
+        << qPrintable(run.out);
+    EXPECT_FALSE(run.out.contains("ok.ttf"));
 }

@@ -1,5 +1,6 @@
 #include "backup_file.h"
 #include "multilingual_manager.h"
+#include "scoped_mount.h"
 #include "temp_sysroot.h"
 
 #include <QCoreApplication>
@@ -508,4 +509,32 @@ TEST_F(BackupTest, FolderLinkBackIntoTheTree_IsNotFollowed_OtherFolderLinksAre)
     EXPECT_EQ(snapshot(backupRoot + "/t"),
         (std::map<QString, QByteArray> {
             { "a.txt", "a" }, { "ext", "<dir>" }, { "ext/b.txt", "b" } }));
+}
+
+TEST_F(BackupTest, RestoreOntoAFullPanel_LeavesTheOperatorsFileWholeAndSaysSoInRed)
+{
+    const testsupport::ScopedMount disk(sysroot.path("/data"), 512 * 1024);
+    if (!disk.isMounted())
+        GTEST_SKIP() << "cannot mount here";
+    const QString panelFile = sysroot.writeFile("/data/user.db", QByteArray(100000, 's'));
+    ::chmod(native(panelFile), 0640);
+    const std::vector<backupFileInfo_s> list { entry(panelFile, backupRoot + "/user.db", 0) };
+    ASSERT_TRUE(backup(list));
+    // The program rewrote the file shorter, and the disk is full now.
+    sysroot.writeFile("/data/user.db", QByteArray(2000, 'p'));
+    testsupport::ScopedMount::fill(sysroot.path("/data/filler"));
+
+    lines.clear();
+    EXPECT_FALSE(restore(list));
+    EXPECT_EQ(sysroot.readFile("/data/user.db"), QByteArray(2000, 'p'));
+    EXPECT_TRUE(saw(text(2190).arg("user.db"), QColor(Qt::red)));
+    EXPECT_FALSE(QFileInfo::exists(panelFile + ".restoring"));
+
+    // With room again the saved file comes back whole, in the place and mode of the old one.
+    ASSERT_TRUE(QFile::remove(sysroot.path("/data/filler")));
+    EXPECT_TRUE(restore(list));
+    EXPECT_EQ(sysroot.readFile("/data/user.db"), QByteArray(100000, 's'));
+    struct stat status;
+    ASSERT_EQ(::stat(native(panelFile), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0640u);
 }

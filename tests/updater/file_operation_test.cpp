@@ -1,9 +1,12 @@
 #include "file_operation.h"
 #include "multilingual_manager.h"
+#include "package_manifest.h"
+#include "scoped_mount.h"
 #include "temp_sysroot.h"
 #include "tool_process_ctrl.h"
 
 #include <QCoreApplication>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -311,12 +314,13 @@ TEST_F(FileOperation, CopyList_ThirdEntryFailsItsCrc_LeavesInstalledFilesUntouch
     EXPECT_EQ(read("/usr/vexo_app/a"), "old a");
     EXPECT_EQ(read("/usr/vexo_app/b"), "old b");
     EXPECT_FALSE(exists(path("/usr/vexo_app/c")));
-    // Completely staged files stay; the next attempt overwrites them.
-    EXPECT_EQ(read("/usr/vexo_app/a.tmp"), "new a");
-    EXPECT_EQ(read("/usr/vexo_app/b.tmp"), "new b");
+    // The staged copies of the entries before it go with the failed list.
+    EXPECT_FALSE(exists(path("/usr/vexo_app/a.tmp")));
+    EXPECT_FALSE(exists(path("/usr/vexo_app/b.tmp")));
     EXPECT_EQ(lines,
         (QVector<Line> { line(2145, Black, "a"), line(2145, Black, "b"), line(2152, Red),
-            line(2151, Red, "c"), line(2129, Red), line(2130, Black) }));
+            line(2151, Red, "c"), line(2129, Red), line(2136, Black, "a.tmp"),
+            line(2136, Black, "b.tmp"), line(2130, Black) }));
 }
 
 // A kernel attribute file states a size of a whole page but holds a few bytes: the same as a
@@ -330,7 +334,7 @@ bool shortFileAvailable()
     return info.isFile() && file.open(QIODevice::ReadOnly) && file.readAll().size() < info.size();
 }
 
-TEST_F(FileOperation, CopyList_ThirdEntryByteCopyFails_RemovesOnlyItsStagingFile)
+TEST_F(FileOperation, CopyList_ThirdEntryByteCopyFails_RemovesEveryStagingFileOfTheList)
 {
     if (!shortFileAvailable())
         GTEST_SKIP() << "no file shorter than its stated size on this machine";
@@ -344,13 +348,14 @@ TEST_F(FileOperation, CopyList_ThirdEntryByteCopyFails_RemovesOnlyItsStagingFile
 
     EXPECT_EQ(read("/usr/vexo_app/a"), "old a");
     EXPECT_FALSE(exists(path("/usr/vexo_app/b")));
-    EXPECT_TRUE(exists(path("/usr/vexo_app/a.tmp")));
-    EXPECT_TRUE(exists(path("/usr/vexo_app/b.tmp")));
-    EXPECT_FALSE(exists(path("/usr/vexo_app/c.tmp")));
+    for (const char *staged :
+        { "/usr/vexo_app/a.tmp", "/usr/vexo_app/b.tmp", "/usr/vexo_app/c.tmp" })
+        EXPECT_FALSE(exists(path(staged))) << staged;
     EXPECT_EQ(lines,
         (QVector<Line> { line(2145, Black, "a"), line(2145, Black, "b"),
             line(2145, Black, "uevent_seqnum"), line(2141, Red, "uevent_seqnum"), line(2129, Red),
-            line(2136, Black, "c.tmp"), line(2130, Black) }));
+            line(2136, Black, "c.tmp"), line(2136, Black, "a.tmp"), line(2136, Black, "b.tmp"),
+            line(2130, Black) }));
 }
 
 TEST_F(FileOperation, GenerateCrc_EndsAsFailureForShortFilesAndFolders)
@@ -656,7 +661,7 @@ TEST_F(FileOperation, FolderCopy_Mode1_CopiesHiddenFilesInNameOrderAndSkipsSubfo
             line(2145, Black, ".hidden"), line(2145, Black, "B"), line(2145, Black, "a") }));
 }
 
-TEST_F(FileOperation, FolderCopy_Mode1_SkipsFilesTheProcessCannotReadAndWrite)
+TEST_F(FileOperation, FolderCopy_Mode1_CopiesReadOnlySources_AnUnreadableFileFailsTheCopy)
 {
     write("/media/usb0/pkg/lib/a", "a");
     write("/media/usb0/pkg/lib/readonly", "r");
@@ -682,10 +687,13 @@ TEST_F(FileOperation, FolderCopy_Mode1_SkipsFilesTheProcessCannotReadAndWrite)
         [&](file_operation_c &child) { return child.copyDirFile(copyEntry(src, dest, "", 1)); });
 
     ASSERT_TRUE(outcome.finished);
-    EXPECT_TRUE(outcome.result);
-    EXPECT_EQ(
-        QDir(dest).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList { "a.tmp" });
-    EXPECT_EQ(outcome.lines, QVector<Line> { line(2145, Black, "a") });
+    // A source only needs to be readable; one that cannot be read is never silently left out.
+    EXPECT_FALSE(outcome.result);
+    EXPECT_EQ(QDir(dest).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+        (QStringList { "a.tmp", "readonly.tmp" }));
+    EXPECT_EQ(outcome.lines,
+        (QVector<Line> { line(2145, Black, "a"), line(2145, Black, "readonly"),
+            line(2145, Black, "secret"), line(2144, Red, "secret") }));
     setMode("/media/usb0/pkg/lib/secret", 0600);
 }
 
@@ -887,3 +895,166 @@ TEST_F(FileOperation, GrantExe_TakesEachPathAsOneName_MissingFileStopsTheList)
 }
 
 } // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Faults of the field: read-only and full media, links, changed sources, modes
+
+namespace {
+
+// Every staging file left below root.
+QStringList stagedFilesBelow(const QString &root)
+{
+    QStringList staged;
+    QDirIterator it(root, { "*.tmp" }, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        staged << it.next();
+    return staged;
+}
+
+} // namespace
+
+TEST_F(FileOperation, FolderCopies_FromAReadOnlyStick_CopyEveryFile)
+{
+    write("/media/usb0/pkg/lib/a.so", "a");
+    write("/media/usb0/pkg/lib/.hidden", "h");
+    write("/media/usb0/pkg/tree/f", "f");
+    write("/media/usb0/pkg/tree/x/g", "g");
+    const testsupport::ScopedMount readOnly(path("/media/usb0"));
+    if (!readOnly.isMounted())
+        GTEST_SKIP() << "cannot mount here";
+
+    EXPECT_TRUE(ops.copyFile(
+        CopyList { copyEntry(path("/media/usb0/pkg/lib"), path("/usr/vexo_app/lib"), "", 1),
+            copyEntry(path("/media/usb0/pkg/tree"), path("/usr/vexo_app/tree/"), "", 2) }));
+    EXPECT_EQ(read("/usr/vexo_app/lib/a.so"), "a");
+    EXPECT_EQ(read("/usr/vexo_app/lib/.hidden"), "h");
+    EXPECT_EQ(read("/usr/vexo_app/tree/f"), "f");
+    EXPECT_EQ(read("/usr/vexo_app/tree/x/g"), "g");
+}
+
+TEST_F(FileOperation, FolderCopy_LinksLeavingThePackageOrLoopingAreRefused_InnerLinksFollowed)
+{
+    const QString package = path("/media/usb0/hixupdateu");
+    ops.setPackageFolder(package);
+    write("/host/etc/shadow", "root:$6$hash");
+    write("/media/usb0/hixupdateu/out/app", "app");
+    ASSERT_EQ(::symlink(QFile::encodeName(path("/host/etc")).constData(),
+                  QFile::encodeName(package + "/out/etc").constData()),
+        0);
+    write("/media/usb0/hixupdateu/loop/sub/file", "f");
+    ASSERT_EQ(::symlink("..", QFile::encodeName(package + "/loop/sub/back").constData()), 0);
+    write("/media/usb0/hixupdateu/shared/libx.so.1", "x");
+    write("/media/usb0/hixupdateu/in/app", "in");
+    ASSERT_EQ(
+        ::symlink("../shared/libx.so.1", QFile::encodeName(package + "/in/libx.so").constData()),
+        0);
+
+    EXPECT_FALSE(
+        ops.copyFile(CopyList { copyEntry(package + "/out", path("/usr/vexo_app/out/"), "", 2) }));
+    EXPECT_TRUE(lines.contains(line(2185, Red, "etc")));
+    EXPECT_FALSE(exists(path("/usr/vexo_app/out/etc")));
+    EXPECT_FALSE(exists(path("/usr/vexo_app/out/app")));
+
+    lines.clear();
+    EXPECT_FALSE(ops.copyFile(
+        CopyList { copyEntry(package + "/loop", path("/usr/vexo_app/loop/"), "", 2) }));
+    EXPECT_TRUE(lines.contains(line(2185, Red, "back")));
+    EXPECT_FALSE(exists(path("/usr/vexo_app/loop/sub/back")));
+
+    EXPECT_TRUE(
+        ops.copyFile(CopyList { copyEntry(package + "/in", path("/usr/vexo_app/in"), "", 1) }));
+    EXPECT_EQ(read("/usr/vexo_app/in/libx.so"), "x");
+    EXPECT_TRUE(stagedFilesBelow(path("/usr/vexo_app")).isEmpty());
+}
+
+TEST_F(FileOperation, CopyList_PanelDiskFills_TheStagedFilesOfTheListAreAllRemoved)
+{
+    const testsupport::ScopedMount disk(path("/usr/vexo_app"), 256 * 1024);
+    if (!disk.isMounted())
+        GTEST_SKIP() << "cannot mount here";
+    const QString a = write("/media/usb0/pkg/a", QByteArray(100 * 1024, 'a'));
+    const QString b = write("/media/usb0/pkg/b", QByteArray(100 * 1024, 'b'));
+    const QString c = write("/media/usb0/pkg/c", QByteArray(100 * 1024, 'c'));
+
+    EXPECT_FALSE(ops.copyFile(CopyList { copyEntry(a, path("/usr/vexo_app/a"), "", 0),
+        copyEntry(b, path("/usr/vexo_app/b"), "", 0),
+        copyEntry(c, path("/usr/vexo_app/c"), "", 0) }));
+    EXPECT_EQ(QDir(path("/usr/vexo_app")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+        QStringList());
+    EXPECT_TRUE(lines.contains(line(2130, Black)));
+}
+
+TEST_F(FileOperation, CopyList_ReplacedFileKeepsItsModeAndOwner_NewFileGetsTheDefault)
+{
+    const QString app = write("/media/usb0/pkg/app", "new app");
+    const QString tool = write("/media/usb0/pkg/tool", "new tool");
+    ::chmod(QFile::encodeName(app).constData(), 0644);
+    write("/usr/vexo_app/app", "old app");
+    ::chmod(QFile::encodeName(path("/usr/vexo_app/app")).constData(), 0750);
+    ASSERT_EQ(::chown(QFile::encodeName(path("/usr/vexo_app/app")).constData(), 1234, 5678) == 0,
+        ::geteuid() == 0);
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+
+    EXPECT_TRUE(ops.copyFile(CopyList { copyEntry(app, path("/usr/vexo_app/app"), "", 0),
+        copyEntry(tool, path("/usr/vexo_app/tool"), "", 0) }));
+    EXPECT_EQ(read("/usr/vexo_app/app"), "new app");
+    EXPECT_EQ(modeOf(path("/usr/vexo_app/app")), 0750u);
+    EXPECT_EQ(modeOf(path("/usr/vexo_app/tool")), 0666u & ~unsigned(mask));
+    if (::geteuid() == 0) {
+        struct stat status;
+        ASSERT_EQ(::stat(QFile::encodeName(path("/usr/vexo_app/app")).constData(), &status), 0);
+        EXPECT_EQ(status.st_uid, 1234u);
+        EXPECT_EQ(status.st_gid, 5678u);
+    }
+}
+
+TEST_F(FileOperation, CopyList_WithManifest_ChangedMissingOrAddedSourceStopsTheList)
+{
+    write("/media/usb0/hixupdateu/fonts/a.ttf", QByteArray(4000, 'a'));
+    write("/media/usb0/hixupdateu/fonts/b.ttf", QByteArray(4000, 'b'));
+    write("/media/usb0/hixupdateu/tree/x/c", "c");
+    PackageManifest manifest;
+    for (const char *file :
+        { "hixupdateu/fonts/a.ttf", "hixupdateu/fonts/b.ttf", "hixupdateu/tree/x/c" }) {
+        PackageManifest::Entry entry;
+        ASSERT_TRUE(fileDigest(path("/media/usb0/") + file, &entry));
+        manifest.insert(QString::fromLatin1(file), entry);
+    }
+    manifest.setStickRoot(path("/media/usb0"));
+    ops.setManifest(&manifest);
+    const CopyList list { copyEntry(path("/media/usb0/hixupdateu/fonts"),
+                              path("/usr/vexo_app/fonts"), "", 1),
+        copyEntry(path("/media/usb0/hixupdateu/tree"), path("/usr/vexo_app/tree/"), "", 2) };
+    const auto failsWith = [&](const Line &expected) {
+        lines.clear();
+        EXPECT_FALSE(ops.copyFile(list));
+        EXPECT_TRUE(lines.contains(expected)) << qPrintable(expected.text);
+        EXPECT_FALSE(
+            exists(path("/usr/vexo_app/fonts")) && exists(path("/usr/vexo_app/fonts/b.ttf")));
+        EXPECT_TRUE(stagedFilesBelow(path("/usr/vexo_app")).isEmpty());
+    };
+
+    // Cut short after the build.
+    write("/media/usb0/hixupdateu/fonts/b.ttf", QByteArray(2000, 'b'));
+    failsWith(line(2180, Red, "b.ttf"));
+    write("/media/usb0/hixupdateu/fonts/b.ttf", QByteArray(4000, 'b'));
+    // Gone, or a stranger added.
+    QFile::remove(path("/media/usb0/hixupdateu/tree/x/c"));
+    failsWith(line(2181, Red, "c"));
+    write("/media/usb0/hixupdateu/tree/x/c", "c");
+    write("/media/usb0/hixupdateu/fonts/extra.ttf", "x");
+    failsWith(line(2180, Red, "extra.ttf"));
+    QFile::remove(path("/media/usb0/hixupdateu/fonts/extra.ttf"));
+
+    lines.clear();
+    EXPECT_TRUE(ops.copyFile(list));
+    EXPECT_EQ(read("/usr/vexo_app/fonts/b.ttf"), QByteArray(4000, 'b'));
+    EXPECT_EQ(read("/usr/vexo_app/tree/x/c"), "c");
+
+    // A package without a manifest is copied as it is found.
+    ops.setManifest(nullptr);
+    write("/media/usb0/hixupdateu/fonts/b.ttf", QByteArray(2000, 'b'));
+    EXPECT_TRUE(ops.copyFile(list));
+    EXPECT_EQ(read("/usr/vexo_app/fonts/b.ttf"), QByteArray(2000, 'b'));
+}

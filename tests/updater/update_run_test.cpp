@@ -9,6 +9,8 @@
 #include "multilingual_manager.h"
 #include "parse_config_info.h"
 #include "process_helpers.h"
+#include "scoped_mount.h"
+#include "start_process.h"
 #include "temp_sysroot.h"
 #include "tool_process_ctrl.h"
 #include "update_package.h"
@@ -20,6 +22,7 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTextEdit>
+#include <QThread>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -255,8 +258,8 @@ TEST_F(UpdateRunTest, SecondProgramReportsNothing_FailsInsteadOfPassingOnTheFirs
     EXPECT_EQ(package.runsOf("second.sh"), 1);
     EXPECT_TRUE(lines().contains(QStringLiteral("first.sh:程序执行成功...")));
     EXPECT_EQ(redLines(),
-        QStringList({ "second.sh:程序执行失败！", "second.sh:后续流程已终止!",
-            "second.sh:执行可执行程序失败！", "程序执行失败！" }));
+        QStringList({ "second.sh:程序执行失败！", "second.sh:程序没有报告执行结果。",
+            "second.sh:后续流程已终止!", "second.sh:执行可执行程序失败！", "程序执行失败！" }));
     EXPECT_EQ(UDiskUpWin::updateRes.load(), -1);
     EXPECT_FALSE(window->isUpdateSuccess());
 }
@@ -469,6 +472,8 @@ TEST_F(UpdateRunTest, MismatchWithFailedLaterActionSet_StillFailsTheStepAfterThe
         false);
     const QStringList shown = lines();
     EXPECT_TRUE(shown.contains(QStringLiteral("odd.sh:程序执行失败！")));
+    EXPECT_EQ(shown.value(shown.indexOf(QStringLiteral("odd.sh:程序执行失败！")) + 1),
+        QStringLiteral("odd.sh:程序报告的执行结果为1，成功结果应为0。"));
     EXPECT_TRUE(shown.contains(QStringLiteral("odd.sh:继续后续流程...")));
     EXPECT_EQ(redLines(), QStringList({ "odd.sh:执行可执行程序失败！", "程序执行失败！" }));
     EXPECT_EQ(package.runsOf("next.sh"), 0);
@@ -568,4 +573,137 @@ TEST_F(UpdateRunTest, PanelIdentifierUnreadable_StopsBeforeChangingAnythingAndKe
     EXPECT_EQ(QDir(package.stick() + QStringLiteral("/hixbackup"))
                   .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
         QStringList({ "00112233445566778899aabb", "00112233445566778899aabb_proctrl" }));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Faults of the field
+
+namespace {
+
+// A progress state file as another package's updater left it on the same stick.
+void writeForeignState(const QByteArray &groups)
+{
+    const QString dir = ParseConfigInfo::getBackupPath() + QStringLiteral("_proctrl");
+    UpdatePackage::writeFile(
+        dir + QStringLiteral("/toolProcessCtrl.ini"), "[package]\ndigest=0123abcd\n" + groups);
+}
+
+} // namespace
+
+TEST_F(UpdateRunTest, StateOfAnotherPackage_NeverMakesThisOnePassOverItsCopyList)
+{
+    package.writeFile(package.folder() + QStringLiteral("/b.conf"), "package b");
+    writeForeignState("[copyFile]\nstatus=success\n");
+    run(QStringLiteral("[COPYFILE]\nCOPYFILENUM=1\nSRCPATH1=%1/b.conf\nDESTPATH1=%2\n")
+            .arg(package.folder(), sysroot.path("/usr/vexo_app/b.conf")),
+        false);
+    EXPECT_TRUE(window->isUpdateSuccess()) << qPrintable(lines().join('\n'));
+    EXPECT_EQ(sysroot.readFile("/usr/vexo_app/b.conf"), "package b");
+    EXPECT_TRUE(lines().contains(MultilingualManager::GetInstance()->getMultilingualValue(2191)));
+}
+
+TEST_F(UpdateRunTest, PendingBackupOfAnotherPackage_KeptUnlessTheTechnicianAgrees)
+{
+    const QString settings = sysroot.writeFile("/usr/vexo_app/config/user.ini", "panel settings");
+    const QString backupRoot = ParseConfigInfo::getBackupPath();
+    UpdatePackage::writeFile(backupRoot + QStringLiteral("/a/user.ini"), "saved by package a");
+    UpdatePackage::writeFile(backupRoot + QStringLiteral("/backupFileCheck.ini"),
+        "[File1]\nsrcPath=" + settings.toUtf8() + "\ndestPath=" + backupRoot.toUtf8()
+            + "/a/user.ini\ncrc32=0\n");
+    writeForeignState("[updatePro]\ncurProIndex=0\nexecResult=?\n");
+    package.writeProgram("b.sh", "exit 0");
+    const QString description
+        = QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=1\n[PROGRAM1_CONFIG]\nPATH=%1/b.sh\n"
+                         "[PROGRAM1_BEFORE_BACKUPFILE]\nBACKUPFILENUM=1\nSRCPATH1=%2\n"
+                         "DSTPATH1=b/user.ini\nMODE1=0\n")
+              .arg(package.folder(), settings);
+
+    // Nobody to ask: nothing is touched, the red line says why.
+    run(description, false);
+    EXPECT_FALSE(window->isUpdateSuccess());
+    EXPECT_EQ(package.runsOf("b.sh"), 0);
+    EXPECT_EQ(
+        UpdatePackage::readFile(backupRoot + QStringLiteral("/a/user.ini")), "saved by package a");
+    EXPECT_EQ(
+        redLines(), QStringList { MultilingualManager::GetInstance()->getMultilingualValue(2193) });
+
+    // The technician agrees: the backup is kept under another name and the run goes on.
+    BoxPresser yes(QStringLiteral("是"));
+    run(description, true);
+    EXPECT_TRUE(window->isUpdateSuccess()) << qPrintable(lines().join('\n'));
+    EXPECT_EQ(package.runsOf("b.sh"), 1);
+    EXPECT_EQ(UpdatePackage::readFile(backupRoot + QStringLiteral("_kept/a/user.ini")),
+        "saved by package a");
+    EXPECT_EQ(sysroot.readFile("/usr/vexo_app/config/user.ini"), "panel settings");
+}
+
+TEST_F(UpdateRunTest, StickFullOrReadOnly_NothingOnThePanelChanges)
+{
+    const QString source = package.folder() + QStringLiteral("/new.conf");
+    const auto runOnTheStick = [&](int expectedRed) {
+        package.writeFile(source, "new");
+        package.writeDescription(
+            QStringLiteral("[COPYFILE]\nCOPYFILENUM=1\nSRCPATH1=%1\nDESTPATH1=%2\n")
+                .arg(source, sysroot.path("/usr/vexo_app/new.conf")));
+        return [this, expectedRed] {
+            logger = std::make_unique<CLogger>(logPath, CLogger::READ_WRITE);
+            logger->toggleLogger(true);
+            window
+                = std::make_unique<UDiskUpWin>(QStringLiteral("0000"), QStringLiteral("t"), false);
+            window->setLogger(logger.get());
+            QDir::setCurrent(package.folder());
+            window->startUpdate();
+            QDir::setCurrent(previousDir);
+            EXPECT_EQ(redLines(),
+                QStringList {
+                    MultilingualManager::GetInstance()->getMultilingualValue(expectedRed) });
+            EXPECT_FALSE(QFileInfo::exists(sysroot.path("/usr/vexo_app/new.conf")));
+            EXPECT_FALSE(QFileInfo::exists(sysroot.path("/usr/vexo_app/new.conf.tmp")));
+            window.reset();
+        };
+    };
+    {
+        // A full stick: neither the state nor the log takes another byte.
+        const testsupport::ScopedMount stick(package.stick(), 64 * 1024);
+        if (!stick.isMounted())
+            GTEST_SKIP() << "cannot mount here";
+        QDir().mkpath(package.folder());
+        sysroot.writeFile("/media/usb0/upgradeProcess.log", LauncherHead);
+        const auto run = runOnTheStick(2183);
+        testsupport::ScopedMount::fill(package.stick() + QStringLiteral("/filler"));
+        run();
+        logger.reset();
+    }
+    // A stick the kernel made read-only, the state kept elsewhere: the log cannot be written.
+    const auto run = runOnTheStick(2184);
+    qputenv("VEXO_EXPORT_DIR", QFile::encodeName(sysroot.path("/export")));
+    const testsupport::ScopedMount readOnly(package.stick());
+    ASSERT_TRUE(readOnly.isMounted());
+    run();
+    qunsetenv("VEXO_EXPORT_DIR");
+}
+
+TEST_F(UpdateRunTest, ProgramStillRunningFromAnEarlierRun_IsEndedBeforeItStartsAgain)
+{
+    const QString events = package.folder() + QStringLiteral("/events");
+    const QString pidFile = package.folder() + QStringLiteral("/first.pid");
+    const QString script = package.writeProgram("busy.sh",
+        QStringLiteral("if [ ! -f '%1' ]; then\n  echo $$ > '%1'\n"
+                       "  trap 'echo ended >> \"%2\"; exit 0' TERM\n"
+                       "  while :; do sleep 0.1; done\nfi\necho second >> '%2'")
+            .arg(pidFile, events));
+    ASSERT_EQ(startProcess::startProc(package.folder(), script, { "-lanID 0000" }), 0);
+    ASSERT_TRUE(waitForFile(pidFile));
+    QThread::msleep(100);
+    const qint64 first = UpdatePackage::readFile(pidFile).trimmed().toLongLong();
+
+    run(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=1\n[PROGRAM1_CONFIG]\nPATH=%1\n").arg(script),
+        false);
+    const bool firstStillRan = processAlive(first);
+    endProcess(first);
+    EXPECT_FALSE(firstStillRan);
+    EXPECT_EQ(UpdatePackage::readFile(events), "ended\nsecond\n");
+    EXPECT_TRUE(
+        lines().contains(QStringLiteral("程序busy.sh上次启动的实例仍在运行，正在结束它...")));
+    EXPECT_TRUE(window->isUpdateSuccess());
 }

@@ -1,6 +1,7 @@
 // Complete updates with the real upgrunner.bin, copied into the emulated stick's "hixupdateu"
 // folder as on the panel, running packages whose description is scrambled with hixpack.
 #include "fake_runtime.h"
+#include "package_manifest.h"
 #include "parse_config_info.h"
 #include "process_helpers.h"
 #include "process_supervisor.h"
@@ -350,6 +351,8 @@ TEST_F(UpgrunnerRun, ResumeAtTheThirdProgram_EarlierProgramsAreNotRunAgain)
         + QuietReboot));
     ToolProcessCtrl *state = ToolProcessCtrl::GetInstance();
     state->initIniPath(ParseConfigInfo::getBackupPath() + QStringLiteral("_proctrl"));
+    state->setProcessValue(
+        QLatin1String(ToolProcessCtrl::PackageKey), packageDigest(package.folder()));
     state->setProcessValue(ToolProcessCtrl::keyOf(PROCESS_CUR_PRO_INDEX), QStringLiteral("2"));
     state->setProcessStatus(PROCESS_EXEC_RESULT, STATUS_UNKNOWN);
 
@@ -545,4 +548,35 @@ TEST_F(UpgrunnerRun, NoLogFromTheLauncher_TheLogGetsItsHeadAndKeepsEveryLine)
     EXPECT_EQ(logLines(),
         QStringList({ "[成功]", "------------------------", "开始升级...", "正在解析配置文件...",
             "配置文件update.ini解析成功...", "升级成功，请点击重启生效。" }));
+}
+
+TEST_F(UpgrunnerRun, BuiltStick_FileCutShortAfterTheBuild_StopsBeforeThePanelChanges)
+{
+    const QString source = sysroot.path("/source");
+    UpdatePackage::writeFile(source + QStringLiteral("/update.ini"),
+        QStringLiteral("[COPYFILE]\nCOPYFILENUM=2\nSRCPATH1=version.txt\n"
+                       "DESTPATH1=/usr/vexo_app/version.txt\nSRCPATH2=runtime\n"
+                       "DESTPATH2=/usr/vexo_app/runtime/\nMODE2=2\n")
+                .toUtf8()
+            + QuietReboot.toUtf8());
+    UpdatePackage::writeFile(source + QStringLiteral("/version.txt"), "2.0\n");
+    UpdatePackage::writeFile(
+        source + QStringLiteral("/runtime/lib/libbig.so"), QByteArray(40 * 1024, 'L'));
+    QProcess hixpack;
+    hixpack.start(UpdatePackage::binDir() + QStringLiteral("/hixpack"),
+        { QStringLiteral("build"), QStringLiteral("--bin"), UpdatePackage::binDir(),
+            QStringLiteral("--panel-root"), sysroot.root(), source, package.stick() });
+    ASSERT_TRUE(hixpack.waitForFinished(20000) && hixpack.exitCode() == 0)
+        << hixpack.readAll().toStdString();
+    // Half the library is gone from the stick when the technician starts the update.
+    UpdatePackage::writeFile(
+        package.folder() + QStringLiteral("/runtime/lib/libbig.so"), QByteArray(20 * 1024, 'L'));
+
+    ASSERT_TRUE(runUntil(QStringLiteral("文件拷贝失败！"))) << output.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(panel + QStringLiteral("/runtime/lib/libbig.so")));
+    EXPECT_FALSE(QFileInfo::exists(panel + QStringLiteral("/version.txt")));
+    EXPECT_TRUE(logLines().contains(
+        QStringLiteral("libbig.so 与升级包清单不符（文件已被改动、截短或替换），升级已停止！")))
+        << package.log().toStdString();
+    EXPECT_EQ(logLines().value(0), QStringLiteral("[失败]"));
 }

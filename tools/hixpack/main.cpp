@@ -63,6 +63,8 @@ const char *const Usage
       "                 plug-in and a font for the Chinese texts: the stick needs\n"
       "                 nothing on the panel but the kernel and the C library\n"
       "               STICK_DIR/hixupdateu/update.ini     the description, scrambled\n"
+      "               STICK_DIR/hixupdateu/update.manifest  size and SHA-256 of every\n"
+      "                 file the update reads from the stick\n"
       "               STICK_DIR/hixupdateu/upgrunner.bin  the updater\n"
       "               STICK_DIR/hixupdateu/hixresult      result reporter for programs\n"
       "               STICK_DIR/hixupdateu/...            the package's files\n"
@@ -73,7 +75,9 @@ const char *const Usage
       "                 \"ENG\" (--no-english: neither)\n"
       "             The programs, and language/ and config/ when present, come from DIR\n"
       "             (default: the folder of hixpack itself, the build's bin/). An earlier\n"
-      "             STICK_DIR/hixupdateu is replaced.\n"
+      "             STICK_DIR/hixupdateu is replaced. Links are followed only when they stay\n"
+      "             inside SRC_DIR and do not lead back into their own folders; other links,\n"
+      "             FIFOs, sockets and devices are refused.\n"
       "             --target armhf: the programs of the cross build for the panel\n"
       "             (build-armhf/bin beside this build, scripts/cross-armhf.sh).\n"
       "             --font FILE: the font for the Chinese texts (default: Debian's\n"
@@ -95,8 +99,11 @@ const char *const Usage
       "             MODE 2 destinations without their trailing \"/\", text ids no language\n"
       "             table defines or one language file defines and another lacks, programs\n"
       "             missing from the package, scripts with CR LF line ends, text that is not\n"
-      "             UTF-8, and \"._*\", \".DS_Store\", \"Thumbs.db\" in copied folders.\n"
-      "             Warnings: conditions that are read but never checked (CPU_TPYE, ...).\n"
+      "             UTF-8, \"._*\", \".DS_Store\", \"Thumbs.db\" in copied folders, links and\n"
+      "             special files the build refuses, names too long to be staged on the\n"
+      "             panel, and a built package's files against its manifest.\n"
+      "             Warnings: conditions that are read but never checked (CPU_TPYE, ...),\n"
+      "             a built package without a manifest.\n"
       "             Relative paths start at the folder of FILE; language files are looked\n"
       "             for in its \"language/\" and \"../language/\", and the English table of\n"
       "             build counts as one unless --no-english is given. Exit status 1 when\n"
@@ -204,6 +211,7 @@ int lint(const QString &path, bool english)
     const description_text_c text = description_text_c::fromBytes(file.readAll());
     const QString packageDir = QFileInfo(path).absolutePath();
     package_lint_c checker(text, packageDir, package_lint_c::languageFilesNear(packageDir));
+    checker.setDescriptionFile(QFileInfo(path).fileName());
     if (english)
         checker.setEnglishTable(package_build_c::EnglishTable);
     const QVector<package_lint_c::Finding> findings = checker.run();

@@ -3,7 +3,9 @@
 #include "description_text.h"
 #include "fat_names.h"
 #include "file_crc.h"
+#include "package_files.h"
 #include "package_lint.h"
+#include "package_manifest.h"
 #include "stick_libraries.h"
 
 #include <QDir>
@@ -74,6 +76,7 @@ int package_build_c::run()
     // A CRC value the author wrote is a promise about the file: one that does not hold stops the
     // build as it stops lint; only missing values are the build's to fill in.
     package_lint_c lint(text, srcDir, languageFiles);
+    lint.setDescriptionFile(DescriptionName);
     if (english)
         lint.setEnglishTable(EnglishTable);
     const QVector<package_lint_c::Finding> findings = lint.run();
@@ -133,6 +136,8 @@ int package_build_c::run()
     if (english
         && (!writeEnglishTable(QDir(stickDir).filePath(QStringLiteral("language")))
             || !offerEnglish(QDir(stickDir).filePath(QStringLiteral("config/baseUpdate.ini")))))
+        return 1;
+    if (!writeManifest(text, packageOut))
         return 1;
     ::sync();
     std::printf("built \"%s\": %d files, %d CRC value(s) filled in\n", qPrintable(stickDir),
@@ -262,25 +267,46 @@ bool package_build_c::copyFile(const QString &from, const QString &to)
 bool package_build_c::copyTree(
     const QString &from, const QString &to, const QStringList &skipTopLevel)
 {
-    QDirIterator it(from, QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-        QDirIterator::Subdirectories);
-    QStringList files;
-    while (it.hasNext())
-        files << it.next();
-    files.sort();
-    for (const QString &path : files) {
-        const QString relative = QDir(from).relativeFilePath(path);
-        const QString top = relative.section(QLatin1Char('/'), 0, 0);
-        if (skipTopLevel.contains(top))
-            continue;
-        if (package_lint_c::isForeignLeftover(QFileInfo(path).fileName())) {
-            std::printf(
-                "note: \"%s\" left out (a leftover of another system)\n", qPrintable(relative));
+    // Links are followed only inside the package and never in a loop; anything else was found
+    // by the description's check already, which stops the build before this.
+    const package_files_c::Tree tree = package_files_c::scanTree(from, skipTopLevel);
+    for (const package_files_c::Problem &problem : tree.problems)
+        fail(QStringLiteral("\"%1\" is %2").arg(problem.relative, problem.reason));
+    if (!tree.problems.isEmpty())
+        return false;
+    for (const package_files_c::File &file : tree.files) {
+        if (package_lint_c::isForeignLeftover(QFileInfo(file.relative).fileName())) {
+            std::printf("note: \"%s\" left out (a leftover of another system)\n",
+                qPrintable(file.relative));
             continue;
         }
-        if (!copyFile(path, QDir(to).filePath(relative)))
+        if (!copyFile(file.source, QDir(to).filePath(file.relative)))
             return false;
     }
+    return true;
+}
+
+bool package_build_c::writeManifest(const description_text_c &text, const QString &packageOut)
+{
+    PackageManifest manifest;
+    const QMap<QString, QString> files = package_files_c::filesTheRunReads(text, stickDir);
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        PackageManifest::Entry entry;
+        if (!fileDigest(it.value(), &entry)) {
+            fail(QStringLiteral("cannot read \"%1\"").arg(it.value()));
+            return false;
+        }
+        if (!manifest.insert(it.key(), entry)) {
+            fail(QStringLiteral("\"%1\" cannot stand in the manifest (a control character in "
+                                "its name)")
+                     .arg(it.key()));
+            return false;
+        }
+    }
+    if (!saveFile(QDir(packageOut).filePath(QLatin1String(PackageManifest::FileName)),
+            manifest.toBytes()))
+        return false;
+    std::printf("manifest: %d file(s) the update reads\n", manifest.size());
     return true;
 }
 

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+class description_text_c;
+
 // Makes an update stick from a package source folder: SRC_DIR holds the plain description
 // "update.ini" and the files it names, optionally "language/" and "config/". The stick gets
 //
@@ -11,6 +13,7 @@
 //   hixlib/                      the programs' shared libraries, Qt plug-in and font
 //                                (stick_libraries.h)
 //   hixupdateu/update.ini        the description with every CRC value filled in, scrambled
+//   hixupdateu/update.manifest   size and SHA-256 of every file the update reads from the stick
 //   hixupdateu/upgrunner.bin     the updater
 //   hixupdateu/hixresult         the result reporter for package programs (when built)
 //   hixupdateu/...               the package's files
@@ -48,6 +51,9 @@ private:
     bool copyFile(const QString &from, const QString &to);
     bool writeScrambledSettings(const QString &from, const QString &to);
     bool copyFolderFiles(const QString &from, const QString &to, const QString &pattern);
+    // "hixupdateu/update.manifest": size and SHA-256 of every file the update reads from the
+    // stick.
+    bool writeManifest(const description_text_c &text, const QString &packageOut);
     int fail(const QString &message);
     bool checkFatNames();
     bool layOutRuntime();

@@ -226,6 +226,7 @@ QVector<package_lint_c::Finding> package_lint_c::run()
     checkPrograms();
     checkDescriptionEncoding();
     checkLanguageFiles();
+    checkPackageFiles();
     // The description's own lines first, then each other file's.
     std::stable_sort(findings.begin(), findings.end(), [](const Finding &a, const Finding &b) {
         return std::make_tuple(!a.file.isEmpty(), a.file, a.line)

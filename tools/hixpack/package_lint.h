@@ -42,6 +42,9 @@ public:
     static QString format(const QString &descriptionPath, const Finding &finding);
     static int errorCount(const QVector<Finding> &findings);
 
+    // The description's own file, left out of the package's files (default "update.ini").
+    void setDescriptionFile(const QString &fileName) { descriptionFile = fileName; }
+
     // Sections that hold a copy list ("COPYFILE", "PROGRAMn_BEFORE_COPYFILE", ...).
     static bool isCopySection(const QString &section);
 
@@ -65,6 +68,12 @@ private:
     void checkTextId(const description_text_c::Section &section, const QString &key);
     void checkMode(const description_text_c::Section &section, const QString &key);
     void checkPrograms();
+    // The package's files as the build copies them and the panel stages them, and a built
+    // stick's manifest (package_lint_tree.cpp).
+    void checkPackageFiles();
+    void checkTree();
+    void checkStagingNames();
+    void checkManifest();
     void add(int line, const QString &message);
     void warn(int line, const QString &message);
 
@@ -88,5 +97,6 @@ private:
     QString englishTable;
     QSet<int> builtinIds;
     QSet<int> definedIds;
+    QString descriptionFile = QStringLiteral("update.ini");
     QVector<Finding> findings;
 };

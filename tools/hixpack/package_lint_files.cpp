@@ -37,8 +37,9 @@ LanguageTable tableOf(const QString &file, const description_text_c &text)
 
 QByteArray readAll(const QString &path, qint64 limit = -1)
 {
+    // Only regular files: opening a FIFO of the package would wait for a writer for ever.
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
         return QByteArray();
     return limit < 0 ? file.readAll() : file.read(limit);
 }
