@@ -1,6 +1,7 @@
 #include "tool_process_ctrl.h"
 
 #include "medium_flush.h"
+#include "mount_watch.h"
 
 #include <QDebug>
 #include <QDir>
@@ -54,6 +55,17 @@ void ToolProcessCtrl::initIniPath(const QString &dir)
 {
     ctrlDir = dir;
     ctrlIniPath = dir + QLatin1Char('/') + QLatin1String(IniFileName);
+    ctrlMount = hix::mountIdOf(dir);
+}
+
+bool ToolProcessCtrl::onItsStick() const
+{
+    // A pulled stick's path leads into the panel's own disk: a state written there would be
+    // hidden under the stick once it is back, and no run would ever read it.
+    if (ctrlMount < 0 || hix::mountIdOf(ctrlDir) == ctrlMount)
+        return true;
+    qWarning() << "the stick of the progress state has gone:" << ctrlIniPath;
+    return false;
 }
 
 bool ToolProcessCtrl::isProcessCtrlIniExit() const
@@ -121,6 +133,8 @@ bool ToolProcessCtrl::setProcessValue(const QString &key, const QString &value)
         qWarning() << "progress state written before its place is known:" << key;
         return true;
     }
+    if (!onItsStick())
+        return false;
     QSettings settings(ctrlIniPath, QSettings::IniFormat);
     settings.setValue(key, value);
     return commit(settings);
@@ -202,6 +216,8 @@ bool ToolProcessCtrl::setSetAsideFiles(const QStringList &paths)
 {
     if (ctrlIniPath.isEmpty() || (paths.isEmpty() && !isProcessCtrlIniExit()))
         return true;
+    if (!onItsStick())
+        return false;
     QSettings settings(ctrlIniPath, QSettings::IniFormat);
     settings.remove(SetAsideGroup);
     if (!paths.isEmpty()) {

@@ -109,6 +109,13 @@ private:
     void failPhase(int messageId, int phase);
     // Ends the run with one red line, before or between phases, writing no phase status.
     void failRun(int messageId, const QString &name = QString());
+    // Whether the stick the updater runs from has been pulled since the run began.
+    bool stickPulled() const;
+    // Says once, in red, that the stick was pulled and the update did not finish.
+    void sayStickPulled();
+    // A write of the progress state failed: says why (the pulled stick, or a full or read-only
+    // one).
+    void sayStateNotWritten();
     // Reads the package's manifest, deals with a progress state left by another package and
     // makes sure the state file and the log can be written, all before the panel changes.
     bool preparePackage();
@@ -158,4 +165,6 @@ private:
     int currentProgram = -1; // index of the program being worked on
     // This panel's backup folder on the stick, read once when the run starts.
     QString backupRoot;
+    int stickMount = -1; // the mount of the updater's own folder when the run began
+    bool stickPulledSaid = false;
 };

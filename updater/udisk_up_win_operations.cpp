@@ -119,6 +119,10 @@ bool UDiskUpWin::beforeUpdateOperate(const programConfig_s &program)
             failure = MsgBackupCheckFileFailed;
         else if (!backup.backupFile(program.beforeBackup))
             failure = MsgBackupFailed;
+        // After a pull the backup's folder leads into the panel's own disk: what was written
+        // there is no backup on the stick, and it goes with the failed backup.
+        else if (stickPulled())
+            failure = MsgBackupFailed;
         if (failure == 0) {
             // The program changes the files once it runs: from then on the backup is their only
             // copy, and it must be on the stick, not in its cache.

@@ -7,14 +7,17 @@
 #include "clogger.h"
 #include "directory_library.h"
 #include "file_operation.h"
+#include "mount_watch.h"
 #include "multilingual_manager.h"
 #include "package_manifest.h"
 #include "parse_config_info.h"
 #include "path_deal.h"
+#include "stick_runtime.h"
 #include "tool_process_ctrl.h"
 #include "ui_udisk_up_win.h"
 #include "updater_messages.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -47,15 +50,41 @@ void UDiskUpWin::failPhase(int messageId, int phase)
     emit emitMessage(text(messageId), Qt::red);
     ui->btnRestart->setEnabled(true);
     progressValue = 100;
-    if (!ToolProcessCtrl::GetInstance()->setProcessStatus(
-            static_cast<prcessNameEnum>(phase), STATUS_FAILED))
-        emit emitMessage(text(MsgStateNotWritten), Qt::red);
+    if (stickPulled())
+        sayStickPulled();
+    else if (!ToolProcessCtrl::GetInstance()->setProcessStatus(
+                 static_cast<prcessNameEnum>(phase), STATUS_FAILED))
+        sayStateNotWritten();
     updatefinished();
+}
+
+bool UDiskUpWin::stickPulled() const
+{
+    return stickMount >= 0 && !hix::isMounted(stickMount);
+}
+
+void UDiskUpWin::sayStickPulled()
+{
+    if (!stickPulledSaid)
+        emit emitMessage(text(MsgStickPulled), Qt::red);
+    stickPulledSaid = true;
+}
+
+void UDiskUpWin::sayStateNotWritten()
+{
+    if (stickPulled())
+        sayStickPulled();
+    else
+        emit emitMessage(text(MsgStateNotWritten), Qt::red);
 }
 
 void UDiskUpWin::failRun(int messageId, const QString &name)
 {
-    emit emitMessage(name.isNull() ? text(messageId) : text(messageId).arg(name), Qt::red);
+    // A stick that was pulled takes every write to it: that is said instead of the write.
+    if (!stickPulled() || (messageId != MsgStateNotWritten && messageId != MsgLogNotWritten))
+        emit emitMessage(name.isNull() ? text(messageId) : text(messageId).arg(name), Qt::red);
+    if (stickPulled())
+        sayStickPulled();
     ui->btnRestart->setEnabled(true);
     progressValue = 100;
     updatefinished();
@@ -174,6 +203,11 @@ void UDiskUpWin::runUpdate()
     // The identifier is read once: every backup, restore and deletion of this run and the state
     // file stay in the one folder named after this panel.
     backupRoot = ParseConfigInfo::panelBackupPath();
+    // A stick may be pulled while the run goes on: the run tells it by the stick's mount, and
+    // keeps in memory what it runs from the stick, so that it can still say so.
+    stickMount = hix::mountIdOf(QCoreApplication::applicationDirPath());
+    stickPulledSaid = false;
+    hix::lockStickRuntime();
     ToolProcessCtrl *const state = ToolProcessCtrl::GetInstance();
     if (!backupRoot.isEmpty()) {
         state->initIniPath(backupRoot + QStringLiteral("_proctrl"));
@@ -190,6 +224,8 @@ void UDiskUpWin::runUpdate()
 
     if (!parseIniFile()) {
         emit emitMessage(text(MsgParseFailed), Qt::red);
+        if (stickPulled())
+            sayStickPulled();
         ui->btnRestart->setEnabled(true);
         progressValue = 100;
         return;
@@ -286,8 +322,10 @@ void UDiskUpWin::runUpdate()
             emit emitMessage(text(MsgProgramsFailed), Qt::red);
             ui->btnRestart->setEnabled(true);
             progressValue = 100;
-            if (!state->setProcessStatus(PROCESS_UPDATE_PRO, STATUS_FAILED))
-                emit emitMessage(text(MsgStateNotWritten), Qt::red);
+            if (stickPulled())
+                sayStickPulled();
+            else if (!state->setProcessStatus(PROCESS_UPDATE_PRO, STATUS_FAILED))
+                sayStateNotWritten();
             return;
         }
         if (programTookOver) {

@@ -1,12 +1,14 @@
 // Power cuts at every flush of a run, on a medium that keeps only what was flushed: the run is
 // recorded in this process (the medium sees every flush, forgetful_medium.h), and after each cut
 // the real updater from the stick starts again, as the launcher starts it after the panel has
-// come back. What the next run leaves must be what an uncut run leaves.
+// come back. What the next run leaves must be what an uncut run leaves. And a stick pulled
+// while the real updater runs from it.
 #include "udisk_up_win.h"
 
 #include "clogger.h"
 #include "forgetful_medium.h"
 #include "multilingual_manager.h"
+#include "scoped_mount.h"
 #include "temp_sysroot.h"
 #include "update_package.h"
 
@@ -222,4 +224,109 @@ TEST_F(PowerCut, CutInTheRenamePass_TheNextRunLeavesNoSetAsideFile)
     const QStringList wrong = cutEverywhere(pointOf(QStringLiteral("开始拷贝指定文件...")),
         pointOf(QStringLiteral("文件拷贝成功...")), StickKeptOnlyItsFlushes);
     EXPECT_TRUE(wrong.isEmpty()) << wrong.join(QLatin1Char('\n')).toStdString();
+}
+
+namespace {
+
+// The stick as a file system of its own (a RAM disk mounted on the emulated panel's stick
+// folder), so that it can be pulled: unmounted lazily, as the panel's hot-plug script does.
+class StickPulled : public ::testing::Test
+{
+protected:
+    StickPulled()
+        : stick(sysroot.path("/media/usb0"))
+        , panel(sysroot.path("/usr/vexo_app"))
+        , mount(stick, 512LL << 20)
+    {
+        QDir().mkpath(panel);
+        QDir().mkpath(sysroot.path("/run/vexo-hal"));
+    }
+
+    TempSysroot sysroot;
+    QString stick;
+    QString panel;
+    ScopedMount mount;
+};
+
+} // namespace
+
+// The technician pulls the stick while the program of the package runs. The updater runs from
+// the stick: it must go on (what it runs from the stick is in memory), say in plain words what
+// happened, claim no success, and write nothing into the empty folder the stick leaves behind,
+// which belongs to the panel's own disk.
+TEST_F(StickPulled, WhileTheProgramRuns_TheUpdaterSaysSoAndWritesNothingUnderTheMountPoint)
+{
+    if (!mount.isMounted())
+        GTEST_SKIP() << "no RAM disk can be mounted here (needs root)";
+    const QString source = sysroot.path("/source");
+    const QString package = stick + QStringLiteral("/hixupdateu");
+    UpdatePackage::writeFile(panel + QStringLiteral("/config/user.db"), "operator data");
+    UpdatePackage::writeFile(source + QStringLiteral("/extra.txt"), "after the program");
+    // The program notes how much of the updater's stick mappings is held in memory, changes the
+    // protected file and pulls the stick.
+    UpdatePackage::writeFile(source + QStringLiteral("/pull.sh"),
+        QStringLiteral("#!/bin/sh\n"
+                       "for p in /proc/[0-9]*; do\n"
+                       "  [ \"$(readlink $p/exe)\" = '%1/upgrunner.bin' ] && pid=${p#/proc/}\n"
+                       "done\n"
+                       "awk -v s='%2/' '/^[0-9a-f]+-/{name=$6; perms=$2} /^Size:/{size=$2}\n"
+                       "  /^Locked:/{if (index(name, s) == 1 && perms !~ /^---/) "
+                       "print name, size, $2}' /proc/$pid/smaps >'%3/stick_maps.txt'\n"
+                       "echo scribbled >'%3/config/user.db'\n"
+                       "umount -l '%2'\n")
+            .arg(package, stick, panel)
+            .toUtf8());
+    UpdatePackage::writeFile(source + QStringLiteral("/update.ini"),
+        QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=1\n"
+                       "[PROGRAM1_CONFIG]\nPATH=%1/pull.sh\n"
+                       "[PROGRAM1_BEFORE_BACKUPFILE]\nBACKUPFILENUM=1\n"
+                       "SRCPATH1=%2/config/user.db\nDSTPATH1=config/user.db\nEXIST_CHECK1=1\n"
+                       "[PROGRAM1_AFTER_COPYFILE]\nCOPYFILENUM=1\nSRCPATH1=extra.txt\n"
+                       "DESTPATH1=%2/extra.txt\n")
+                .arg(package, panel)
+                .toUtf8()
+            + Finish.toUtf8());
+    const ToolRun build = runTool(UpdatePackage::binDir() + QStringLiteral("/hixpack"),
+        { QStringLiteral("build"), QStringLiteral("--bin"), UpdatePackage::binDir(),
+            QStringLiteral("--panel-root"), sysroot.root(), source, stick });
+    ASSERT_EQ(build.exitCode, 0) << build.out.constData() << build.err.constData();
+    // The program is named by its path in this test's sysroot, which the build does not take
+    // for a file of the package: the run goes without the package's manifest.
+    QFile::remove(package + QStringLiteral("/update.manifest"));
+    UpdatePackage::writeFile(stick + QStringLiteral("/upgradeProcess.log"), LauncherHead);
+
+    QProcess runner;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("HIX_SYSROOT", sysroot.root());
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.remove("VEXO_PROJECT_DIR");
+    environment.remove("VEXO_EXPORT_DIR");
+    runner.setProcessEnvironment(environment);
+    runner.setProcessChannelMode(QProcess::MergedChannels);
+    runner.start(
+        package + QStringLiteral("/upgrunner.bin"), { QStringLiteral("-showUpdatePage 0") });
+    ASSERT_TRUE(runner.waitForFinished(60000)) << "the updater did not end";
+    const QString said = QString::fromUtf8(runner.readAll());
+
+    EXPECT_TRUE(said.contains(QStringLiteral("U盘已被拔出，升级没有完成！"))) << said.toStdString();
+    EXPECT_FALSE(said.contains(QStringLiteral("升级成功"))) << said.toStdString();
+    EXPECT_EQ(QDir(stick).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+        QStringList())
+        << "written under the mount point";
+
+    // Every mapping the updater has of its own program and of the stick's libraries is held in
+    // memory, but ICU's data.
+    const QStringList maps
+        = QString::fromUtf8(UpdatePackage::readFile(panel + QStringLiteral("/stick_maps.txt")))
+              .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    bool program = false;
+    for (const QString &line : maps) {
+        const QStringList fields = line.split(QLatin1Char(' '));
+        ASSERT_EQ(fields.size(), 3) << line.toStdString();
+        program = program || fields[0].endsWith(QLatin1String("/upgrunner.bin"));
+        if (!fields[0].contains(QLatin1String("libicudata"))) {
+            EXPECT_EQ(fields[2], fields[1]) << "not held in memory: " << line.toStdString();
+        }
+    }
+    EXPECT_TRUE(program) << maps.join(QLatin1Char('\n')).toStdString();
 }
