@@ -59,9 +59,11 @@ SUCCESS_HEAD = '[成功]'
 START = f'cd {STICK} && (./upgentry.bin >/run/trace 2>&1 &)'
 # Nothing said for this long while the updater runs and no program of the package runs: it waits
 # for somebody (its window shows a failure, or a dialog waits).
-STALL_SECONDS = 25
+STALL_SECONDS = 90
+# How long a pulled stick stays out at most while the updater has said nothing of it.
+WORDS_PATIENCE = 90
 LAUNCHER_PATIENCE = 60
-RUN_TIMEOUT = 240
+RUN_TIMEOUT = 480
 MAX_STARTS = 4
 
 # The phases of the run, in order, each with the line that opens it (the updater's own words on
@@ -227,6 +229,7 @@ class Campaign:
         self.stick_files = None
         self.timeline = []
         self.started = time.monotonic()
+        self.workers = []
 
     def say(self, text):
         print(f'[{(time.monotonic() - self.started) / 60:6.1f} min] {text}', flush=True)
@@ -272,6 +275,7 @@ class Campaign:
         except Exception:
             self.power_off(cut=True)
             raise
+        self.say(f'booted in {self.panel.boot_seconds:.1f} s')
         # The stick is mounted by the hot-plug script shortly after the boot.
         self.wait_guest(f'grep -q " {STICK} " /proc/mounts', 60, 'the stick mounted')
 
@@ -511,13 +515,17 @@ class Campaign:
         trial['completed'] = trial.get('starts', [outcome])[0] == 'done'
         trial['needed_human'] = not trial['completed']
         trial['files_lost'] = bool(trial['lost'])
-        trial['files_corrupted'] = bool(trial['corrupted'] or trial['wrong_mode'])
+        trial['files_corrupted'] = bool(trial['corrupted'])
         trial['left_over'] = bool(trial['extra'] or trial['stick_left_over']
-                                  or (outcome == 'done' and stick['log_head'] != SUCCESS_HEAD)
-                                  or trial['fsck'])
+                                  or (outcome == 'done' and stick['log_head'] != SUCCESS_HEAD))
+        # What the file-system checks found (a FAT cut off in an allocation leaves clusters
+        # that no file holds): kept apart from the run's own left-overs.
+        trial['fs_damage'] = bool(trial['fsck'])
         trial['clean'] = trial['completed'] and not (trial['files_lost']
                                                      or trial['files_corrupted']
-                                                     or trial['left_over'])
+                                                     or trial['wrong_mode']
+                                                     or trial['left_over']
+                                                     or trial['fs_damage'])
 
     def cut(self, trial, rnd):
         self.fresh_images()
@@ -561,11 +569,20 @@ class Campaign:
         trial['unflushed_lost'] = {
             'stick': self.disks.summaries['stick'][-1].get('power_losses', [])[-1:]}
         # The stick stays out for a while: the window has that long to say what happened.
-        out_for = 6 + rnd.random() * 8
-        time.sleep(out_for)
+        pulled_at = time.monotonic()
+        time.sleep(6 + rnd.random() * 8)
+        # On a loaded machine the updater may need longer to come to its next word: the stick
+        # stays out until it has said one, or until the updater has ended, within a bound.
+        words_deadline = time.monotonic() + WORDS_PATIENCE
+        while time.monotonic() < words_deadline:
+            said = self.trace()[len(before):]
+            if STICK_GONE in said or UPDATE_DONE in said \
+                    or 'upgrunner.bin' not in self.processes():
+                break
+            time.sleep(1)
         said = self.trace()[len(before):]
         trial['trace_after_pull'] = said[-1200:]
-        trial['out_seconds'] = round(out_for, 1)
+        trial['out_seconds'] = round(time.monotonic() - pulled_at, 1)
         trial['words_after_pull'] = [line[len(MESSAGE):] for line in said.splitlines()
                                      if line.startswith(MESSAGE)][-6:]
         running = self.processes()
@@ -617,7 +634,10 @@ class Campaign:
 
     # -- the campaign -----------------------------------------------------------------------
     def write_report(self):
-        report = dict(seed=self.args.seed, lose=self.args.lose, timeline=self.timeline,
+        commit = subprocess.run(['git', '-C', ROOT, 'describe', '--always', '--dirty'],
+                                capture_output=True, text=True).stdout.strip()
+        report = dict(commit=commit, seed=self.args.seed, lose=self.args.lose,
+                      jobs=self.args.jobs, timeline=self.timeline,
                       minutes=round((time.monotonic() - self.started) / 60, 1),
                       totals=self.totals(), trials=self.trials)
         with open(self.report_path + '.new', 'w') as f:
@@ -633,18 +653,20 @@ class Campaign:
                 continue
             row = totals.setdefault(f'{trial["kind"]}:{trial["phase"]}', dict(
                 trials=0, completed=0, needed_human=0, files_lost=0, files_corrupted=0,
-                left_over=0, clean=0, said_stick_gone=0, hung=0))
+                wrong_mode=0, left_over=0, fs_damage=0, clean=0, said_stick_gone=0, hung=0))
             row['trials'] += 1
+            row['wrong_mode'] += bool(trial.get('wrong_mode'))
             for key in ('completed', 'needed_human', 'files_lost', 'files_corrupted',
-                        'left_over', 'clean', 'said_stick_gone', 'hung'):
+                        'left_over', 'fs_damage', 'clean', 'said_stick_gone', 'hung'):
                 row[key] += bool(trial.get(key))
         return totals
 
     def table(self):
         totals = self.totals()
         lines = ['| Fault | Phase | Trials | Completed | Needed a human | Files lost | '
-                 'Files corrupted | Left over | Said "stick removed" |',
-                 '|---|---|---|---|---|---|---|---|---|']
+                 'Files corrupted | Wrong exec bit | Left over | File system check | '
+                 'Said "stick removed" |',
+                 '|---|---|---|---|---|---|---|---|---|---|---|']
         for kind, name in (('cut', 'power cut'), ('pull', 'stick pulled')):
             for phase in PHASES:
                 row = totals.get(f'{kind}:{phase}')
@@ -653,33 +675,44 @@ class Campaign:
                 said = row['said_stick_gone'] if kind == 'pull' else ''
                 lines.append(f'| {name} | {phase} | {row["trials"]} | {row["completed"]} | '
                              f'{row["needed_human"]} | {row["files_lost"]} | '
-                             f'{row["files_corrupted"]} | {row["left_over"]} | {said} |')
+                             f'{row["files_corrupted"]} | {row["wrong_mode"]} | '
+                             f'{row["left_over"]} | {row["fs_damage"]} | {said} |')
         return '\n'.join(lines) + '\n'
 
-    def run(self):
-        os.makedirs(self.work, exist_ok=True)
-        deadline = self.started + self.args.max_minutes * 60
-        self.say('preparing the package, the stick and the panel disk')
-        self.prepare()
-        self.say('two uncut runs')
-        self.timeline, self.reference = self.run_reference()
-        _, second = self.run_reference()
-        if second != self.reference:
-            raise RuntimeError('two uncut runs disagree; the comparison would mean nothing')
-        self.say('uncut run: ' + ', '.join(f'{p} {t:.1f} s' for t, p in self.timeline))
-        rnd = random.Random(self.args.seed)
+    def order(self):
+        """Every trial of the campaign, in the order they run: the pulls spread among the cuts,
+        so that a time bound leaves some of each."""
         order = [('cut', n) for n in range(self.args.cuts)]
         pulls = [('pull', n) for n in range(self.args.pulls)]
-        # The pulls are spread among the cuts, so a time bound leaves some of each.
         for i, item in enumerate(pulls):
             order.insert(min(len(order), (i + 1) * (len(order) + 1) // (len(pulls) + 1) + i),
                          item)
-        for kind, n in order:
-            if time.monotonic() > deadline:
+        return order
+
+    def shared_path(self, folder):
+        return os.path.join(folder, 'reference.json')
+
+    def save_shared(self):
+        with open(self.shared_path(self.work), 'w') as f:
+            json.dump(dict(timeline=self.timeline, reference=self.reference,
+                           stick_files=self.stick_files), f, ensure_ascii=False)
+
+    def load_shared(self, folder):
+        with open(self.shared_path(folder)) as f:
+            shared = json.load(f)
+        self.timeline = [tuple(t) for t in shared['timeline']]
+        self.reference = {p: tuple(v) for p, v in shared['reference'].items()}
+        self.stick_files = shared['stick_files']
+        self.pristine = os.path.join(folder, 'pristine')
+
+    def run_trials(self, trials, deadline, rnd):
+        for kind, n in trials:
+            if time.time() > deadline:
                 self.say('time is up')
                 break
             trial = self.plan(random.Random(f'{self.args.seed}-{kind}-{n}'), kind, n)
             self.trials.append(trial)
+            trial_started = time.monotonic()
             try:
                 (self.cut if kind == 'cut' else self.pull)(trial, rnd)
             except Exception as e:  # noqa: BLE001 — the trial is recorded, the campaign goes on
@@ -687,6 +720,7 @@ class Campaign:
                 trial['clean'] = False
                 trial.setdefault('phase', trial['target'])
                 self.power_off(cut=True)
+            trial['seconds'] = round(time.monotonic() - trial_started, 1)
             self.say(f'{kind} {n}: target {trial["target"]}, landed in {trial.get("phase")}, '
                      f'{trial.get("outcome", trial.get("error"))}'
                      + ('' if trial.get('clean') else ' — NOT CLEAN: ' + json.dumps(
@@ -695,11 +729,75 @@ class Campaign:
                                                     'said_stick_gone', 'hung', 'starts',
                                                     'error')}, ensure_ascii=False)))
             self.write_report()
+
+    def run_worker(self):
+        """One of --jobs panels side by side: every --jobs-th trial, against the uncut run and
+        the images the campaign made."""
+        os.makedirs(self.work, exist_ok=True)
+        self.load_shared(self.args.shared)
+        mine = self.order()[self.args.worker::self.args.jobs]
+        self.run_trials(mine, self.args.deadline, random.Random(f'{self.args.seed}-{self.args.worker}'))
+        self.write_report()
+        return 0
+
+    def merge_workers(self, folders):
+        trials = []
+        for folder in folders:
+            try:
+                with open(os.path.join(folder, 'report.json')) as f:
+                    trials += json.load(f)['trials']
+            except (OSError, ValueError):
+                pass
+        place = {item: i for i, item in enumerate(self.order())}
+        self.trials = sorted(trials, key=lambda t: place.get((t['kind'], t['n']), 0))
+        self.write_report()
+
+    def run(self):
+        if self.args.worker is not None:
+            return self.run_worker()
+        os.makedirs(self.work, exist_ok=True)
+        deadline = time.time() + self.args.max_minutes * 60
+        self.say('preparing the package, the stick and the panel disk')
+        self.prepare()
+        self.say('two uncut runs')
+        self.timeline, self.reference = self.run_reference()
+        _, second = self.run_reference()
+        if second != self.reference:
+            raise RuntimeError('two uncut runs disagree; the comparison would mean nothing')
+        self.say('uncut run: ' + ', '.join(f'{p} {t:.1f} s' for t, p in self.timeline))
+        self.save_shared()
+        if self.args.jobs <= 1:
+            self.run_trials(self.order(), deadline, random.Random(self.args.seed))
+        else:
+            folders = [os.path.join(self.work, f'worker-{i}') for i in range(self.args.jobs)]
+            for i, folder in enumerate(folders):
+                os.makedirs(folder, exist_ok=True)
+                self.workers.append(subprocess.Popen(
+                    [sys.executable, os.path.abspath(__file__), '--worker', str(i),
+                     '--jobs', str(self.args.jobs), '--shared', self.work, '--work', folder,
+                     '--deadline', str(deadline), '--cuts', str(self.args.cuts),
+                     '--pulls', str(self.args.pulls), '--seed', str(self.args.seed),
+                     '--lose', self.args.lose, '--build', self.build, '--cross', self.cross],
+                    stdin=subprocess.DEVNULL, stdout=open(os.path.join(folder, 'log.txt'), 'w'),
+                    stderr=subprocess.STDOUT))
+            while any(w.poll() is None for w in self.workers):
+                time.sleep(20)
+                self.merge_workers(folders)
+            self.merge_workers(folders)
+            self.say(f'{len(self.trials)} trials by {self.args.jobs} panels')
         self.write_report()
         print(self.table())
         return 0 if all(t.get('clean') for t in self.trials) else 1
 
     def close(self):
+        for worker in self.workers:
+            if worker.poll() is None:
+                worker.terminate()
+        for worker in self.workers:
+            try:
+                worker.wait(60)
+            except subprocess.TimeoutExpired:
+                worker.kill()
         if self.panel is not None:
             self.panel.kill()
         if self.disks is not None:
@@ -716,8 +814,15 @@ def main():
     ap.add_argument('--lose', choices=['drop', 'subset', 'mixed'], default='mixed')
     ap.add_argument('--report', default=None)
     ap.add_argument('--work', default=os.path.join(ROOT, 'out/armhf-powercut'))
+    ap.add_argument('--jobs', type=int, default=2,
+                    help='panels side by side, each with its share of the trials')
     ap.add_argument('--build', default=os.path.join(ROOT, 'build'))
     ap.add_argument('--cross', default=os.path.join(ROOT, 'build-armhf'))
+    # A panel of --jobs: its number, the campaign's folder and its time bound (seconds since
+    # the epoch).
+    ap.add_argument('--worker', type=int, default=None, help=argparse.SUPPRESS)
+    ap.add_argument('--shared', default=None, help=argparse.SUPPRESS)
+    ap.add_argument('--deadline', type=float, default=None, help=argparse.SUPPRESS)
     args = ap.parse_args()
     campaign = Campaign(args)
     # A stop from outside ends the emulator and the disk servers this campaign started.
