@@ -2,6 +2,7 @@
 //   file_copy_bench copy <manifest> <source root> <destination root>
 //     manifest: one "<relative path>\t<CRC-32 hex>" line per file
 //   file_copy_bench crc <folder>
+#include "file_io.h"
 #include "file_operation.h"
 
 #include <QCoreApplication>
@@ -13,10 +14,7 @@
 #include <cstdio>
 #include <vector>
 
-#include <fcntl.h>
 #include <sys/resource.h>
-#include <unistd.h>
-#include <zlib.h>
 
 namespace {
 
@@ -60,21 +58,13 @@ int runCopy(const QString &manifestPath, const QString &sourceRoot, const QStrin
 
 int runCrc(const QString &folder)
 {
-    std::vector<unsigned char> buffer(1 << 16);
+    std::vector<char> buffer(1 << 16);
     QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     unsigned long files = 0;
     unsigned long combined = 0;
     while (it.hasNext()) {
-        const QByteArray path = QFile::encodeName(it.next());
-        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            return 2;
-        uLong crc = crc32(0, nullptr, 0);
-        ssize_t count;
-        while ((count = ::read(fd, buffer.data(), buffer.size())) > 0)
-            crc = crc32(crc, buffer.data(), static_cast<uInt>(count));
-        ::close(fd);
-        if (count < 0)
+        quint32 crc = 0;
+        if (!hix::io::digestFile(it.next(), &crc, nullptr, nullptr, buffer.data(), buffer.size()))
             return 2;
         combined ^= crc;
         ++files;

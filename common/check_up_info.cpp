@@ -12,17 +12,14 @@
 
 #include <sys/statfs.h>
 
+using hix::text;
+
 check_up_info_c::check_up_info_c(ParseConfigInfo *parser)
     : m_parser(parser)
 {
 }
 
 namespace {
-
-QString text(int id)
-{
-    return MultilingualManager::GetInstance()->getMultilingualValue(id);
-}
 
 QString listed(const QStringList &values)
 {

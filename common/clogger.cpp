@@ -1,5 +1,7 @@
 #include "clogger.h"
 
+#include "file_io.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -80,7 +82,7 @@ bool CLogger::write(const QString &text)
     const bool written = logFile->seek(logFile->size()) && logFile->write(bytes) == bytes.size()
         && logFile->flush();
     // The stick may be pulled or the panel may lose power right after this line.
-    sync();
+    hix::io::flush::runLog();
     if (!written)
         qWarning() << "cannot write the run log" << logPath << logFile->errorString();
     return written;
@@ -121,7 +123,7 @@ void CLogger::writeReport(const QString &text)
     }
     logFile->flush();
     logFile->seek(logFile->size());
-    sync();
+    hix::io::flush::runLog();
 }
 
 void CLogger::close()
@@ -129,7 +131,7 @@ void CLogger::close()
     if (logFile) {
         logFile->flush();
         logFile->close();
-        sync();
+        hix::io::flush::runLog();
         logFile.reset();
     }
     enabled = false;

@@ -10,8 +10,8 @@ MultilingualManager *MultilingualManager::GetInstance()
     return &instance;
 }
 
-bool MultilingualManager::loadMultilingualFile(const QString &languageFile,
-                                               const QString &builtinFile)
+bool MultilingualManager::loadMultilingualFile(
+    const QString &languageFile, const QString &builtinFile)
 {
     table.clear();
     if (!QFile::exists(languageFile) && (builtinFile.isEmpty() || !QFile::exists(builtinFile)))
@@ -49,4 +49,9 @@ void hixInitResources()
 void hixCleanupResources()
 {
     Q_CLEANUP_RESOURCE(language);
+}
+
+QString hix::text(int id)
+{
+    return MultilingualManager::GetInstance()->getMultilingualValue(id);
 }

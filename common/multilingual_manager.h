@@ -30,6 +30,13 @@ private:
     QMap<int, QString> table;
 };
 
+namespace hix {
+
+// The text of id in the process's language table: every text the operator sees comes from here.
+QString text(int id);
+
+} // namespace hix
+
 // Registers the compiled-in language tables and images with the resource system.
 void hixInitResources();
 void hixCleanupResources();

@@ -1,21 +1,15 @@
 #include "package_manifest.h"
 
+#include "file_io.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
-#include <openssl/evp.h>
-
-#include <cerrno>
-#include <vector>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+using hix::io::Sha256;
 
 namespace {
 
-constexpr size_t BlockSize = 64 * 1024;
 constexpr int DigestHexLength = 64;
 
 bool isLowerHex(const QByteArray &text)
@@ -32,51 +26,13 @@ QString cleanAbsolute(const QString &path)
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
 }
 
+// The file fed into sha; false when it cannot be read whole.
 bool addFile(const QString &path, Sha256 *sha)
 {
-    QFile file(path);
-    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
-        return false;
-    while (!file.atEnd()) {
-        const QByteArray block = file.read(BlockSize);
-        if (block.isEmpty())
-            return false;
-        sha->add(block.constData(), size_t(block.size()));
-    }
-    return true;
+    return hix::io::digestFile(path, nullptr, sha, nullptr);
 }
 
 } // namespace
-
-void Sha256::Free::operator()(evp_md_ctx_st *context) const
-{
-    EVP_MD_CTX_free(context);
-}
-
-Sha256::Sha256()
-    : context(EVP_MD_CTX_new())
-{
-    if (context)
-        EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr);
-}
-
-Sha256::~Sha256() = default;
-
-void Sha256::add(const char *data, size_t size)
-{
-    if (context && size > 0)
-        EVP_DigestUpdate(context.get(), data, size);
-}
-
-QByteArray Sha256::hexDigest()
-{
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (!context || EVP_DigestFinal_ex(context.get(), digest, &length) != 1)
-        return QByteArray();
-    context.reset();
-    return QByteArray(reinterpret_cast<const char *>(digest), int(length)).toHex();
-}
 
 bool PackageManifest::isValidPath(const QString &relativePath)
 {
@@ -185,32 +141,10 @@ QStringList PackageManifest::filesIn(const QString &folder, bool recursive) cons
 
 bool fileDigest(const QString &path, PackageManifest::Entry *digest)
 {
-    // Never blocks on a FIFO or a device: only regular files have a digest.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct Closer
-    {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer { fd };
-    struct stat status;
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))
-        return false;
     Sha256 sha;
-    std::vector<char> buffer(BlockSize);
     qint64 size = 0;
-    for (;;) {
-        const ssize_t count = ::read(fd, buffer.data(), buffer.size());
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            return false;
-        if (count == 0)
-            break;
-        sha.add(buffer.data(), size_t(count));
-        size += count;
-    }
+    if (!hix::io::digestFile(path, nullptr, &sha, &size))
+        return false;
     digest->size = size;
     digest->sha256 = sha.hexDigest();
     return !digest->sha256.isEmpty();

@@ -5,30 +5,6 @@
 #include <QStringList>
 
 #include <map>
-#include <memory>
-
-struct evp_md_ctx_st;
-
-// SHA-256 of data fed in pieces.
-class Sha256
-{
-public:
-    Sha256();
-    ~Sha256();
-    Sha256(const Sha256 &) = delete;
-    Sha256 &operator=(const Sha256 &) = delete;
-
-    void add(const char *data, size_t size);
-    // The digest of everything added, as 64 lower-case hexadecimal digits; ends the object's use.
-    QByteArray hexDigest();
-
-private:
-    struct Free
-    {
-        void operator()(evp_md_ctx_st *context) const;
-    };
-    std::unique_ptr<evp_md_ctx_st, Free> context;
-};
 
 // The list of every file an update run reads from the stick, with its size and SHA-256, written
 // by the package tool beside the description. The updater compares what it stages with it, so a

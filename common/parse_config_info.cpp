@@ -22,7 +22,7 @@
 namespace {
 
 const QString ExportDirVariable = QStringLiteral("VEXO_EXPORT_DIR");
-const QString DefaultStickRoot = QStringLiteral("/media/usb0");
+const QString DefaultStickRoot = QString::fromLatin1(hix::StickMountPoint);
 const QString BackupFolder = QStringLiteral("/hixbackup/");
 const QString CopyBeforeCheckSection = QStringLiteral("COPYFILE_BEFORE_CHECK");
 const QString CopyAfterCheckSection = QStringLiteral("COPYFILE_AFTER_CHECK");
@@ -121,8 +121,7 @@ QString numbered(const QString &prefix, const char *key, int n)
 
 QString message(int id, const QString &path)
 {
-    return MultilingualManager::GetInstance()->getMultilingualValue(id).arg(
-        PathDeal::getTargetName(path));
+    return hix::text(id).arg(PathDeal::getTargetName(path));
 }
 
 } // namespace

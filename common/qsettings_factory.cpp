@@ -1,5 +1,6 @@
 #include "qsettings_factory.h"
 
+#include "file_io.h"
 #include "panel_path.h"
 
 #include <QDebug>
@@ -68,7 +69,7 @@ bool QSettingsFactory::decryptFile(const QString &src, const QString &dst, CRYPT
     }
     out.close();
     in.close();
-    sync();
+    hix::io::flush::unscrambledFile();
     return ok;
 }
 

@@ -1,5 +1,6 @@
 #include "qws_process.h"
 
+#include "file_io.h"
 #include "panel_path.h"
 
 #include <QDir>
@@ -10,7 +11,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -22,33 +22,6 @@ const char *const QwsProcess::ServerArgument = "-qws";
 
 namespace {
 
-class Fd
-{
-public:
-    explicit Fd(int fd = -1)
-        : fd(fd)
-    {
-    }
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    int get() const { return fd; }
-    // Closes now and reports whether the close succeeded (a full disk shows up here).
-    bool closeNow()
-    {
-        const int result = ::close(fd);
-        fd = -1;
-        return result == 0;
-    }
-
-private:
-    int fd;
-};
-
 double monotonicSeconds()
 {
     timespec now {};
@@ -58,7 +31,7 @@ double monotonicSeconds()
 
 bool connectOnce(const QByteArray &socketPath)
 {
-    Fd sock(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const hix::io::Fd sock(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (sock.get() < 0)
         return false;
     sockaddr_un address {};
@@ -94,37 +67,26 @@ bool QwsProcess::startQwsServer(const QString &serverFile)
     // "/tmp" always exists on the panel; an emulated panel may lack it.
     QDir().mkpath(QFileInfo(copyPath).path());
 
-    Fd source(::open(QFile::encodeName(serverFile).constData(), O_RDONLY | O_CLOEXEC));
-    if (source.get() < 0)
+    const hix::io::Fd source = hix::io::openRegularForReading(serverFile);
+    if (!source.isOpen())
         return false;
-    Fd target(::open(copyNative.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (target.get() < 0)
+    hix::io::Fd target = hix::io::createForWriting(copyPath, 0644);
+    if (!target.isOpen())
         return false;
-
-    struct stat sourceStat
-    {
-    };
-    if (fstat(source.get(), &sourceStat) != 0)
+    const qint64 size = hix::io::sizeOf(source.get());
+    if (size < 0)
         return false;
-    off_t remaining = sourceStat.st_size;
     char block[4096];
-    while (remaining > 0) {
-        const ssize_t got = ::read(source.get(), block, sizeof block);
-        if (got <= 0)
-            break;
-        ssize_t done = 0;
-        while (done < got) {
-            const ssize_t put = ::write(target.get(), block + done, got - done);
-            if (put < 0) {
-                std::printf("%s\n", std::strerror(errno));
-                std::fflush(stdout);
-                return false;
-            }
-            done += put;
-        }
-        remaining -= got;
+    // Only a failed write stops the start; a source that cannot be read to its end is started as
+    // far as it was copied.
+    if (hix::io::copyBytes(source.get(), target.get(), size, block, sizeof block)
+        == hix::io::CopyFailure::WriteFailed) {
+        std::printf("%s\n", std::strerror(errno));
+        std::fflush(stdout);
+        return false;
     }
-    if (!target.closeNow()) {
+    hix::io::flush::serverCopy(target.get());
+    if (!target.close()) {
         std::printf("%s\n", std::strerror(errno));
         std::fflush(stdout);
         return false;

@@ -1,6 +1,6 @@
 #include "tool_process_ctrl.h"
 
-#include "medium_flush.h"
+#include "file_io.h"
 #include "mount_watch.h"
 
 #include <QDebug>
@@ -96,9 +96,8 @@ bool ToolProcessCtrl::removeCtrlIni()
         if (!dirGone)
             qWarning() << "cannot remove folder" << ctrlDir;
     }
-    sync();
-    if (!ctrlDir.isEmpty())
-        hix::flushFolder(QFileInfo(ctrlDir).absolutePath());
+    // The state's folder has gone: the folder that held it takes the removal to the stick.
+    hix::io::flush::stateFile(ctrlDir.isEmpty() ? QString() : QFileInfo(ctrlDir).absolutePath());
     return fileGone && dirGone;
 }
 
@@ -146,8 +145,7 @@ bool ToolProcessCtrl::commit(QSettings &settings) const
     // The settings writer flushes its new copy before that copy takes the file's name: on a
     // stick that keeps writes in its cache the name must be flushed as well, or a cut finds the
     // state of a step before.
-    sync();
-    hix::flushFolder(ctrlDir);
+    hix::io::flush::stateFile(ctrlDir);
     if (settings.status() == QSettings::NoError)
         return true;
     qWarning() << "cannot write progress state" << ctrlIniPath;

@@ -21,16 +21,9 @@
 #include <memory>
 #include <unistd.h>
 
+using hix::text;
+
 QString gloadUiPath = QStringLiteral("./upgrunner.bin");
-
-namespace {
-
-QString text(int id)
-{
-    return MultilingualManager::GetInstance()->getMultilingualValue(id);
-}
-
-} // namespace
 
 dlgUpNote::dlgUpNote(QString languageId, const QString &title, QWidget *parent)
     : QDialog(parent)
@@ -46,7 +39,7 @@ dlgUpNote::dlgUpNote(QString languageId, const QString &title, QWidget *parent)
     stickPath = getUDiskPath();
     if (stickPath.isEmpty()) {
         qDebug() << "Can not get the VEXO_EXPORT_DIR";
-        stickPath = hix::panelPath(QStringLiteral("/media/usb0"));
+        stickPath = hix::panelPath(QString::fromLatin1(hix::StickMountPoint));
     }
     // Whatever the updater and the programs it starts leave in their working directory lands
     // in the stick's backup folder, never in the panel's own folders.

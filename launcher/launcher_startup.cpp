@@ -6,7 +6,6 @@
 #include "launcher_messages.h"
 #include "multilingual_manager.h"
 #include "package_manifest.h"
-#include "panel_path.h"
 #include "parse_config_info.h"
 #include "tip_main_dlg.h"
 #include "tool_process_ctrl.h"
@@ -21,30 +20,14 @@
 #include <QSettings>
 #include <QTextCodec>
 
-namespace {
+using hix::text;
 
-QString text(int id)
-{
-    return MultilingualManager::GetInstance()->getMultilingualValue(id);
-}
+namespace {
 
 // Description keys hold text numbers; anything that is not a number names no text.
 QString textOfNumber(const QString &number)
 {
     return text(number.toInt());
-}
-
-QString languageFileOf(const QString &launcherDir, const QString &lanID)
-{
-    return launcherDir + QStringLiteral("/language/") + lanID + QStringLiteral(".lan");
-}
-
-QString projectDir()
-{
-    const QString fromEnvironment = qEnvironmentVariable("VEXO_PROJECT_DIR");
-    if (!fromEnvironment.isEmpty())
-        return fromEnvironment;
-    return hix::panelPath(QStringLiteral("/usr/vexo_app/project"));
 }
 
 // The finished run's closing word: one box, then the state file goes.
@@ -97,7 +80,7 @@ QString launcherDirFromExePath(const QByteArray &exePath)
 
 LauncherSettings readLauncherSettings(const QString &launcherDir)
 {
-    QSettings settings(launcherDir + QLatin1String(TipMainDlg::SettingsFile), QSettings::IniFormat);
+    QSettings settings(launcherDir + QLatin1String(hix::ToolSettingsFile), QSettings::IniFormat);
     settings.setIniCodec(QTextCodec::codecForName("UTF-8"));
     LauncherSettings result;
     result.toolLanguage = settings.value(QStringLiteral("/tool_language/type"), 0).toInt();
@@ -105,33 +88,16 @@ LauncherSettings readLauncherSettings(const QString &launcherDir)
     return result;
 }
 
-LauncherLanguage chooseLauncherLanguage(const QString &launcherDir, int toolLanguage)
+LanguageChoice chooseLauncherLanguage(const QString &launcherDir, int toolLanguage)
 {
-    LauncherLanguage choice;
-    const QString setup = projectDir() + QStringLiteral("/lan_setup.ini");
-    if (QFileInfo(setup).isFile()) {
-        QSettings settings(setup, QSettings::IniFormat);
-        settings.setIniCodec(QTextCodec::codecForName("UTF-8"));
-        const QString key = QStringLiteral("/current_language/type");
-        if (settings.contains(key)) {
-            const int type = settings.value(key).toInt();
-            if (type != -1)
-                choice.lanID = TipMainDlg::languageNumber(type);
-        }
-    }
-    choice.languageFile = languageFileOf(launcherDir, choice.lanID);
-    if (choice.lanID.isEmpty() || !QFileInfo::exists(choice.languageFile)) {
-        choice.lanID = TipMainDlg::languageNumber(toolLanguage);
-        choice.languageFile = languageFileOf(launcherDir, choice.lanID);
-    }
-    return choice;
+    return hix::chooseLanguage(launcherDir, QString(), toolLanguage);
 }
 
 int runLauncher(const QString &launcherDir, const LauncherSettings &settings)
 {
-    const LauncherLanguage language = chooseLauncherLanguage(launcherDir, settings.toolLanguage);
+    const LanguageChoice language = chooseLauncherLanguage(launcherDir, settings.toolLanguage);
     MultilingualManager::GetInstance()->loadMultilingualFile(
-        language.languageFile, QLatin1String(TipMainDlg::BuiltinLanguageTable));
+        language.languageFile, QLatin1String(hix::BuiltinLanguageTable));
 
     // Declared in the order of creation, so they go in the reverse order.
     dlgUpNote confirmation(language.lanID, text(MsgWarningTitle));

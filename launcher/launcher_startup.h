@@ -1,5 +1,7 @@
 #pragma once
 
+#include "language_choice.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -18,14 +20,8 @@ struct LauncherSettings
 // "config/baseUpdateSet.ini" below the launcher folder; missing keys read as 0.
 LauncherSettings readLauncherSettings(const QString &launcherDir);
 
-struct LauncherLanguage
-{
-    QString lanID; // four digits, handed on to the updater
-    QString languageFile;
-};
-
 // The HMI project's language when the stick has its file, else the tool language.
-LauncherLanguage chooseLauncherLanguage(const QString &launcherDir, int toolLanguage);
+LanguageChoice chooseLauncherLanguage(const QString &launcherDir, int toolLanguage);
 
 class ToolProcessCtrl;
 class check_up_info_c;

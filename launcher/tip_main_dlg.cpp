@@ -3,6 +3,7 @@
 #include "check_up_info.h"
 #include "clogger.h"
 #include "dlg_up_note.h"
+#include "language_choice.h"
 #include "launcher_messages.h"
 #include "multilingual_manager.h"
 #include "parse_config_info.h"
@@ -17,12 +18,9 @@
 #include <QStyledItemDelegate>
 #include <QTextCodec>
 
-namespace {
+using hix::text;
 
-QString text(int id)
-{
-    return MultilingualManager::GetInstance()->getMultilingualValue(id);
-}
+namespace {
 
 // Description keys hold text numbers; anything that is not a number names no text.
 QString textOfNumber(const QString &number)
@@ -55,18 +53,6 @@ TipMainDlg::TipMainDlg(ParseConfigInfo *parser, check_up_info_c *checker, const 
 TipMainDlg::~TipMainDlg()
 {
     delete ui;
-}
-
-int TipMainDlg::toolLanguage(const QString &dir)
-{
-    QSettings settings(dir + QLatin1String(SettingsFile), QSettings::IniFormat);
-    settings.setIniCodec(QTextCodec::codecForName("UTF-8"));
-    return settings.value(QStringLiteral("/tool_language/type"), 0).toInt();
-}
-
-QString TipMainDlg::languageNumber(int type)
-{
-    return QStringLiteral("%1").arg(type, 4, 10, QLatin1Char('0'));
 }
 
 QString TipMainDlg::toolTitle() const
@@ -120,11 +106,12 @@ void TipMainDlg::on_comboBox_currentIndexChanged(int index)
     QString languageFile
         = appDir + QStringLiteral("/language/") + languageIds.at(index) + QStringLiteral(".lan");
     if (!QFileInfo::exists(languageFile)) {
-        languageFile
-            = appDir + QStringLiteral("/language/%1.lan").arg(languageNumber(toolLanguage(appDir)));
+        languageFile = appDir
+            + QStringLiteral("/language/%1.lan")
+                  .arg(hix::languageNumber(hix::toolLanguage(appDir)));
     }
     MultilingualManager::GetInstance()->loadMultilingualFile(
-        languageFile, QLatin1String(BuiltinLanguageTable));
+        languageFile, QLatin1String(hix::BuiltinLanguageTable));
     curLanguageId = languageIds.at(index);
     initPage();
 }

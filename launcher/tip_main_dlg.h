@@ -1,5 +1,7 @@
 #pragma once
 
+#include "language_choice.h"
+
 #include <QDialog>
 #include <QString>
 #include <QStringList>
@@ -21,10 +23,9 @@ class TipMainDlg : public QDialog
 
 public:
     // The launcher's settings, relative to the folder of the running program.
-    static constexpr const char *SettingsFile = "/config/baseUpdateSet.ini";
     static constexpr const char *LanguageListFile = "/config/baseUpdate.ini";
     static constexpr const char *LanguageListCopy = "/config/baseUpdateTmp.ini";
-    static constexpr const char *BuiltinLanguageTable = ":/new/prefix1/resource/lan/0000.lan";
+    static constexpr const char *BuiltinLanguageTable = hix::BuiltinLanguageTable;
     static constexpr const char *DownArrowImage = ":/new/prefix1/resource/img/downarrow.png";
 
     // Parser and checker are not owned and must outlive the page. The settings and language
@@ -39,12 +40,6 @@ public:
     void okClick() { on_okBtn_clicked(); }
 
     QString currentLanguageId() const { return curLanguageId; }
-
-    // "/tool_language/type" of the settings file below dir, 0 when it is absent.
-    static int toolLanguage(const QString &dir);
-
-    // A language number as the four digits that name its file (3 gives "0003").
-    static QString languageNumber(int type);
 
 signals:
     // The page is done, whether it was shown or not: nothing of the launcher remains to wait for.

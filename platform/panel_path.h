@@ -11,6 +11,9 @@ namespace hix {
 
 constexpr const char *SysrootVariable = "HIX_SYSROOT";
 
+// Where the panel mounts the update stick unless the environment names another place.
+constexpr const char *StickMountPoint = "/media/usb0";
+
 // The sysroot in force, empty on the panel.
 QString sysroot();
 

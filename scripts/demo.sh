@@ -68,8 +68,7 @@ if [ "${1:-}" != "--on-screen" ]; then
     scripts/setup.sh
     echo "== building"
     cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} >/dev/null
-    targets=(upgrunner hixpack hixresult fake_vexo_app hix_widget_map)
-    if grep -q "upgentry" launcher/CMakeLists.txt; then targets+=(upgentry); fi
+    targets=(upgentry upgrunner hixpack hixresult fake_vexo_app hix_widget_map)
     cmake --build "$build_dir" -j "$(nproc)" --target "${targets[@]}" >"$root/out-build.log" 2>&1 \
         || { cat "$root/out-build.log"; exit 1; }
     rm -f "$root/out-build.log"

@@ -24,6 +24,8 @@
 #include <memory>
 #include <unistd.h>
 
+using hix::text;
+
 namespace {
 
 UDiskUpWin *pDiskUpWin = nullptr;
@@ -58,11 +60,6 @@ bool installCloseSignal()
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     return sigaction(closeSignal(), &action, nullptr) == 0;
-}
-
-QString text(int id)
-{
-    return MultilingualManager::GetInstance()->getMultilingualValue(id);
 }
 
 } // namespace
@@ -101,7 +98,7 @@ int main(int argc, char *argv[])
 
     const LanguageChoice language = chooseLanguage(base, commandLine.lanID);
     MultilingualManager::GetInstance()->loadMultilingualFile(
-        language.languageFile, QString::fromLatin1(BuiltinLanguageTable));
+        language.languageFile, QString::fromLatin1(hix::BuiltinLanguageTable));
     vexo_process::setMulLanguage(MultilingualManager::lookup());
 
     // The runtime is brought into the update's state only now, once the application and the

@@ -2,16 +2,12 @@
 
 #include "command_line.h"
 #include "multilingual_manager.h"
-#include "panel_path.h"
 #include "updater_messages.h"
 #include "vexo_process.h"
 
 #include <QCoreApplication>
 #include <QDebug>
-#include <QDir>
-#include <QFileInfo>
-#include <QSettings>
-#include <QTextCodec>
+#include <QFile>
 
 #include <cstdio>
 #include <cstdlib>
@@ -42,55 +38,9 @@ bool updateEnvPath()
     return true;
 }
 
-QString projectDir()
-{
-    const QString fromEnvironment = QString::fromUtf8(qgetenv("VEXO_PROJECT_DIR"));
-    if (!fromEnvironment.isEmpty())
-        return fromEnvironment;
-    return hix::panelPath(QStringLiteral("/usr/vexo_app/project"));
-}
-
-namespace {
-
-QString languageNumber(int type)
-{
-    return QStringLiteral("%1").arg(type, 4, 10, QLatin1Char('0'));
-}
-
-QString languageFileOf(const QString &base, const QString &lanID)
-{
-    return base + QStringLiteral("/language/%1.lan").arg(lanID);
-}
-
-} // namespace
-
 LanguageChoice chooseLanguage(const QString &base, const QString &lanID)
 {
-    LanguageChoice choice { lanID, QString() };
-    if (choice.lanID.isEmpty()) {
-        const QString setup = projectDir() + QStringLiteral("/lan_setup.ini");
-        if (QFileInfo(setup).isFile()) {
-            QSettings settings(setup, QSettings::IniFormat);
-            settings.setIniCodec(QTextCodec::codecForName("UTF-8"));
-            const QString key = QStringLiteral("/current_language/type");
-            if (settings.contains(key)) {
-                const int type = settings.value(key).toInt();
-                if (type != -1)
-                    choice.lanID = languageNumber(type);
-            }
-        }
-    }
-    choice.languageFile = languageFileOf(base, choice.lanID);
-
-    if (choice.lanID.isEmpty() || !QFileInfo::exists(choice.languageFile)) {
-        QSettings settings(
-            base + QStringLiteral("/config/baseUpdateSet.ini"), QSettings::IniFormat);
-        settings.setIniCodec(QTextCodec::codecForName("UTF-8"));
-        choice.lanID
-            = languageNumber(settings.value(QStringLiteral("/tool_language/type"), 0).toInt());
-        choice.languageFile = languageFileOf(base, choice.lanID);
-    }
-    return choice;
+    return hix::chooseLanguage(base, lanID, hix::toolLanguage(base));
 }
 
 bool prepareRuntime(int execCond, bool mayAsk, unsigned waitMs)
@@ -107,8 +57,6 @@ bool prepareRuntime(int execCond, bool mayAsk, unsigned waitMs)
 
 QString runtimeNotStoppedText(int execCond)
 {
-    MultilingualManager *const table = MultilingualManager::GetInstance();
-    return table->getMultilingualValue(MsgReportFailed).trimmed()
-        + table->getMultilingualValue(
-            execCond == EXEC_COND_TO_SETUP ? MsgExitingToSetup : MsgExitingApp);
+    return hix::text(MsgReportFailed).trimmed()
+        + hix::text(execCond == EXEC_COND_TO_SETUP ? MsgExitingToSetup : MsgExitingApp);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "language_choice.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -12,18 +14,9 @@ QString baseDirFromExePath(const QByteArray &exePath);
 // Sets the library path to the application directory and makes it the working directory.
 bool updateEnvPath();
 
-struct LanguageChoice
-{
-    QString lanID; // passed on to every program the updater starts
-    QString languageFile; // base + "/language/" + lanID + ".lan"
-};
-
 // The language of the run: the command line's number, else the HMI project's "lan_setup.ini",
-// and when that file does not exist either, the launcher's "config/baseUpdateSet.ini".
+// and when that names no file on the stick, the launcher's "config/baseUpdateSet.ini".
 LanguageChoice chooseLanguage(const QString &base, const QString &lanID);
-
-// The project folder whose "lan_setup.ini" names the panel's language.
-QString projectDir();
 
 // Puts the HMI runtime into the state the update needs (execCond 0 gone, 1 back in its setup
 // state, other values untouched), waiting waitMs before stronger means. mayAsk lets the shutdown
@@ -35,6 +28,5 @@ bool prepareRuntime(int execCond, bool mayAsk, unsigned waitMs = 5000);
 // text followed by the step that did not complete ("[失败]正在退出应用程序，请稍候...").
 QString runtimeNotStoppedText(int execCond);
 
-constexpr const char *BuiltinLanguageTable = ":/new/prefix1/resource/lan/0000.lan";
 constexpr const char *RunLogName = "/upgradeProcess.log";
 constexpr const char *UpdaterProgramName = "upgrunner.bin";

@@ -1,5 +1,6 @@
 #include "ckeyboard.h"
 
+#include "multilingual_manager.h"
 #include "vnc_texts.h"
 
 #include <QCloseEvent>
@@ -39,7 +40,7 @@ CKeyBoard::CKeyBoard(QWidget *parent, QSize screen)
     : QDialog(parent)
 {
     setObjectName(QStringLiteral("CKeyBoard"));
-    setWindowTitle(vncText(MsgEnterPwd));
+    setWindowTitle(hix::text(MsgEnterPwd));
     setWindowFlags((windowFlags() & ~Qt::WindowContextHelpButtonHint) | Qt::WindowStaysOnTopHint);
 
     if (!screen.isValid())
@@ -51,7 +52,7 @@ CKeyBoard::CKeyBoard(QWidget *parent, QSize screen)
     resize(scaled(400, scale), scaled(300, scale));
     setFixedSize(isFullHd(screen) ? QSize(720, 420) : QSize(480, 280));
 
-    m_label = new QLabel(vncText(MsgPleaseEnter), this);
+    m_label = new QLabel(hix::text(MsgPleaseEnter), this);
     m_label->setObjectName(QStringLiteral("m_label"));
     m_label->setFont(font);
     m_label->setMinimumSize(scaled(40, scale), scaled(32, scale));
@@ -94,7 +95,7 @@ CKeyBoard::CKeyBoard(QWidget *parent, QSize screen)
             keyBtnDel = makeKey(QStringLiteral("keyBtnDel"), QStringLiteral("Del"), scale, font);
             keyBtnBack = makeKey(QStringLiteral("keyBtnBack"), QStringLiteral("<--"), scale, font);
             keyBtnConfirm
-                = makeKey(QStringLiteral("keyBtnConfirm"), vncText(MsgConfirm), scale, font);
+                = makeKey(QStringLiteral("keyBtnConfirm"), hix::text(MsgConfirm), scale, font);
             row->addWidget(keyBtnCap);
             row->addWidget(keyBtnDel);
             row->addWidget(keyBtnBack);

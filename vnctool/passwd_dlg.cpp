@@ -1,5 +1,7 @@
 #include "passwd_dlg.h"
 
+#include "file_io.h"
+#include "multilingual_manager.h"
 #include "vnc_config.h"
 #include "vnc_dialog_look.h"
 #include "vnc_texts.h"
@@ -69,12 +71,12 @@ passwdDlg::passwdDlg(QWidget *parent, QSize screen)
 
     connect(ok_Bt, &QPushButton::clicked, this, &passwdDlg::clickedOKBt);
     connect(canel_Bt, &QPushButton::clicked, this, &passwdDlg::clickedCanelBt);
-    label_3->setText(vncText(MsgOldPwd));
-    label->setText(vncText(MsgNewPwd));
-    label_2->setText(vncText(MsgConfirmEntry));
-    ok_Bt->setText(vncText(MsgConfirm));
-    canel_Bt->setText(vncText(MsgCancel));
-    setWindowTitle(vncText(MsgPwdSetTitle));
+    label_3->setText(hix::text(MsgOldPwd));
+    label->setText(hix::text(MsgNewPwd));
+    label_2->setText(hix::text(MsgConfirmEntry));
+    ok_Bt->setText(hix::text(MsgConfirm));
+    canel_Bt->setText(hix::text(MsgCancel));
+    setWindowTitle(hix::text(MsgPwdSetTitle));
     applyVncDialogLook(this);
     setModal(true);
 }
@@ -101,22 +103,22 @@ void passwdDlg::clickedOKBt()
     const QString newPasswd = passwd_Edt->text();
     const QString confirmation = confirm_Edt->text();
     if (askOld && passwd_Edt_old->text().isEmpty()) {
-        log_Lb->setText(vncText(MsgOldPwdMissing));
+        log_Lb->setText(hix::text(MsgOldPwdMissing));
     } else if (newPasswd.isEmpty() && confirmation.isEmpty()) {
-        log_Lb->setText(vncText(MsgNewPwdMissing));
+        log_Lb->setText(hix::text(MsgNewPwdMissing));
     } else if (newPasswd.isEmpty() || confirmation.isEmpty()) {
-        log_Lb->setText(vncText(MsgPwdMismatch));
+        log_Lb->setText(hix::text(MsgPwdMismatch));
     } else if (askOld && passwd_Edt_old->text() != readVncPasswd()) {
-        log_Lb->setText(vncText(MsgOldPwdWrong));
+        log_Lb->setText(hix::text(MsgOldPwdWrong));
     } else if (newPasswd != confirmation) {
-        log_Lb->setText(vncText(MsgPwdMismatch));
+        log_Lb->setText(hix::text(MsgPwdMismatch));
     } else if (!writeVncPasswd(newPasswd)) {
         // Reporting success for a password that never reached the server would leave the
         // panel open with the operator believing it protected.
-        log_Lb->setText(vncText(MsgConfigError));
+        log_Lb->setText(hix::text(MsgConfigError));
     } else {
         result = true;
-        sync();
+        hix::io::flush::vncChange();
         accept();
     }
 }

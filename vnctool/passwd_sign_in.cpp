@@ -1,5 +1,6 @@
 #include "passwd_sign_in.h"
 
+#include "multilingual_manager.h"
 #include "vnc_config.h"
 #include "vnc_dialog_look.h"
 #include "vnc_texts.h"
@@ -55,10 +56,10 @@ passwdSignIN::passwdSignIN(QWidget *parent, QSize screen)
     passwd_Edt->setEchoMode(QLineEdit::Password);
     connect(ok_Bt, &QPushButton::clicked, this, &passwdSignIN::clickedOKBt);
     connect(canel_Bt, &QPushButton::clicked, this, &passwdSignIN::clickedCanelBt);
-    label->setText(vncText(MsgEnterPwd));
-    ok_Bt->setText(vncText(MsgConfirm));
-    canel_Bt->setText(vncText(MsgCancel));
-    setWindowTitle(vncText(MsgSignInTitle));
+    label->setText(hix::text(MsgEnterPwd));
+    ok_Bt->setText(hix::text(MsgConfirm));
+    canel_Bt->setText(hix::text(MsgCancel));
+    setWindowTitle(hix::text(MsgSignInTitle));
     applyVncDialogLook(this);
     setModal(true);
 }
@@ -66,7 +67,7 @@ passwdSignIN::passwdSignIN(QWidget *parent, QSize screen)
 void passwdSignIN::clickedOKBt()
 {
     if (passwd_Edt->text().isEmpty()) {
-        log_Lb->setText(vncText(MsgNewPwdMissing));
+        log_Lb->setText(hix::text(MsgNewPwdMissing));
         return;
     }
     if (passwd_Edt->text() == readVncPasswd()) {
@@ -75,7 +76,7 @@ void passwdSignIN::clickedOKBt()
         return;
     }
     result = false;
-    log_Lb->setText(vncText(MsgSignInWrong));
+    log_Lb->setText(hix::text(MsgSignInWrong));
 }
 
 void passwdSignIN::clickedCanelBt()

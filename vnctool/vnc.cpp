@@ -137,18 +137,18 @@ QString vnc::getUDiskPath()
 
 void vnc::initGui()
 {
-    setVNC_Bt->setText(vncText(MsgDeployVnc));
-    removeVNC_Bt->setText(vncText(MsgRemoveVnc));
-    passwd_Bt->setText(vncText(MsgSetPwd));
-    passwdIsNull_Bt->setText(vncText(MsgClearPwd));
-    restart_Bt->setText(vncText(MsgRestart));
-    close_Bt->setText(vncText(MsgClose));
-    setWindowTitle(vncText(MsgToolTitle));
+    setVNC_Bt->setText(hix::text(MsgDeployVnc));
+    removeVNC_Bt->setText(hix::text(MsgRemoveVnc));
+    passwd_Bt->setText(hix::text(MsgSetPwd));
+    passwdIsNull_Bt->setText(hix::text(MsgClearPwd));
+    restart_Bt->setText(hix::text(MsgRestart));
+    close_Bt->setText(hix::text(MsgClose));
+    setWindowTitle(hix::text(MsgToolTitle));
 }
 
 void vnc::fillLanguageList()
 {
-    if (vncText(MsgEnglishName) != QLatin1String("English")) {
+    if (hix::text(MsgEnglishName) != QLatin1String("English")) {
         MultiLang->addItem(ChineseItem);
         MultiLang->addItem(EnglishItem);
     } else {

@@ -1,6 +1,8 @@
 // Deploying VNC support from the stick's package and removing it again.
 #include "access_file.h"
 #include "directory_library.h"
+#include "file_io.h"
+#include "multilingual_manager.h"
 #include "panel_path.h"
 #include "vnc.h"
 #include "vnc_paths.h"
@@ -18,40 +20,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-
-// Closes a file descriptor when the copy leaves, whichever way it leaves.
-class FdHolder
-{
-public:
-    explicit FdHolder(int fd)
-        : fd(fd)
-    {
-    }
-    ~FdHolder() { reset(); }
-    FdHolder(const FdHolder &) = delete;
-    FdHolder &operator=(const FdHolder &) = delete;
-    int get() const { return fd; }
-    int release()
-    {
-        const int held = fd;
-        fd = -1;
-        return held;
-    }
-    void reset()
-    {
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-    }
-
-private:
-    int fd;
-};
 
 QByteArray native(const QString &path)
 {
@@ -149,89 +121,60 @@ bool vnc::copyFile(const QString &srcPath, const QString &desPath)
         std::fprintf(stderr, "src file is not a regular file:%d\n", int(status.st_mode));
         return false;
     }
-    FdHolder in(::open(src.constData(), O_RDONLY));
-    if (in.get() < 0) {
+    const hix::io::Fd in = hix::io::openRegularForReading(srcPath);
+    if (!in.isOpen()) {
         std::fprintf(
             stderr, "copy r open file:%s failed:%s\n", src.constData(), std::strerror(errno));
         return false;
     }
-    const off_t size = lseek(in.get(), 0, SEEK_END);
+    const qint64 size = hix::io::sizeOf(in.get());
     if (size < 0) {
         std::fprintf(stderr, "seek file %s failed!%s\n", src.constData(), std::strerror(errno));
         return false;
     }
-    FdHolder out(::open(des.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0777));
-    if (out.get() < 0) {
+    hix::io::Fd out = hix::io::createForWriting(desPath, 0777);
+    if (!out.isOpen()) {
         std::fprintf(
             stderr, "copy w open file:%s failed:%s\n", des.constData(), std::strerror(errno));
         return false;
     }
-    if (size == 0) {
+    if (size == 0)
         std::fprintf(stderr, "real copy a empty file:%s\n", des.constData());
-        in.reset();
-        out.reset();
-        sync();
-        return true;
-    }
 
-    char *buffer = work->data();
-    off_t offset = 0;
-    off_t remaining = size;
-    bool failed = false;
-    while (remaining > 0 && !failed) {
-        const size_t chunk = static_cast<size_t>(qMin<off_t>(remaining, work->size()));
-        size_t done = 0;
-        while (done < chunk) {
-            const ssize_t got = pread(in.get(), buffer + done, chunk - done, offset + done);
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0) {
-                if (got < 0)
-                    std::fprintf(stderr, "error read failed!%s\n", std::strerror(errno));
-                else
-                    std::fprintf(stderr, "reach the end of file, but not read finished!%d\n",
-                        int(chunk - done));
-                std::fprintf(stderr, " read file:%s data failed!\n", src.constData());
-                failed = true;
-                break;
-            }
-            done += static_cast<size_t>(got);
-        }
-        done = 0;
-        while (!failed && done < chunk) {
-            const ssize_t put = pwrite(out.get(), buffer + done, chunk - done, offset + done);
-            if (put < 0 && errno == EINTR)
-                continue;
-            if (put <= 0) {
-                std::fprintf(stderr, "error write failed!%s\n", std::strerror(errno));
-                std::fprintf(stderr, " write file:%s data failed!\n", des.constData());
-                failed = true;
-                break;
-            }
-            done += static_cast<size_t>(put);
-        }
-        if (!failed) {
-            remaining -= static_cast<off_t>(chunk);
-            offset += static_cast<off_t>(chunk);
-        }
+    bool failed = true;
+    switch (hix::io::copyBytes(in.get(), out.get(), size, work->data(), size_t(work->size()))) {
+    case hix::io::CopyFailure::None:
+        failed = false;
+        break;
+    case hix::io::CopyFailure::ReadFailed:
+        std::fprintf(stderr, "error read failed!%s\n", std::strerror(errno));
+        std::fprintf(stderr, " read file:%s data failed!\n", src.constData());
+        break;
+    case hix::io::CopyFailure::EndedEarly:
+        std::fprintf(stderr, "reach the end of file, but not read finished!\n");
+        std::fprintf(stderr, " read file:%s data failed!\n", src.constData());
+        break;
+    case hix::io::CopyFailure::WriteFailed:
+        std::fprintf(stderr, "error write failed!%s\n", std::strerror(errno));
+        std::fprintf(stderr, " write file:%s data failed!\n", des.constData());
+        break;
     }
-    in.reset();
+    hix::io::flush::deployedFile(out.get());
     // A close that fails can lose data the writes reported as done.
-    const bool closed = ::close(out.release()) == 0;
+    const bool closed = out.close();
     if (!closed)
         std::fprintf(
             stderr, " write file:%s data failed!%s\n", des.constData(), std::strerror(errno));
-    sync();
     return !failed && closed;
 }
 
 void vnc::showResult(int titleId, int textId, const QString &text, bool warning)
 {
-    QMessageBox box(warning ? QMessageBox::Warning : QMessageBox::Information, vncText(titleId),
-        text.isNull() ? vncText(textId) : text, QMessageBox::Ok, this);
+    QMessageBox box(warning ? QMessageBox::Warning : QMessageBox::Information, hix::text(titleId),
+        text.isNull() ? hix::text(textId) : text, QMessageBox::Ok, this);
     box.setWindowFlags(boxFlags(box));
     box.setWindowIcon(QIcon(QStringLiteral(" ")));
-    box.button(QMessageBox::Ok)->setText(vncText(MsgConfirm));
+    box.button(QMessageBox::Ok)->setText(hix::text(MsgConfirm));
     box.exec();
 }
 
@@ -239,10 +182,10 @@ void vnc::clickedSetVNCBt()
 {
     if (isInstalled()) {
         QMessageBox question(
-            QMessageBox::Information, vncText(MsgDeployVnc), vncText(MsgRedeployQuestion));
+            QMessageBox::Information, hix::text(MsgDeployVnc), hix::text(MsgRedeployQuestion));
         question.setWindowFlags(boxFlags(question));
-        QPushButton *confirm = question.addButton(vncText(MsgConfirm), QMessageBox::AcceptRole);
-        question.addButton(vncText(MsgCancel), QMessageBox::RejectRole);
+        QPushButton *confirm = question.addButton(hix::text(MsgConfirm), QMessageBox::AcceptRole);
+        question.addButton(hix::text(MsgCancel), QMessageBox::RejectRole);
         question.exec();
         if (question.clickedButton() != confirm)
             return;
@@ -262,19 +205,19 @@ void vnc::clickedSetVNCBt()
         if (!QFileInfo::exists(entry.desdir) && !base.mkpath(entry.desdir)) {
             qWarning() << "vncsetup: cannot create" << entry.desdir;
             showResult(MsgWarning, 0,
-                vncText(MsgDeployFailed) + entry.desdir + vncText(MsgCreateFailed), true);
+                hix::text(MsgDeployFailed) + entry.desdir + hix::text(MsgCreateFailed), true);
             return;
         }
         deleteFile(native(entry.des).constData());
         if (QFileInfo::exists(oldConfig) || QFileInfo(oldConfig).isSymLink())
             deleteFile(native(oldConfig).constData());
         if (!copyFile(entry.src, entry.des)) {
-            showResult(
-                MsgWarning, 0, vncText(MsgDeployFailed) + entry.des + vncText(MsgCopyFailed), true);
+            showResult(MsgWarning, 0,
+                hix::text(MsgDeployFailed) + entry.des + hix::text(MsgCopyFailed), true);
             return;
         }
     }
-    sync();
+    hix::io::flush::vncChange();
     showResult(MsgTip, MsgDeployed);
 }
 
@@ -282,9 +225,9 @@ void vnc::clickedRemoveVNCBt()
 {
     if (!isInstalled()) {
         QMessageBox box(
-            QMessageBox::Information, vncText(MsgRemoveVnc), vncText(MsgNothingToRemove));
+            QMessageBox::Information, hix::text(MsgRemoveVnc), hix::text(MsgNothingToRemove));
         box.setWindowFlags(boxFlags(box));
-        box.addButton(vncText(MsgConfirm), QMessageBox::AcceptRole);
+        box.addButton(hix::text(MsgConfirm), QMessageBox::AcceptRole);
         box.exec();
         return;
     }
@@ -296,6 +239,6 @@ void vnc::clickedRemoveVNCBt()
     const QString oldConfig = hix::panelPath(VNC_SPACE::OLD_VNC_CONFIG_FILE);
     if (QFileInfo::exists(oldConfig))
         deleteFile(native(oldConfig).constData());
-    sync();
+    hix::io::flush::vncChange();
     showResult(MsgTip, MsgRemoved);
 }

@@ -1,4 +1,6 @@
 // The VNC password (sign in, set, clear) and the restart and close buttons.
+#include "file_io.h"
+#include "multilingual_manager.h"
 #include "passwd_dlg.h"
 #include "passwd_sign_in.h"
 #include "system_restart.h"
@@ -20,12 +22,12 @@ namespace {
 void showBox(QWidget *parent, int titleId, const QString &text, bool withIcon)
 {
     QMessageBox box(
-        QMessageBox::Information, vncText(titleId), text, QMessageBox::NoButton, parent);
+        QMessageBox::Information, hix::text(titleId), text, QMessageBox::NoButton, parent);
     box.setWindowFlags(
         (box.windowFlags() & ~Qt::WindowContextHelpButtonHint) | Qt::WindowStaysOnTopHint);
     if (withIcon)
         box.setWindowIcon(QIcon(QStringLiteral(" ")));
-    box.addButton(vncText(MsgConfirm), QMessageBox::AcceptRole);
+    box.addButton(hix::text(MsgConfirm), QMessageBox::AcceptRole);
     box.exec();
 }
 
@@ -46,40 +48,40 @@ bool vnc::returnSignin()
 void vnc::clickedPassWdBt()
 {
     if (!isInstalled()) {
-        showBox(nullptr, MsgSetPwd, vncText(MsgNothingToSetPwd), false);
+        showBox(nullptr, MsgSetPwd, hix::text(MsgNothingToSetPwd), false);
         return;
     }
     passwdDlg dialog;
     if (dialog.exec() == QDialog::Accepted) {
-        sync();
-        showBox(this, MsgTip, vncText(MsgPwdSet), true);
+        hix::io::flush::vncChange();
+        showBox(this, MsgTip, hix::text(MsgPwdSet), true);
     }
 }
 
 void vnc::clickedPasswdIsNull()
 {
     if (!isInstalled()) {
-        showBox(nullptr, MsgClearPwd, vncText(MsgNothingToClearPwd), false);
+        showBox(nullptr, MsgClearPwd, hix::text(MsgNothingToClearPwd), false);
         return;
     }
     if (!returnSignin())
         return;
     if (!signedIn) {
-        showBox(this, MsgTip, vncText(MsgNoSignIn), true);
+        showBox(this, MsgTip, hix::text(MsgNoSignIn), true);
         return;
     }
     signedIn = false;
     if (!writeVncPasswd(QString())) {
-        showBox(this, MsgWarning, vncText(MsgConfigError), true);
+        showBox(this, MsgWarning, hix::text(MsgConfigError), true);
         return;
     }
-    sync();
-    showBox(this, MsgTip, vncText(MsgPwdCleared), true);
+    hix::io::flush::vncChange();
+    showBox(this, MsgTip, hix::text(MsgPwdCleared), true);
 }
 
 void vnc::clickedRestartBt()
 {
-    sync();
+    hix::io::flush::beforeRestart();
     if (hix::restartSystem() == 0) {
         close();
         return;
@@ -91,6 +93,6 @@ void vnc::clickedRestartBt()
 
 void vnc::clickedCloseBt()
 {
-    sync();
+    hix::io::flush::vncChange();
     close();
 }

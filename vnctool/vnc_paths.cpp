@@ -7,7 +7,7 @@
 
 namespace VNC_SPACE {
 
-const QString VNC_DEFAULT_USB_PATH = QStringLiteral("/media/usb0");
+const QString VNC_DEFAULT_USB_PATH = QString::fromLatin1(hix::StickMountPoint);
 const QString VNC_CONFIG_FILE = QStringLiteral("/etc/iot_cfg/vncConfig.ini");
 const QString OLD_VNC_CONFIG_FILE = QStringLiteral("/usr/vexo_app/config/vncConfig.ini");
 const QString VNC_CONFIG_FILE_NAME = QStringLiteral("vncConfig.ini");

@@ -1,5 +1,6 @@
 #include "vnc_startup.h"
 
+#include "language_choice.h"
 #include "md5_crypt_ctrl.h"
 #include "multilingual_manager.h"
 #include "no_menu_decoration.h"
@@ -22,12 +23,6 @@
 namespace {
 
 const QString BuiltinLanguageFile = QStringLiteral(":/new/prefix1/resource/lan/0000.lanini");
-const QString lan_setup_ini_name = QStringLiteral("/lan_setup.ini");
-
-QString fourDigits(int language)
-{
-    return QStringLiteral("%1").arg(language, 4, 10, QLatin1Char('0'));
-}
 
 } // namespace
 
@@ -73,17 +68,11 @@ int packageLanguage()
 
 QString systemLanguageFile(const QString &stickDir)
 {
-    QString projectDir = qEnvironmentVariable("VEXO_PROJECT_DIR");
-    if (projectDir.isEmpty())
-        projectDir = hix::panelPath(QStringLiteral("/usr/vexo_app/project"));
-    QSettings setup(projectDir + lan_setup_ini_name, QSettings::IniFormat);
-    setup.setIniCodec(QTextCodec::codecForName("UTF-8"));
-    bool ok = false;
-    int language = setup.value(QStringLiteral("current_language/type")).toInt(&ok);
-    if (!ok || language < 0)
+    int language = 0;
+    if (!hix::projectLanguage(&language) || language < 0)
         language = 0;
     const QString file = stickDir + QStringLiteral("/hixbackup/MultiLanguage/")
-        + fourDigits(language) + QStringLiteral(".lanini");
+        + hix::languageNumber(language) + QStringLiteral(".lanini");
     qDebug("type = %d,getCurrentSysLanguage-languageFile = %s\n", language, qPrintable(file));
     return file;
 }
@@ -93,14 +82,14 @@ QString loadLanguage(int cmdLanguage, int pkgLanguage, const QString &stickDir)
     const QString packageDir = stickDir + QStringLiteral("/hixbackup/");
     QString file;
     if (cmdLanguage >= 0) {
-        file = packageDir + QStringLiteral("/MultiLanguage/") + fourDigits(cmdLanguage)
+        file = packageDir + QStringLiteral("/MultiLanguage/") + hix::languageNumber(cmdLanguage)
             + QStringLiteral(".lanini");
         qDebug() << "cmdlanIdFile:" << file;
     } else if (pkgLanguage < 0) {
         file = systemLanguageFile(stickDir);
         qDebug() << "syslanIdfile:" << file;
     } else {
-        file = packageDir + QStringLiteral("/MultiLanguage/") + fourDigits(pkgLanguage)
+        file = packageDir + QStringLiteral("/MultiLanguage/") + hix::languageNumber(pkgLanguage)
             + QStringLiteral(".lanini");
         qDebug() << "arclanIdFile:" << file;
     }

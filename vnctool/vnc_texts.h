@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QString>
-
 // Language-table ids of the texts the VNC tool shows.
 enum VNC_TEXT {
     MsgWarning = 1000,
@@ -43,6 +41,3 @@ enum VNC_TEXT {
     MsgPwdCleared = 3020,
     MsgNoSignIn = 3021,
 };
-
-// The text of id in the language table in force.
-QString vncText(int id);

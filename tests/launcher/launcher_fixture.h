@@ -2,6 +2,7 @@
 
 #include "description_writer.h"
 #include "md5_crypt_ctrl.h"
+#include "modal_script.h"
 #include "multilingual_manager.h"
 #include "package_manifest.h"
 #include "parse_config_info.h"
@@ -114,65 +115,6 @@ private:
     QString savedCwd;
     QByteArray savedLibraryPath;
     bool hadLibraryPath;
-};
-
-// Acts on the windows a test expects, one action per window in order: a timer, re-armed every
-// 20 ms, finds the next window (the active modal one, else a shown page) that it has not acted
-// on yet and hands it over. The timer is re-armed before the action, so a window that an action
-// opens in turn is answered too. Stops with the object: nothing is left to fire into a later test.
-class ModalScript
-{
-public:
-    using Action = std::function<void(QWidget *)>;
-
-    explicit ModalScript(std::initializer_list<Action> actions)
-        : pending(actions)
-    {
-        timer.setSingleShot(true);
-        timer.setInterval(20);
-        QObject::connect(&timer, &QTimer::timeout, [this] { look(); });
-        timer.start();
-    }
-
-    int acted() const { return int(seen.size()); }
-    QStringList seen; // class names of the windows acted on, in order
-
-private:
-    bool actedOn(QWidget *window) const
-    {
-        for (const QPointer<QWidget> &earlier : done)
-            if (earlier == window)
-                return true;
-        return false;
-    }
-
-    QWidget *nextWindow() const
-    {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (modal)
-            return actedOn(modal) ? nullptr : modal;
-        for (QWidget *window : QApplication::topLevelWidgets())
-            if (window->isVisible() && qobject_cast<QDialog *>(window) && !actedOn(window))
-                return window;
-        return nullptr;
-    }
-
-    void look()
-    {
-        timer.start();
-        QWidget *window = pending.empty() ? nullptr : nextWindow();
-        if (!window)
-            return;
-        done << window;
-        seen << QString::fromLatin1(window->metaObject()->className());
-        const Action action = pending.front();
-        pending.erase(pending.begin());
-        action(window);
-    }
-
-    std::vector<Action> pending;
-    QList<QPointer<QWidget>> done;
-    QTimer timer;
 };
 
 // Clicks the named button of a window as the operator would.

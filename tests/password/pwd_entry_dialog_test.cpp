@@ -1,7 +1,7 @@
 // The password dialog as the operator uses it: real keys pressed with the mouse, the field and
 // the message boxes read back as shown.
 #include "md5_crypt_ctrl.h"
-#include "message_box_answerer.h"
+#include "modal_script.h"
 #include "pwd_entry_dialog.h"
 #include "temp_sysroot.h"
 
@@ -216,7 +216,8 @@ TEST_F(PasswordDialog, TwentyFirstCharacter_ShowsTheLengthMessageAndStaysInTheFi
     storePassword("0123456789ABCDEFGHIJ"); // twenty characters, never typed
     PwdEntryDialog dialog;
     dialog.show();
-    MessageBoxAnswerer boxes;
+    ModalScript boxes;
+    boxes.answerEveryBox();
 
     for (int i = 0; i < 20; ++i)
         press(dialog, "Z");
@@ -242,7 +243,8 @@ TEST_F(PasswordDialog, Confirm_WithAWrongPassword_ShowsTheMessageAndEmptiesTheFi
     storePassword("9");
     PwdEntryDialog dialog(nullptr, [](int id) { return QStringLiteral("text %1").arg(id); });
     dialog.show();
-    MessageBoxAnswerer boxes;
+    ModalScript boxes;
+    boxes.answerEveryBox();
     press(dialog, "8");
     press(dialog, "Confirm");
     EXPECT_EQ(boxes.texts, QStringList({ QStringLiteral("text 1013") }));

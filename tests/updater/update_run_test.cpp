@@ -5,7 +5,7 @@
 #include "udisk_up_win.h"
 
 #include "clogger.h"
-#include "message_box_answerer.h"
+#include "modal_script.h"
 #include "multilingual_manager.h"
 #include "parse_config_info.h"
 #include "process_helpers.h"
@@ -14,6 +14,7 @@
 #include "temp_sysroot.h"
 #include "tool_process_ctrl.h"
 #include "update_package.h"
+#include "window_run.h"
 
 #include <QElapsedTimer>
 #include <QMessageBox>
@@ -32,99 +33,8 @@ using namespace testsupport;
 
 namespace {
 
-const QByteArray LauncherHead = "[失败]\n------------------------\n";
-
-// Presses the button with the given text on every message box that opens while it lives.
-class BoxPresser : public QObject
+class UpdateRunTest : public ::testing::Test, protected WindowRun
 {
-public:
-    explicit BoxPresser(const QString &buttonText)
-    {
-        timer.setInterval(5);
-        connect(&timer, &QTimer::timeout, this, [this, buttonText] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            for (QAbstractButton *button : box->buttons()) {
-                if (button->text() == buttonText) {
-                    texts << box->text();
-                    QTest::mouseClick(button, Qt::LeftButton);
-                    return;
-                }
-            }
-        });
-        timer.start();
-    }
-    QStringList texts;
-
-private:
-    QTimer timer;
-};
-
-class UpdateRunTest : public ::testing::Test
-{
-protected:
-    UpdateRunTest()
-        : package(sysroot)
-        , previousDir(QDir::currentPath())
-    {
-        MultilingualManager::GetInstance()->loadMultilingualFile(
-            QString(), QStringLiteral(":/new/prefix1/resource/lan/0000.lan"));
-        logPath = sysroot.writeFile("/media/usb0/upgradeProcess.log", LauncherHead);
-        logger = std::make_unique<CLogger>(logPath, CLogger::READ_WRITE);
-        logger->toggleLogger(true);
-    }
-    ~UpdateRunTest() override
-    {
-        window.reset();
-        QDir::setCurrent(previousDir);
-    }
-
-    // Creates the window and runs the package from its folder, as the updater does.
-    void run(const QString &ini, bool showPage)
-    {
-        package.writeDescription(ini);
-        window
-            = std::make_unique<UDiskUpWin>(QStringLiteral("0000"), QStringLiteral("t"), showPage);
-        window->setLogger(logger.get());
-        QDir::setCurrent(package.folder());
-        window->startUpdate();
-    }
-
-    QStringList lines() const
-    {
-        return window->findChild<QTextEdit *>(QStringLiteral("textEdit"))
-            ->toPlainText()
-            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
-
-    // The shown lines in red.
-    QStringList redLines() const
-    {
-        QStringList red;
-        const QTextDocument *document
-            = window->findChild<QTextEdit *>(QStringLiteral("textEdit"))->document();
-        for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
-            if (!block.text().isEmpty()
-                && block.begin().fragment().charFormat().foreground().color() == QColor(Qt::red))
-                red << block.text();
-        }
-        return red;
-    }
-
-    QByteArray log() const { return UpdatePackage::readFile(logPath); }
-    QStringList buzzer() const
-    {
-        return QString::fromUtf8(sysroot.readFile("/run/buzzer.log"))
-            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
-
-    TempSysroot sysroot;
-    UpdatePackage package;
-    QString previousDir;
-    QString logPath;
-    std::unique_ptr<CLogger> logger;
-    std::unique_ptr<UDiskUpWin> window;
 };
 
 const QString EmptyPackage = QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=0\n");
@@ -137,21 +47,6 @@ QString finishWith(int beeps, bool reboot = false)
 }
 
 } // namespace
-
-TEST_F(UpdateRunTest, EveryListEmpty_GoesStraightToTheFinishAsSuccess)
-{
-    run(EmptyPackage, false);
-    EXPECT_TRUE(window->isUpdateFinished());
-    EXPECT_TRUE(window->isUpdateSuccess());
-    EXPECT_EQ(window->progress(), 100);
-    EXPECT_EQ(lines(),
-        QStringList({ "开始升级...", "正在解析配置文件...", "配置文件update.ini解析成功...",
-            "升级成功，请点击重启生效。" }));
-    EXPECT_TRUE(redLines().isEmpty());
-    EXPECT_TRUE(log().startsWith("[成功]\n------------------------\n开始升级...\n"));
-    EXPECT_FALSE(QFileInfo::exists(package.stateFile()));
-    EXPECT_TRUE(window->findChild<QPushButton *>(QStringLiteral("btnRestart"))->isEnabled());
-}
 
 TEST_F(UpdateRunTest, BeepNum3_ThreeHalfSecondBeepsOneSecondApart)
 {
@@ -209,30 +104,11 @@ TEST_F(UpdateRunTest, RebootPackage_BeepsFirstThenRestartsAndCloses)
     EXPECT_FALSE(sysroot.readFile("/var/log/restart.log").isEmpty());
 }
 
-TEST_F(UpdateRunTest, AfterConditionsNeverHold_FourRunsThreeQuestionsThenGivesUp)
-{
-    package.writeProgram("never.sh", "exit 0");
-    BoxPresser yes(QStringLiteral("是"));
-    run(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=1\n"
-                       "[PROGRAM1_CONFIG]\nPATH=%1/never.sh\n"
-                       "[PROGRAM1_AFTER_CHECK]\nFILE_CHECK=%1/never-there\n")
-            .arg(package.folder()),
-        true);
-    EXPECT_EQ(package.runsOf("never.sh"), 4);
-    const QString question = QStringLiteral("never.sh:不满足升级后条件，升级失败，是否重新升级？");
-    EXPECT_EQ(yes.texts, QStringList({ question, question, question }));
-    EXPECT_EQ(redLines(),
-        QStringList(
-            { "never.sh:尝试升级已达到3次，且均升级失败，无法继续升级！", "程序执行失败！" }));
-    EXPECT_FALSE(window->isUpdateFinished());
-    EXPECT_TRUE(package.stateText().contains("status=failed"));
-    EXPECT_FALSE(window->isCheckResultServing());
-}
-
 TEST_F(UpdateRunTest, AfterConditionsNeverHold_NoToTheQuestion_StopsAfterOneRun)
 {
     package.writeProgram("never.sh", "exit 0");
-    BoxPresser no(QStringLiteral("否"));
+    ModalScript no;
+    no.answerEveryBox(QStringLiteral("否"));
     run(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=1\n"
                        "[PROGRAM1_CONFIG]\nPATH=%1/never.sh\n"
                        "[PROGRAM1_AFTER_CHECK]\nFILE_CHECK=%1/never-there\n")
@@ -275,37 +151,6 @@ TEST_F(UpdateRunTest, ProgramGetsTheLanguageArgumentAfterItsParameters)
     EXPECT_EQ(UpdatePackage::readFile(package.folder() + "/args.sh.runs"), "a b c -lanID 0000\n");
 }
 
-TEST_F(UpdateRunTest, HangingProgram_WindowAnswersAndRefusesToCloseUntilItEnds)
-{
-    const QString pidFile = package.folder() + QStringLiteral("/hang.pid");
-    package.writeProgram("hang.sh", QStringLiteral("echo $$ > '%1'\nexec sleep 60").arg(pidFile));
-    MessageBoxAnswerer answers;
-    bool closeAccepted = true;
-    int ticks = 0;
-    QTimer probe;
-    probe.setInterval(50);
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        ++ticks;
-        if (ticks == 6 && window)
-            closeAccepted = window->close();
-        if (ticks == 10)
-            endProcess(UpdatePackage::readFile(pidFile).trimmed().toLongLong());
-    });
-    probe.start();
-    QElapsedTimer took;
-    took.start();
-    run(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=1\n[PROGRAM1_CONFIG]\nPATH=%1/hang.sh\n")
-            .arg(package.folder()),
-        true);
-    probe.stop();
-    EXPECT_GE(ticks, 10);
-    EXPECT_LT(took.elapsed(), 10000);
-    EXPECT_FALSE(closeAccepted);
-    EXPECT_EQ(answers.texts, QStringList { QStringLiteral("请升级完成后再关闭此窗口！") });
-    EXPECT_TRUE(lines().contains(QStringLiteral("正在等待 hang.sh 执行结束...")));
-    EXPECT_TRUE(window->isUpdateSuccess());
-}
-
 TEST_F(UpdateRunTest, Commands_WrongExitCodeOrUnstartable_NameTheCommandInRed)
 {
     run(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=0\n"
@@ -336,7 +181,8 @@ TEST_F(UpdateRunTest, PackageCopyAlreadyDoneHidden_PassedOverAndMarkedWithoutQue
 {
     const QString installed = sysroot.writeFile("/usr/vexo_app/a.txt", "installed");
     UpdatePackage::writeFile(package.folder() + "/a.txt", "new");
-    MessageBoxAnswerer answers;
+    ModalScript answers;
+    answers.answerEveryBox();
     run(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=0\n"
                        "[COPYFILE]\nCOPYFILENUM=1\nSRCPATH1=a.txt\nDESTPATH1=%1\n"
                        "[DELFILE]\nDELFILENUM=1\nSRCPATH1=%2\n"
@@ -403,7 +249,8 @@ TEST_F(UpdateRunTest, AlreadyUpdatedProgram_AskedWhenShown_NoRunsOnlyTheAfterOpe
                          "[PROGRAM1_AFTER_COMMOND]\nCOMMONDNUM=1\nCOMMONDINFO1=touch %2\n")
               .arg(package.folder(), marker);
     {
-        BoxPresser no(QStringLiteral("否"));
+        ModalScript no;
+        no.answerEveryBox(QStringLiteral("否"));
         run(ini, true);
         EXPECT_EQ(no.texts,
             QStringList {
@@ -415,14 +262,16 @@ TEST_F(UpdateRunTest, AlreadyUpdatedProgram_AskedWhenShown_NoRunsOnlyTheAfterOpe
 
     // Hidden: the default answer, without a question.
     QFile::remove(marker);
-    MessageBoxAnswerer answers;
+    ModalScript answers;
+    answers.answerEveryBox();
     run(ini, false);
     EXPECT_TRUE(answers.texts.isEmpty());
     EXPECT_EQ(package.runsOf("done.sh"), 0);
     EXPECT_TRUE(QFileInfo::exists(marker));
 
     // Yes runs it again.
-    BoxPresser yes(QStringLiteral("是"));
+    ModalScript yes;
+    yes.answerEveryBox(QStringLiteral("是"));
     run(ini, true);
     EXPECT_EQ(package.runsOf("done.sh"), 1);
     EXPECT_TRUE(window->isUpdateSuccess());
@@ -628,7 +477,8 @@ TEST_F(UpdateRunTest, PendingBackupOfAnotherPackage_KeptUnlessTheTechnicianAgree
         redLines(), QStringList { MultilingualManager::GetInstance()->getMultilingualValue(2193) });
 
     // The technician agrees: the backup is kept under another name and the run goes on.
-    BoxPresser yes(QStringLiteral("是"));
+    ModalScript yes;
+    yes.answerEveryBox(QStringLiteral("是"));
     run(description, true);
     EXPECT_TRUE(window->isUpdateSuccess()) << qPrintable(lines().join('\n'));
     EXPECT_EQ(package.runsOf("b.sh"), 1);

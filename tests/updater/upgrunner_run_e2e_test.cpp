@@ -1,6 +1,7 @@
 // Complete updates with the real upgrunner.bin, copied into the emulated stick's "hixupdateu"
 // folder as on the panel, running packages whose description is scrambled with hixpack.
 #include "fake_runtime.h"
+#include "modal_script.h"
 #include "package_manifest.h"
 #include "parse_config_info.h"
 #include "process_helpers.h"
@@ -8,11 +9,15 @@
 #include "temp_sysroot.h"
 #include "tool_process_ctrl.h"
 #include "update_package.h"
+#include "window_run.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QPushButton>
 #include <QSettings>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -217,19 +222,6 @@ TEST_F(UpgrunnerRun, EveryListKindAndTwoReportingPrograms_InstallAndEndInSuccess
     EXPECT_FALSE(sysroot.readFile("/var/log/restart.log").isEmpty());
 }
 
-TEST_F(UpgrunnerRun, EveryListEmpty_ShownPage_FinishesAsSuccess)
-{
-    ASSERT_TRUE(copied);
-    ASSERT_TRUE(
-        writeDescription(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=0\n") + FinishReboot));
-    ASSERT_TRUE(runUntil(QString(), 20000, { "-title Update" })) << output.toStdString();
-    EXPECT_EQ(processes.back()->exitCode(), 0);
-    EXPECT_EQ(logLines(),
-        QStringList({ "[成功]", "------------------------", "开始升级...", "正在解析配置文件...",
-            "配置文件update.ini解析成功...", "升级成功，请点击重启生效。" }));
-    EXPECT_FALSE(sysroot.readFile("/var/log/restart.log").isEmpty());
-}
-
 namespace {
 
 // One phase that fails on the first run and is repaired before the second.
@@ -364,22 +356,128 @@ TEST_F(UpgrunnerRun, ResumeAtTheThirdProgram_EarlierProgramsAreNotRunAgain)
     EXPECT_TRUE(package.stateFile().isEmpty());
 }
 
-TEST_F(UpgrunnerRun, AfterConditionsNeverHold_HiddenPage_FourRunsWithoutQuestionThenGivesUp)
+// The runs below are each made twice, with the same package: in the window inside the test
+// process, which shows its lines, colours and questions, and as the real program on the stick.
+
+TEST_F(UpgrunnerRun, EveryListEmpty_GoesStraightToTheFinishAsSuccess)
 {
+    {
+        // In the window, the page hidden.
+        WindowRun inWindow;
+        inWindow.run(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=0\n"), false);
+        EXPECT_TRUE(inWindow.window->isUpdateFinished());
+        EXPECT_TRUE(inWindow.window->isUpdateSuccess());
+        EXPECT_EQ(inWindow.window->progress(), 100);
+        EXPECT_EQ(inWindow.lines(),
+            QStringList({ "开始升级...", "正在解析配置文件...", "配置文件update.ini解析成功...",
+                "升级成功，请点击重启生效。" }));
+        EXPECT_TRUE(inWindow.redLines().isEmpty());
+        EXPECT_TRUE(inWindow.log().startsWith("[成功]\n------------------------\n开始升级...\n"));
+        EXPECT_FALSE(QFileInfo::exists(inWindow.package.stateFile()));
+        EXPECT_TRUE(
+            inWindow.window->findChild<QPushButton *>(QStringLiteral("btnRestart"))->isEnabled());
+    }
+
+    // The program, its page shown.
     ASSERT_TRUE(copied);
-    package.writeProgram("never.sh", "exit 0");
-    ASSERT_TRUE(writeDescription(
-        QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=1\n[PROGRAM1_CONFIG]\nPATH=%1/never.sh\n"
-                       "[PROGRAM1_AFTER_CHECK]\nFILE_CHECK=%1/never-there\n")
-            .arg(package.folder())));
+    ASSERT_TRUE(
+        writeDescription(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=0\n") + FinishReboot));
+    ASSERT_TRUE(runUntil(QString(), 20000, { "-title Update" })) << output.toStdString();
+    EXPECT_EQ(processes.back()->exitCode(), 0);
+    EXPECT_EQ(logLines(),
+        QStringList({ "[成功]", "------------------------", "开始升级...", "正在解析配置文件...",
+            "配置文件update.ini解析成功...", "升级成功，请点击重启生效。" }));
+    EXPECT_FALSE(sysroot.readFile("/var/log/restart.log").isEmpty());
+}
+
+TEST_F(UpgrunnerRun, AfterConditionsNeverHold_FourRunsThenGivesUp_AskingOnlyWhenShown)
+{
+    const QString ini = QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=1\n"
+                                       "[PROGRAM1_CONFIG]\nPATH=%1/never.sh\n"
+                                       "[PROGRAM1_AFTER_CHECK]\nFILE_CHECK=%1/never-there\n");
     const QString gaveUp
         = QStringLiteral("never.sh:尝试升级已达到3次，且均升级失败，无法继续升级！");
+    {
+        // In the window, the page shown: three questions, each answered "是".
+        WindowRun inWindow;
+        inWindow.package.writeProgram("never.sh", "exit 0");
+        ModalScript yes;
+        yes.answerEveryBox(QStringLiteral("是"));
+        inWindow.run(ini.arg(inWindow.package.folder()), true);
+        EXPECT_EQ(inWindow.package.runsOf("never.sh"), 4);
+        const QString question
+            = QStringLiteral("never.sh:不满足升级后条件，升级失败，是否重新升级？");
+        EXPECT_EQ(yes.texts, QStringList({ question, question, question }));
+        EXPECT_EQ(inWindow.redLines(), QStringList({ gaveUp, "程序执行失败！" }));
+        EXPECT_FALSE(inWindow.window->isUpdateFinished());
+        EXPECT_TRUE(inWindow.package.stateText().contains("status=failed"));
+        EXPECT_FALSE(inWindow.window->isCheckResultServing());
+    }
+
+    // The program, its page hidden: the same four runs without a question.
+    ASSERT_TRUE(copied);
+    package.writeProgram("never.sh", "exit 0");
+    ASSERT_TRUE(writeDescription(ini.arg(package.folder())));
     ASSERT_TRUE(runUntil(QStringLiteral("程序执行失败！"))) << output.toStdString();
     EXPECT_EQ(package.runsOf("never.sh"), 4);
     EXPECT_TRUE(logLines().contains(gaveUp));
     EXPECT_EQ(status("updatePro/status"), QStringLiteral("failed"));
     EXPECT_EQ(status("updatePro/curProIndex"), QStringLiteral("0"));
     EXPECT_EQ(status("updatePro/execResult"), QStringLiteral("?"));
+}
+
+TEST_F(UpgrunnerRun, HangingProgram_IsWaitedFor_TheWindowAnswersAndRefusesToCloseUntilItEnds)
+{
+    const QString ini
+        = QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=1\n[PROGRAM1_CONFIG]\nPATH=%1/hang.sh\n");
+    {
+        // In the window, the page shown: a close while the program runs is refused with a box.
+        WindowRun inWindow;
+        const QString pidFile = inWindow.package.folder() + QStringLiteral("/hang.pid");
+        inWindow.package.writeProgram(
+            "hang.sh", QStringLiteral("echo $$ > '%1'\nexec sleep 60").arg(pidFile));
+        ModalScript answers;
+        answers.answerEveryBox();
+        bool closeAccepted = true;
+        int ticks = 0;
+        QTimer probe;
+        probe.setInterval(50);
+        QObject::connect(&probe, &QTimer::timeout, [&] {
+            ++ticks;
+            if (ticks == 6 && inWindow.window)
+                closeAccepted = inWindow.window->close();
+            if (ticks == 10)
+                endProcess(UpdatePackage::readFile(pidFile).trimmed().toLongLong());
+        });
+        probe.start();
+        QElapsedTimer took;
+        took.start();
+        inWindow.run(ini.arg(inWindow.package.folder()), true);
+        probe.stop();
+        EXPECT_GE(ticks, 10);
+        EXPECT_LT(took.elapsed(), 10000);
+        EXPECT_FALSE(closeAccepted);
+        EXPECT_EQ(answers.texts, QStringList { QStringLiteral("请升级完成后再关闭此窗口！") });
+        EXPECT_TRUE(inWindow.lines().contains(QStringLiteral("正在等待 hang.sh 执行结束...")));
+        EXPECT_TRUE(inWindow.window->isUpdateSuccess());
+    }
+
+    // The program, its page hidden: the head line says the outcome only once the program ended.
+    ASSERT_TRUE(copied);
+    const QString pidFile = package.folder() + QStringLiteral("/hang.pid");
+    package.writeProgram("hang.sh", QStringLiteral("echo $$ > '%1'\nexec sleep 30").arg(pidFile));
+    ASSERT_TRUE(writeDescription(ini.arg(package.folder()) + QuietReboot));
+    QProcess *runner = start({ "-showUpdatePage 0" });
+    ASSERT_TRUE(waitForFile(pidFile));
+    const qint64 hanging = UpdatePackage::readFile(pidFile).trimmed().toLongLong();
+    programPids.push_back(hanging);
+    QThread::msleep(500);
+    EXPECT_EQ(runner->state(), QProcess::Running);
+    EXPECT_TRUE(logLines().contains(QStringLiteral("正在等待 hang.sh 执行结束...")));
+    EXPECT_EQ(logLines().value(0), QStringLiteral("[失败]"));
+    endProcess(hanging);
+    ASSERT_TRUE(runner->waitForFinished(15000));
+    EXPECT_EQ(logLines().value(0), QStringLiteral("[成功]"));
 }
 
 TEST_F(UpgrunnerRun, SuccessLaterActionZero_LaterProgramsLeftOutAndTheRunSucceeds)
@@ -420,28 +518,6 @@ TEST_F(UpgrunnerRun, ExitWaitHandOver_UpdaterLeavesTheProgramRunningAndTheStateF
     EXPECT_TRUE(package.stateFile().isEmpty());
     EXPECT_TRUE(sysroot.readFile("/var/log/restart.log").isEmpty());
     EXPECT_TRUE(buzzer().isEmpty());
-}
-
-TEST_F(UpgrunnerRun, HangingProgram_IsWaitedForUntilItEnds)
-{
-    ASSERT_TRUE(copied);
-    const QString pidFile = package.folder() + QStringLiteral("/hang.pid");
-    package.writeProgram("hang.sh", QStringLiteral("echo $$ > '%1'\nexec sleep 30").arg(pidFile));
-    ASSERT_TRUE(writeDescription(
-        QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=1\n[PROGRAM1_CONFIG]\nPATH=%1/hang.sh\n")
-            .arg(package.folder())
-        + QuietReboot));
-    QProcess *runner = start({ "-showUpdatePage 0" });
-    ASSERT_TRUE(waitForFile(pidFile));
-    const qint64 hanging = UpdatePackage::readFile(pidFile).trimmed().toLongLong();
-    programPids.push_back(hanging);
-    QThread::msleep(500);
-    EXPECT_EQ(runner->state(), QProcess::Running);
-    EXPECT_TRUE(logLines().contains(QStringLiteral("正在等待 hang.sh 执行结束...")));
-    EXPECT_EQ(logLines().value(0), QStringLiteral("[失败]"));
-    endProcess(hanging);
-    ASSERT_TRUE(runner->waitForFinished(15000));
-    EXPECT_EQ(logLines().value(0), QStringLiteral("[成功]"));
 }
 
 TEST_F(UpgrunnerRun, ProgramsThatCannotRun_EndInTheStartFailureAndLeaveTheInstallation)

@@ -14,16 +14,13 @@
 //   hix_widget_map launcher [LANGUAGE_FILE]    the launcher's first page and confirmation
 //   hix_widget_map message LANGUAGE_FILE TEXT_ID
 //                              the updater's information box with that text (the finish text)
-#include "multilingual_manager.h"
-#include "pwd_entry_dialog.h"
-#include "udisk_up_win.h"
-
-#ifdef HIX_WITH_LAUNCHER
 #include "check_up_info.h"
 #include "dlg_up_note.h"
+#include "multilingual_manager.h"
 #include "parse_config_info.h"
+#include "pwd_entry_dialog.h"
 #include "tip_main_dlg.h"
-#endif
+#include "udisk_up_win.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -93,7 +90,6 @@ int main(int argc, char **argv)
         printButtons(&box);
         return 0;
     }
-#ifdef HIX_WITH_LAUNCHER
     if (what == QLatin1String("launcher")) {
         ParseConfigInfo parser;
         check_up_info_c checker(&parser);
@@ -103,7 +99,6 @@ int main(int argc, char **argv)
         printButtons(&confirmation);
         return 0;
     }
-#endif
     std::fprintf(stderr,
         "usage: hix_widget_map password|updater|launcher [LANGUAGE_FILE]\n"
         "       hix_widget_map message LANGUAGE_FILE TEXT_ID\n");

@@ -3,6 +3,7 @@
 #include "description_text.h"
 #include "fat_names.h"
 #include "file_crc.h"
+#include "file_io.h"
 #include "package_files.h"
 #include "package_lint.h"
 #include "package_manifest.h"
@@ -139,7 +140,7 @@ int package_build_c::run()
         return 1;
     if (!writeManifest(text, packageOut))
         return 1;
-    ::sync();
+    hix::io::flush::builtPackage();
     std::printf("built \"%s\": %d files, %d CRC value(s) filled in\n", qPrintable(stickDir),
         filesCopied + 1, filled);
     return 0;
@@ -253,7 +254,7 @@ bool package_build_c::copyFile(const QString &from, const QString &to)
     QDir().mkpath(QFileInfo(to).absolutePath());
     if (QFileInfo::exists(to))
         QFile::remove(to);
-    if (!QFile::copy(from, to)) {
+    if (!hix::io::copyWholeFile(from, to)) {
         fail(QStringLiteral("cannot copy \"%1\" to \"%2\"").arg(from, to));
         return false;
     }

@@ -1,6 +1,7 @@
 #include "package_files.h"
 
 #include "package_lint.h"
+#include "panel_path.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -11,7 +12,7 @@
 namespace {
 
 const QString PackageFolder = QStringLiteral("hixupdateu");
-const QString StickMount = QStringLiteral("/media/usb0/");
+const QString StickMount = QString::fromLatin1(hix::StickMountPoint) + QLatin1Char('/');
 
 bool isInside(const QString &path, const QString &folder)
 {

@@ -64,9 +64,10 @@ private:
     void checkKeys(const description_text_c::Section &section, const QStringList &plain,
         const QVector<Group> &groups);
     void checkGroup(const description_text_c::Section &section, const Group &group);
-    void checkCopyEntry(const QString &section, int n);
     void checkTextId(const description_text_c::Section &section, const QString &key);
     void checkMode(const description_text_c::Section &section, const QString &key);
+    // The package's files that the description names (package_lint_package.cpp).
+    void checkCopyEntry(const QString &section, int n);
     void checkPrograms();
     // The package's files as the build copies them and the panel stages them, and a built
     // stick's manifest (package_lint_tree.cpp).
@@ -90,6 +91,7 @@ private:
     void checkLanguageFiles();
     QString suggestion(const QString &name, const QStringList &known) const;
     QString packagePath(const QString &path) const;
+    static QString ranges(const QVector<int> &numbers);
 
     const description_text_c &text;
     QString packageDir;

@@ -1,6 +1,7 @@
 #include "stick_libraries.h"
 
 #include "elf_file.h"
+#include "file_io.h"
 
 #include <QDir>
 #include <QFile>
@@ -98,7 +99,7 @@ bool stick_libraries_c::copyInto(const QString &from, const QString &to)
     QDir().mkpath(QFileInfo(to).absolutePath());
     QFile::remove(to);
     // The file itself, not a link: a FAT stick has no symbolic links.
-    if (!QFile::copy(QFileInfo(from).canonicalFilePath(), to))
+    if (!hix::io::copyWholeFile(QFileInfo(from).canonicalFilePath(), to))
         return fail(QStringLiteral("cannot copy \"%1\" to \"%2\"").arg(from, to));
     QFile::setPermissions(to, QFile::permissions(to) | QFileDevice::WriteOwner);
     ++files;

@@ -1,0 +1,371 @@
+#include "file_io.h"
+
+#include <QFile>
+
+#include <openssl/evp.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace hix::io {
+
+namespace {
+
+constexpr size_t DigestBlockSize = 64 * 1024;
+
+QByteArray native(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
+// A descriptor closed on a failure path must not change the errno that says why it failed.
+void closeKeepingErrno(int fd)
+{
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+}
+
+} // namespace
+
+Fd::~Fd()
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
+Fd::Fd(Fd &&other) noexcept
+    : fd(other.fd)
+{
+    other.fd = -1;
+}
+
+Fd &Fd::operator=(Fd &&other) noexcept
+{
+    if (this != &other) {
+        if (fd >= 0)
+            ::close(fd);
+        fd = other.fd;
+        other.fd = -1;
+    }
+    return *this;
+}
+
+bool Fd::close()
+{
+    if (fd < 0)
+        return true;
+    const int result = ::close(fd);
+    fd = -1;
+    return result == 0;
+}
+
+Fd openRegularForReading(const QString &path)
+{
+    const int fd = ::open(native(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return Fd();
+    struct stat status;
+    if (::fstat(fd, &status) != 0) {
+        closeKeepingErrno(fd);
+        return Fd();
+    }
+    if (!S_ISREG(status.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return Fd();
+    }
+    // Reads of a regular file never wait anyway; the flag only kept the open from waiting.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return Fd(fd);
+}
+
+Fd createForWriting(const QString &path, mode_t mode)
+{
+    return Fd(::open(native(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
+}
+
+ssize_t readSome(int fd, char *buffer, size_t size)
+{
+    ssize_t count;
+    do {
+        count = ::read(fd, buffer, size);
+    } while (count < 0 && errno == EINTR);
+    return count;
+}
+
+ssize_t readFull(int fd, char *buffer, size_t size)
+{
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t count = readSome(fd, buffer + done, size - done);
+        if (count < 0)
+            return -1;
+        if (count == 0)
+            break;
+        done += size_t(count);
+    }
+    return ssize_t(done);
+}
+
+bool writeAll(int fd, const char *data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t count = ::write(fd, data, size);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0) {
+            if (count == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        data += count;
+        size -= size_t(count);
+    }
+    return true;
+}
+
+CopyFailure copyBytes(int in, int out, qint64 size, char *buffer, size_t bufferSize, CopyEnd end,
+    void (*progress)(int out, qint64 copied))
+{
+    qint64 copied = 0;
+    while (end == CopyEnd::AtEndOfFile || copied < size) {
+        const qint64 left = end == CopyEnd::AtSize ? size - copied : qint64(bufferSize);
+        const ssize_t count
+            = readFull(in, buffer, size_t(std::min<qint64>(qint64(bufferSize), left)));
+        if (count < 0)
+            return CopyFailure::ReadFailed;
+        if (count == 0)
+            break;
+        if (!writeAll(out, buffer, size_t(count)))
+            return CopyFailure::WriteFailed;
+        copied += count;
+        if (progress)
+            progress(out, copied);
+    }
+    if (copied < size) {
+        errno = ENODATA;
+        return CopyFailure::EndedEarly;
+    }
+    return CopyFailure::None;
+}
+
+qint64 sizeOf(int fd)
+{
+    struct stat status;
+    return ::fstat(fd, &status) == 0 ? qint64(status.st_size) : -1;
+}
+
+void Sha256::Free::operator()(evp_md_ctx_st *context) const
+{
+    EVP_MD_CTX_free(context);
+}
+
+Sha256::Sha256()
+    : context(EVP_MD_CTX_new())
+{
+    if (context)
+        EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr);
+}
+
+Sha256::~Sha256() = default;
+
+void Sha256::add(const char *data, size_t size)
+{
+    if (context && size > 0)
+        EVP_DigestUpdate(context.get(), data, size);
+}
+
+QByteArray Sha256::hexDigest()
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (!context || EVP_DigestFinal_ex(context.get(), digest, &length) != 1)
+        return QByteArray();
+    context.reset();
+    return QByteArray(reinterpret_cast<const char *>(digest), int(length)).toHex();
+}
+
+bool digestFile(
+    const QString &path, quint32 *crc, Sha256 *sha, qint64 *size, char *buffer, size_t bufferSize)
+{
+    const Fd file = openRegularForReading(path);
+    if (!file.isOpen())
+        return false;
+    const qint64 total = sizeOf(file.get());
+    if (total < 0)
+        return false;
+    std::vector<char> own;
+    if (!buffer) {
+        own.resize(DigestBlockSize);
+        buffer = own.data();
+        bufferSize = own.size();
+    }
+    uLong value = crc ? *crc : 0;
+    for (qint64 remaining = total; remaining > 0;) {
+        const ssize_t count
+            = readFull(file.get(), buffer, size_t(std::min<qint64>(qint64(bufferSize), remaining)));
+        // A file that ends before its size (it shrank while it was read) has no digest.
+        if (count <= 0)
+            return false;
+        if (crc)
+            value = ::crc32(value, reinterpret_cast<const Bytef *>(buffer), uInt(count));
+        if (sha)
+            sha->add(buffer, size_t(count));
+        remaining -= count;
+    }
+    if (crc)
+        *crc = quint32(value);
+    if (size)
+        *size = total;
+    return true;
+}
+
+bool fileCrc32(const QString &path, quint32 *crc)
+{
+    quint32 value = 0;
+    if (!digestFile(path, &value, nullptr, nullptr))
+        return false;
+    *crc = value;
+    return true;
+}
+
+bool copyWholeFile(const QString &from, const QString &to)
+{
+    Fd in = openRegularForReading(from);
+    if (!in.isOpen())
+        return false;
+    struct stat status;
+    if (::fstat(in.get(), &status) != 0)
+        return false;
+    Fd out = createForWriting(to, status.st_mode & 07777);
+    // The permission bits are the source's whatever the process's file creation mask.
+    if (!out.isOpen() || ::fchmod(out.get(), status.st_mode & 07777) != 0)
+        return false;
+    std::vector<char> buffer(DigestBlockSize);
+    if (copyBytes(in.get(), out.get(), qint64(status.st_size), buffer.data(), buffer.size())
+        != CopyFailure::None)
+        return false;
+    return out.close();
+}
+
+bool flushFile(int fd)
+{
+    return ::fdatasync(fd) == 0;
+}
+
+bool syncFolder(const QString &folder)
+{
+    const Fd dir(::open(native(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return dir.isOpen() && ::fsync(dir.get()) == 0;
+}
+
+void syncAll()
+{
+    ::sync();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The flush rules
+
+namespace flush {
+
+namespace {
+
+// A measuring build (bench/) turns the flushes of the verified copy off to show what durability
+// costs; every program flushes.
+#ifdef HIX_FILEOP_SKIP_FLUSH
+constexpr bool FlushStagedFiles = false;
+#else
+constexpr bool FlushStagedFiles = true;
+#endif
+
+// Write-back of a staged file starts every time this much more of it is written.
+constexpr qint64 WritebackChunk = 1 << 20;
+
+} // namespace
+
+void stagedProgress(int fd, qint64 copied)
+{
+    if (FlushStagedFiles && copied % WritebackChunk == 0)
+        ::sync_file_range(fd, copied - WritebackChunk, WritebackChunk, SYNC_FILE_RANGE_WRITE);
+}
+
+bool stagedFile(int fd)
+{
+    if (!FlushStagedFiles)
+        return true;
+    if (!flushFile(fd))
+        return false;
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    return true;
+}
+
+bool changedFolder(const QString &folder)
+{
+    return !FlushStagedFiles || syncFolder(folder);
+}
+
+void backupCopy(int)
+{
+    syncAll();
+}
+
+void backupTaken(const QString &folder)
+{
+    syncAll();
+    syncFolder(folder);
+}
+
+void deployedFile(int)
+{
+    syncAll();
+}
+
+void serverCopy(int) { }
+
+void runLog()
+{
+    syncAll();
+}
+
+void stateFile(const QString &folder)
+{
+    syncAll();
+    syncFolder(folder);
+}
+
+void unscrambledFile()
+{
+    syncAll();
+}
+
+void runStep()
+{
+    syncAll();
+}
+
+void beforeRestart()
+{
+    syncAll();
+}
+
+void vncChange()
+{
+    syncAll();
+}
+
+void builtPackage()
+{
+    syncAll();
+}
+
+} // namespace flush
+
+} // namespace hix::io
