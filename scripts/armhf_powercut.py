@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
 """Power cuts and pulled sticks on the emulated ARM panel, during a full update.
 
-    armhf_powercut.py [--cuts N] [--pulls N] [--max-minutes M] [--seed S] [--lose MODEL]
-                      [--report FILE] [--work DIR] [--build DIR] [--cross DIR]
+    armhf_powercut.py [--cuts N] [--pulls N] [--jobs J] [--max-minutes M] [--seed S]
+                      [--lose MODEL] [--report FILE] [--work DIR] [--build DIR] [--cross DIR]
+
+Start it through scripts/armhf_powercut.sh, which builds what it needs and gives it namespaces
+of its own.
 
 The update is the reliability package of scripts/powercut.py (copy lists in all three modes,
 deletes, a grant, a command, two programs whose before-backups protect files the programs
@@ -484,12 +487,25 @@ class Campaign:
                 # The technician sees the window (or nothing) and starts again from the stick:
                 # the next start closes what still runs.
                 trial.setdefault('traces', []).append(self.trace()[-1500:])
+                self.keep_console(trial, start_number)
                 if start_number + 1 < MAX_STARTS:
                     self.power_off(cut=False)
                     continue
             break
         trial['starts'] = outcomes
         return outcomes[-1] if outcomes else 'none'
+
+    def keep_console(self, trial, start_number):
+        """Keeps the kernel's words of a start that did not end the run (the next boot
+        overwrites them): file-system errors show there."""
+        folder = os.path.join(self.work, 'consoles')
+        os.makedirs(folder, exist_ok=True)
+        kept = os.path.join(folder, f'{trial["kind"]}-{trial["n"]:03d}-start{start_number}.log')
+        try:
+            shutil.copyfile(self.panel.console, kept)
+            trial.setdefault('consoles', []).append(os.path.relpath(kept, self.work))
+        except OSError:
+            pass
 
     def judge(self, trial, outcome):
         """Compares the panel with the uncut run and checks the stick; then the clean power-off
@@ -622,6 +638,7 @@ class Campaign:
         starts = [outcome]
         if outcome != 'done':
             trial.setdefault('traces', []).append(self.trace()[-1500:])
+            self.keep_console(trial, 'after-pull')
             self.power_off(cut=False)
             outcome = self.restart_until_end(trial, rnd)
             starts += trial['starts']
