@@ -423,14 +423,14 @@ class Campaign:
         panel = os.path.join(self.trial_dir, 'panel.img')
         result = subprocess.run(['e2fsck', '-fn', panel], capture_output=True, text=True)
         if result.returncode != 0:
-            problems.append('panel: ' + ' / '.join(result.stdout.strip().splitlines()[-3:]))
+            problems.append('panel: ' + ' / '.join(result.stdout.strip().splitlines()[-20:]))
         part = os.path.join(self.trial_dir, 'stick.part')
         subprocess.run(['dd', f'if={os.path.join(self.trial_dir, "stick.img")}', f'of={part}',
                         'bs=1M', 'skip=1', 'status=none'], check=True)
         result = subprocess.run(['fsck.fat', '-n', part], capture_output=True, text=True)
         if result.returncode != 0 and not self.only_dirty_bit(result.stdout + result.stderr):
             lines = [line.strip() for line in (result.stdout + result.stderr).splitlines()]
-            problems.append('stick: ' + ' / '.join(line for line in lines[1:6] if line))
+            problems.append('stick: ' + ' / '.join(line for line in lines[1:40] if line))
         os.remove(part)
         return problems
 
