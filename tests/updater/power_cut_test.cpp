@@ -25,6 +25,19 @@ namespace {
 const QByteArray LauncherHead = "[失败]\n------------------------\n";
 const QString Finish = QStringLiteral("[UPDATE_FINISH_CONFIG]\nBEEPNUM=0\nREBOOT=1\n");
 
+// The updater's environment on the emulated panel, with no project or export folder named; what
+// it says is read from one channel.
+void asTheLauncherStartsIt(QProcess &runner, const TempSysroot &sysroot)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("HIX_SYSROOT", sysroot.root());
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.remove("VEXO_PROJECT_DIR");
+    environment.remove("VEXO_EXPORT_DIR");
+    runner.setProcessEnvironment(environment);
+    runner.setProcessChannelMode(QProcess::MergedChannels);
+}
+
 // Which device holds the most after the cut: the stick's own cache may have written back
 // everything the kernel had handed it, while the panel disk kept only its last flush.
 enum StickAfterCut { StickKeptOnlyItsFlushes, StickKeptItsCache };
@@ -91,13 +104,7 @@ protected:
         ForgetfulMedium::restore(panel, medium.durable(panel, point));
         UpdatePackage::writeFile(log(), LauncherHead);
         QProcess runner;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("HIX_SYSROOT", sysroot.root());
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
-        environment.remove("VEXO_PROJECT_DIR");
-        environment.remove("VEXO_EXPORT_DIR");
-        runner.setProcessEnvironment(environment);
-        runner.setProcessChannelMode(QProcess::MergedChannels);
+        asTheLauncherStartsIt(runner, sysroot);
         runner.start(updater, { QStringLiteral("-showUpdatePage 0") });
         if (!runner.waitForFinished(30000)) {
             runner.kill();
@@ -296,13 +303,7 @@ TEST_F(StickPulled, WhileTheProgramRuns_TheUpdaterSaysSoAndWritesNothingUnderThe
     UpdatePackage::writeFile(stick + QStringLiteral("/upgradeProcess.log"), LauncherHead);
 
     QProcess runner;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("HIX_SYSROOT", sysroot.root());
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    environment.remove("VEXO_PROJECT_DIR");
-    environment.remove("VEXO_EXPORT_DIR");
-    runner.setProcessEnvironment(environment);
-    runner.setProcessChannelMode(QProcess::MergedChannels);
+    asTheLauncherStartsIt(runner, sysroot);
     runner.start(
         package + QStringLiteral("/upgrunner.bin"), { QStringLiteral("-showUpdatePage 0") });
     ASSERT_TRUE(runner.waitForFinished(60000)) << "the updater did not end";
