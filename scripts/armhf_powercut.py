@@ -543,13 +543,17 @@ class Campaign:
                                                      or trial['left_over']
                                                      or trial['fs_damage'])
 
-    def cut(self, trial, rnd):
+    def run_to_target(self, trial, rnd):
+        """A fresh panel, the technician's start, and the wait for the trial's moment."""
         self.fresh_images()
         self.boot(trial['lose'], rnd.randrange(1 << 30))
         started = time.monotonic()
         self.launch()
         self.wait_for_phase(trial, started)
         trial['at'] = round(time.monotonic() - started, 3)
+
+    def cut(self, trial, rnd):
+        self.run_to_target(trial, rnd)
         text = self.trace()
         losses = self.power_off(cut=True)
         trial['phase'] = phase_at(text)
@@ -567,12 +571,7 @@ class Campaign:
         raise RuntimeError('the stick did not leave')
 
     def pull(self, trial, rnd):
-        self.fresh_images()
-        self.boot(trial['lose'], rnd.randrange(1 << 30))
-        started = time.monotonic()
-        self.launch()
-        self.wait_for_phase(trial, started)
-        trial['at'] = round(time.monotonic() - started, 3)
+        self.run_to_target(trial, rnd)
         before = self.trace()
         self.panel.unplug_stick()
         self.stick_device_gone()
