@@ -317,7 +317,7 @@ void backupCopy(int)
     syncAll();
 }
 
-void backupTaken(const QString &folder)
+void backupFolder(const QString &folder)
 {
     syncAll();
     syncFolder(folder);

@@ -141,9 +141,11 @@ bool stagedFile(int fd);
 bool changedFolder(const QString &folder);
 // A file saved to the backup folder, or a saved file written back to the panel.
 void backupCopy(int fd);
-// A program's backup once complete, in folder on the stick: from the program's start it is the
-// only copy of the files it protects.
-void backupTaken(const QString &folder);
+// A program's backup folder on the stick once its backup is complete (folder: the backup's):
+// from the program's start it is the only copy of the files it protects; or once the folder is
+// removed (folder: the one that held it): a FAT whose removal stays in the device's cache while
+// the run goes on may be torn by a cut, and the next run then cannot write there.
+void backupFolder(const QString &folder);
 // A file the VNC tool put on the panel.
 void deployedFile(int fd);
 // The display server's copy in the panel's memory-backed "/tmp": nothing to flush.

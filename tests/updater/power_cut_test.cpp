@@ -197,6 +197,44 @@ TEST_F(PowerCut, CutWhileTheProgramRunsOrItsBackupIsRestored_TheNextRunPutsTheFi
     EXPECT_TRUE(wrong.isEmpty()) << wrong.join(QLatin1Char('\n')).toStdString();
 }
 
+// The restore's removal of a program's backup is on the stick before the run goes on to the
+// program's after-operations: left in the stick's cache while they run, a cut writes back part
+// of it, and a FAT torn that way (the folder's entry without its clusters) stopped every later
+// run at the next backup in that place (seen on the emulated panel).
+TEST_F(PowerCut, BackupRemovedAfterTheRestore_IsOnTheStickBeforeTheAfterCopies)
+{
+    ASSERT_TRUE(copied);
+    sysroot.writeFile("/usr/vexo_app/config/user.db", "operator data");
+    package.writeProgram("p.sh", QStringLiteral("echo scribbled > '%1/config/user.db'").arg(panel));
+    UpdatePackage::writeFile(package.folder() + QStringLiteral("/extra.txt"), "after the program");
+    recordRun(QStringLiteral("[UPDATE_CONFIG]\nPROGRAM_NUM=1\n"
+                             "[PROGRAM1_CONFIG]\nPATH=%1/p.sh\n"
+                             "[PROGRAM1_BEFORE_BACKUPFILE]\nBACKUPFILENUM=1\n"
+                             "SRCPATH1=%2/config/user.db\nDSTPATH1=config/user.db\n"
+                             "[PROGRAM1_AFTER_COPYFILE]\nCOPYFILENUM=1\n"
+                             "SRCPATH1=%1/extra.txt\nDESTPATH1=%2/extra.txt\n")
+                  .arg(package.folder(), panel));
+    ASSERT_EQ(UpdatePackage::readFile(panel + QStringLiteral("/config/user.db")), "operator data");
+
+    const int restored = pointOf(QStringLiteral("p.sh:文件恢复成功..."));
+    const int afterCopies = pointOf(QStringLiteral("p.sh:开始拷贝指定文件..."));
+    const auto backupFiles = [](const ForgetfulMedium::Tree &stick) {
+        QStringList files;
+        for (auto it = stick.cbegin(); it != stick.cend(); ++it) {
+            if (it.key().startsWith(QLatin1String("hixbackup/"))
+                && !it.key().contains(QLatin1String("_proctrl")))
+                files << it.key();
+        }
+        return files;
+    };
+    ASSERT_FALSE(backupFiles(medium.durable(package.stick(), restored)).isEmpty())
+        << "the backup never reached the stick";
+    EXPECT_EQ(backupFiles(medium.durable(package.stick(), afterCopies))
+                  .join(QLatin1Char(' '))
+                  .toStdString(),
+        "");
+}
+
 // A phase is recorded as done only once its work is on the panel's disk: the stick may keep
 // the record before the panel disk has committed what it stands for.
 TEST_F(PowerCut, CutRightAfterTheCommandsRan_TheNextRunFindsTheirWork)

@@ -31,7 +31,7 @@ bool UDiskUpWin::DeleteAllBackupData(const QString &path)
     folder.mode = 2;
     const bool removed = quiet.removeFile(folder, QString());
     if (removed)
-        hix::io::flush::runStep();
+        hix::io::flush::backupFolder(QFileInfo(path).absolutePath());
     else
         emit emitMessage(text(MsgBackupNotDeleted), Qt::black);
     return removed;
@@ -110,7 +110,7 @@ bool UDiskUpWin::beforeUpdateOperate(const programConfig_s &program)
         if (failure == 0) {
             // The program changes the files once it runs: from then on the backup is their only
             // copy, and it must be on the stick, not in its cache.
-            hix::io::flush::backupTaken(backupRoot);
+            hix::io::flush::backupFolder(backupRoot);
             emit emitMessage(text(MsgBackupDone).arg(name), Qt::black);
             if (!backup.checkBackupFile(DIRECT_BACKUP))
                 failure = MsgBackupVerifyFailed;
