@@ -450,7 +450,8 @@ class Campaign:
 
     # -- the trials -------------------------------------------------------------------------
     def plan(self, rnd, kind, n):
-        phase = PHASES[n % len(PHASES)]
+        targets = self.args.phases.split(',') if self.args.phases else PHASES
+        phase = targets[n % len(targets)]
         spans = phase_spans(self.timeline, phase) or [(0.0, 1.0)]
         occurrence = rnd.randrange(len(spans))
         lose = self.args.lose if self.args.lose != 'mixed' else ('drop', 'subset')[n % 2]
@@ -793,7 +794,8 @@ class Campaign:
                      '--jobs', str(self.args.jobs), '--shared', self.work, '--work', folder,
                      '--deadline', str(deadline), '--cuts', str(self.args.cuts),
                      '--pulls', str(self.args.pulls), '--seed', str(self.args.seed),
-                     '--lose', self.args.lose, '--build', self.build, '--cross', self.cross],
+                     '--lose', self.args.lose, '--build', self.build, '--cross', self.cross]
+                    + (['--phases', self.args.phases] if self.args.phases else []),
                     stdin=subprocess.DEVNULL, stdout=open(os.path.join(folder, 'log.txt'), 'w'),
                     stderr=subprocess.STDOUT))
             while any(w.poll() is None for w in self.workers):
@@ -830,6 +832,8 @@ def main():
     ap.add_argument('--lose', choices=['drop', 'subset', 'mixed'], default='mixed')
     ap.add_argument('--report', default=None)
     ap.add_argument('--work', default=os.path.join(ROOT, 'out/armhf-powercut'))
+    ap.add_argument('--phases', default=None,
+                    help='comma-separated phases to aim at (default: all, in turn)')
     ap.add_argument('--jobs', type=int, default=2,
                     help='panels side by side, each with its share of the trials')
     ap.add_argument('--build', default=os.path.join(ROOT, 'build'))
