@@ -82,7 +82,7 @@ bool CLogger::write(const QString &text)
     const bool written = logFile->seek(logFile->size()) && logFile->write(bytes) == bytes.size()
         && logFile->flush();
     // The stick may be pulled or the panel may lose power right after this line.
-    hix::io::flush::runLog();
+    hix::io::flush::runLog(logFile->handle());
     if (!written)
         qWarning() << "cannot write the run log" << logPath << logFile->errorString();
     return written;
@@ -123,15 +123,15 @@ void CLogger::writeReport(const QString &text)
     }
     logFile->flush();
     logFile->seek(logFile->size());
-    hix::io::flush::runLog();
+    hix::io::flush::runLog(logFile->handle());
 }
 
 void CLogger::close()
 {
     if (logFile) {
         logFile->flush();
+        hix::io::flush::runLog(logFile->handle());
         logFile->close();
-        hix::io::flush::runLog();
         logFile.reset();
     }
     enabled = false;

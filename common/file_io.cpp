@@ -330,9 +330,11 @@ void deployedFile(int)
 
 void serverCopy(int) { }
 
-void runLog()
+void runLog(int fd)
 {
     syncAll();
+    if (fd >= 0)
+        ::fsync(fd);
 }
 
 void stateFile(const QString &folder)

@@ -150,8 +150,10 @@ void backupFolder(const QString &folder);
 void deployedFile(int fd);
 // The display server's copy in the panel's memory-backed "/tmp": nothing to flush.
 void serverCopy(int fd);
-// A line or the head line of the run log, and its close.
-void runLog();
+// A line or the head line of the run log (fd: the log's), and its close. The log lies on the
+// stick: an append left in a FAT stick's cache is written back in part by a cut or a pull, and a
+// FAT torn that way stops the next run's writes to the stick.
+void runLog(int fd);
 // A change of the progress state file in folder, or its removal (folder is then the one that
 // held the state's folder). A stick's FAT keeps written data in the device's cache until a file
 // or folder on it is flushed: sync() alone never flushes it.

@@ -235,6 +235,19 @@ TEST_F(PowerCut, BackupRemovedAfterTheRestore_IsOnTheStickBeforeTheAfterCopies)
         "");
 }
 
+// Each line of the run log is on the stick once the window shows it: appends left in the stick's
+// cache were written back in part by a pull on the emulated panel, and the FAT torn that way
+// stopped the next run's writes to the stick.
+TEST_F(PowerCut, RunLogLine_IsOnTheStickOnceShown)
+{
+    ASSERT_TRUE(copied);
+    recordRun(QStringLiteral("[COMMOND]\nCOMMONDNUM=1\nCOMMONDINFO1=true\nEXECRESULT1=0\n"));
+    const QString line = QStringLiteral("执行指定命令...");
+    const QByteArray durable
+        = medium.durable(package.stick(), pointOf(line)).value("upgradeProcess.log").content;
+    EXPECT_TRUE(durable.contains(line.toUtf8())) << durable.toStdString();
+}
+
 // A phase is recorded as done only once its work is on the panel's disk: the stick may keep
 // the record before the panel disk has committed what it stands for.
 TEST_F(PowerCut, CutRightAfterTheCommandsRan_TheNextRunFindsTheirWork)
