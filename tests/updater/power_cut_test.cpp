@@ -38,6 +38,14 @@ void asTheLauncherStartsIt(QProcess &runner, const TempSysroot &sysroot)
     runner.setProcessChannelMode(QProcess::MergedChannels);
 }
 
+// The address sanitizer takes mlock() over and locks nothing: a sanitized updater holds no page
+// in memory.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool MemoryLocks = false;
+#else
+constexpr bool MemoryLocks = true;
+#endif
+
 // Which device holds the most after the cut: the stick's own cache may have written back
 // everything the kernel had handed it, while the panel disk kept only its last flush.
 enum StickAfterCut { StickKeptOnlyItsFlushes, StickKeptItsCache };
@@ -376,7 +384,7 @@ TEST_F(StickPulled, WhileTheProgramRuns_TheUpdaterSaysSoAndWritesNothingUnderThe
         const QStringList fields = line.split(QLatin1Char(' '));
         ASSERT_EQ(fields.size(), 3) << line.toStdString();
         program = program || fields[0].endsWith(QLatin1String("/upgrunner.bin"));
-        if (!fields[0].contains(QLatin1String("libicudata"))) {
+        if (MemoryLocks && !fields[0].contains(QLatin1String("libicudata"))) {
             EXPECT_EQ(fields[2], fields[1]) << "not held in memory: " << line.toStdString();
         }
     }
