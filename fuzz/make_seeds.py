@@ -54,3 +54,11 @@ argument = text('int') + struct.pack('<i', 7)
 put('result_fuzzer', 'argument', argument)
 put('result_fuzzer', 'two_frames',
     frame(text('CheckUpdateResult') + text('responseResult') + argument) * 2)
+put('signature_fuzzer', 'update.sig',
+    b'hix-signature 1\nalgorithm ed25519\nkey ' + b'0' * 64 + b'\nsignature ' + b'ab' * 64 + b'\n')
+put('signature_fuzzer', 'update.manifest',
+    b'hix-manifest 1\n' + b'e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855'
+    b' 0 hixupdateu/a b\n' + b'f' * 64 + b' 12 hixlib/plugins/x.so\n')
+put('signature_fuzzer', 'key.pub',
+    b'-----BEGIN PUBLIC KEY-----\nMCowBQYDK2VwAyEAGb9ECWmEzf6FQbrBZ9w7lshQhqowtrbLDFw4rXAxZuE=\n'
+    b'-----END PUBLIC KEY-----\n')

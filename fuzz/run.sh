@@ -10,7 +10,7 @@ mode=fuzz
 seconds=60
 if [ "${1:-}" = "--check" ]; then mode=check; else seconds=${1:-60}; fi
 build_dir=${FUZZ_BUILD_DIR:-build-fuzz}
-targets=(${FUZZ_TARGETS:-description_fuzzer elf_fuzzer language_fuzzer result_fuzzer password_fuzzer})
+targets=(${FUZZ_TARGETS:-description_fuzzer elf_fuzzer language_fuzzer result_fuzzer password_fuzzer signature_fuzzer})
 command -v clang++ >/dev/null || { echo "fuzz/run.sh needs clang (apt-get install clang)" >&2; exit 1; }
 flags="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer -g"
 nice -n 10 cmake -S . -B "$build_dir" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \

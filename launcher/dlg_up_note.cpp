@@ -74,6 +74,13 @@ void dlgUpNote::setTips(const QString &tips)
     ui->upNoteLbl->setText(tips);
 }
 
+void dlgUpNote::setTipsColor(const QColor &color)
+{
+    QPalette palette = ui->upNoteLbl->palette();
+    palette.setColor(QPalette::WindowText, color);
+    ui->upNoteLbl->setPalette(palette);
+}
+
 void dlgUpNote::setOkButtonDisabled(bool disabled)
 {
     ui->upBtnOk->setDisabled(disabled);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QDialog>
 #include <QString>
 
@@ -30,6 +31,8 @@ public:
     void setShowUpdatePageInfo(bool show) { showUpdatePage = show; }
     void setLogger(CLogger *logger) { log = logger; }
     void setTips(const QString &tips);
+    // An error that ends the launcher shows in red, as the updater shows its errors.
+    void setTipsColor(const QColor &color);
     void setOkButtonDisabled(bool disabled);
 
     // True once the updater was started.

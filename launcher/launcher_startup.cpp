@@ -6,6 +6,7 @@
 #include "launcher_messages.h"
 #include "multilingual_manager.h"
 #include "package_manifest.h"
+#include "package_verifier.h"
 #include "parse_config_info.h"
 #include "tip_main_dlg.h"
 #include "tool_process_ctrl.h"
@@ -16,6 +17,7 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSettings>
 #include <QTextCodec>
@@ -96,8 +98,15 @@ LanguageChoice chooseLauncherLanguage(const QString &launcherDir, int toolLangua
 int runLauncher(const QString &launcherDir, const LauncherSettings &settings)
 {
     const LanguageChoice language = chooseLauncherLanguage(launcherDir, settings.toolLanguage);
+    // On a panel with keys installed the stick is checked before anything of it is shown; a
+    // refused stick speaks with the built-in texts, since its own could say anything.
+    PackageVerifier verifier(launcherDir + QStringLiteral("/hixupdateu"), TrustedKeys::ofPanel());
+    verifier.checkSignature();
+    if (QFileInfo::exists(language.languageFile))
+        verifier.checkFile(language.languageFile);
     MultilingualManager::GetInstance()->loadMultilingualFile(
-        language.languageFile, QLatin1String(hix::BuiltinLanguageTable));
+        verifier.refused() ? QString() : language.languageFile,
+        QLatin1String(hix::BuiltinLanguageTable));
 
     // Declared in the order of creation, so they go in the reverse order.
     dlgUpNote confirmation(language.lanID, text(MsgWarningTitle));
@@ -112,18 +121,42 @@ int runLauncher(const QString &launcherDir, const LauncherSettings &settings)
     gloadUiPath = launcherDir + QStringLiteral("/hixupdateu/upgrunner.bin");
 
     // Says why no update can run here, in the log and in the dialog, whose OK stays disabled.
-    const auto refuse = [&logger, &confirmation](const QString &reason) {
-        logger.write(reason + QLatin1Char('\n'));
-        logger.close();
-        confirmation.setTips(reason);
-        confirmation.setOkButtonDisabled(true);
-        confirmation.exec();
-        return 0;
-    };
+    const auto refuse
+        = [&logger, &confirmation](const QString &reason, const QColor &color = QColor()) {
+              logger.write(reason + QLatin1Char('\n'));
+              logger.close();
+              confirmation.setTips(reason);
+              if (color.isValid())
+                  confirmation.setTipsColor(color);
+              confirmation.setOkButtonDisabled(true);
+              confirmation.exec();
+              return 0;
+          };
 
+    if (verifier.refused())
+        return refuse(verifier.operatorText(), Qt::red);
     ParseConfigInfo parser;
     if (!parser.readIni(launcherDir + QStringLiteral("/hixupdateu/update.ini")))
         return refuse(text(MsgDescriptionUnreadable));
+    // Every file of the stick, before the first page: a changed byte anywhere stops the update
+    // here, not half-way through it. Reading a large stick takes a while on a panel; the
+    // technician sees that something happens.
+    {
+        QProgressDialog checking(text(PackageVerifier::MsgChecking), QString(), 0, 1000);
+        checking.setWindowTitle(text(MsgNoticeTitle));
+        checking.setWindowFlags(checking.windowFlags() | Qt::WindowStaysOnTopHint);
+        checking.setWindowIcon(QIcon(QStringLiteral(" ")));
+        checking.setWindowModality(Qt::ApplicationModal);
+        checking.setMinimumDuration(1000);
+        verifier.setProgress([&checking](qint64 done, qint64 total) {
+            checking.setValue(total > 0 ? int(done * 1000 / total) : 1000);
+        });
+        if (verifier.checkStick(parser) == PackageVerifier::Verified)
+            qDebug().noquote() << "stick" << launcherDir << verifier.reason();
+        verifier.setProgress(nullptr);
+    }
+    if (verifier.refused())
+        return refuse(verifier.operatorText(), Qt::red);
     // Without the panel identifier the progress state would be looked for, and removed, in the
     // stick's bare backup folder, which holds every panel's backups.
     const QString backupRoot = ParseConfigInfo::panelBackupPath();

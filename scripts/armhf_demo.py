@@ -44,8 +44,8 @@ CHINESE_NAME = 'runtime/说明/版本说明.txt'
 SELF_PLACED = {'UDiskUpWin', 'PwdEntryDialog'}
 
 
-def blank(png):
-    """True when a screendump (8-bit RGB PNG) is black all over."""
+def png_rows(png):
+    """The width and the filtered rows (each a filter byte and RGB bytes) of an 8-bit RGB PNG."""
     at, data, width = 8, b'', 0
     while at < len(png):
         length, kind = struct.unpack('>I4s', png[at:at + 8])
@@ -54,9 +54,39 @@ def blank(png):
         elif kind == b'IDAT':
             data += png[at + 8:at + 8 + length]
         at += 12 + length
-    pixels = zlib.decompress(data)
+    return width, zlib.decompress(data)
+
+
+def blank(png):
+    """True when a screendump (8-bit RGB PNG) is black all over."""
+    width, pixels = png_rows(png)
     row = 1 + 3 * width
     return all(not any(pixels[i + 1:i + row]) for i in range(0, len(pixels), row))
+
+
+def lit_pixels(png):
+    """How many pixels of a screendump (8-bit RGB PNG) are not black."""
+    width, raw = png_rows(png)
+    stride, lit = 3 * width, 0
+    previous = bytearray(stride)
+    for start in range(0, len(raw), stride + 1):
+        kind, line = raw[start], bytearray(raw[start + 1:start + 1 + stride])
+        for i in range(stride):  # the PNG row filters, undone
+            a = line[i - 3] if i >= 3 else 0
+            b, c = previous[i], previous[i - 3] if i >= 3 else 0
+            if kind == 1:
+                line[i] = (line[i] + a) & 0xFF
+            elif kind == 2:
+                line[i] = (line[i] + b) & 0xFF
+            elif kind == 3:
+                line[i] = (line[i] + (a + b) // 2) & 0xFF
+            elif kind == 4:
+                p = a + b - c
+                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+                line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 0xFF
+        lit += sum(1 for x in range(0, stride, 3) if line[x] or line[x + 1] or line[x + 2])
+        previous = line
+    return lit
 
 
 class Demo:
@@ -87,13 +117,20 @@ class Demo:
             os.makedirs(os.path.dirname(os.path.join(package, CHINESE_NAME)))
             with open(os.path.join(package, CHINESE_NAME), 'wb') as f:
                 f.write(self.extra[CHINESE_NAME])
-        self.say(f'== the stick: hixpack build --target armhf {os.path.relpath(package, ROOT)} '
-                 f'{os.path.relpath(stick, ROOT)}')
-        subprocess.run([os.path.join(self.build, 'bin/hixpack'), 'build', '--target', 'armhf',
-                        package, stick], check=True)
+        # A throw-away key made for this run: the panel's disk trusts its public half only.
+        hixpack = os.path.join(self.build, 'bin/hixpack')
+        key = os.path.join(self.out, 'keys/demo')
+        os.makedirs(os.path.dirname(key))
+        subprocess.run([hixpack, 'keygen', key], check=True)
+        self.say(f'== the stick: hixpack build --target armhf --sign {os.path.relpath(key, ROOT)}.key '
+                 f'{os.path.relpath(package, ROOT)} {os.path.relpath(stick, ROOT)}')
+        subprocess.run([hixpack, 'build', '--target', 'armhf', '--sign', key + '.key', package,
+                        stick], check=True)
+        subprocess.run([hixpack, 'verify', '--key', key + '.pub', stick], check=True)
         cache = os.path.join(self.cross, 'vm')
         self.say('== images: the panel disk (ext4), the stick (FAT32), the demo tools')
-        panel_image = armhf_panel.make_panel_disk(os.path.join(self.out, 'panel.img'), cache)
+        panel_image = armhf_panel.make_panel_disk(os.path.join(self.out, 'panel.img'), cache,
+                                                  trusted_keys=[key + '.pub'])
         stick_image = armhf_panel.make_stick_image(os.path.join(self.out, 'stick.img'), stick)
         tools = os.path.join(self.out, 'tools')
         os.makedirs(tools)
@@ -141,14 +178,20 @@ class Demo:
         with open(path, 'rb') as f:
             return f.read()
 
-    def wait_screen(self, before, timeout=60):
+    def wait_screen(self, before, timeout=60, window=None):
         """Waits until the screen shows something other than before (and not only black) and
-        has held still for a second."""
+        has held still for a second; with window (a name of the widget map), until at least
+        half as many pixels are lit as that window covers."""
         deadline = time.monotonic() + timeout
         last = None
+        least = 0
+        for (name, width, height), _, _ in self.maps.values():
+            if name == window:
+                least = width * height // 2
         while time.monotonic() < deadline:
             now = self.screen()
-            if now != before and now == last and not blank(now):
+            if now != before and now == last and not blank(now) and (
+                    not least or lit_pixels(now) >= least):
                 return now
             last = now
             time.sleep(0.5)
@@ -191,8 +234,13 @@ class Demo:
         self.read_maps()
         blank = self.screen()
         self.say('== the technician starts upgentry.bin from the stick')
+        started = time.monotonic()
         self.guest(f'cd {STICK} && (./upgentry.bin >/run/upgentry.out 2>&1 &)')
-        page = self.wait_screen(blank, 120)
+        # The panel holds the key: the launcher first reads the whole stick, with a small
+        # progress window when that takes a while.
+        page = self.wait_screen(blank, 300, window='TipMainDlg')
+        self.say(f'   first page after {time.monotonic() - started:.1f} s (the stick checked '
+                 'against the panel\'s key first)')
         self.shot('first-page')
         self.tap('okBtn')
         confirmation = self.wait_screen(page)

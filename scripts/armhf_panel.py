@@ -272,9 +272,10 @@ def make_initramfs(cache):
 
 
 def make_panel_disk(image, cache, size_mib=256, platform_info='HIX-IMG-3.2\n\nrk\n2026\n',
-                    runtime=None):
+                    runtime=None, trusted_keys=()):
     """The panel's disk: its root with only what a panel has, as an ext4 image. runtime: the
-    folder that becomes /usr/vexo_app (default: that of examples/panel)."""
+    folder that becomes /usr/vexo_app (default: that of examples/panel); trusted_keys are public
+    key files put into the panel's key folder, so it runs only sticks they signed."""
     _, _, busybox = kernel_and_busybox(cache)
     with tempfile.TemporaryDirectory(dir=os.path.dirname(os.path.abspath(image))) as root:
         armhf_vm.copy_file(busybox, root, dest='/bin/busybox')
@@ -303,6 +304,8 @@ def make_panel_disk(image, cache, size_mib=256, platform_info='HIX-IMG-3.2\n\nrk
         write(os.path.join(root, 'etc/vexo-hal/platform_info'), platform_info)
         # One identity for the panel's whole life, so its backups on a stick keep their folder.
         write(os.path.join(root, 'etc/vexo-hal/panel_id'), '%032x\n' % random.getrandbits(128))
+        for key in trusted_keys:
+            armhf_vm.copy_file(key, root, dest='/etc/iot_cfg/hixkeys/' + os.path.basename(key))
         write(os.path.join(root, 'emu/agent.sh'), AGENT, 0o755)
         write(os.path.join(root, 'emu/vexo_app_standin.sh'), RUNTIME_STANDIN, 0o755)
         return ext4_image(image, root, size_mib, 'panel')

@@ -6,8 +6,9 @@
 #
 #  1. installs what is missing and builds the programs;
 #  2. makes an emulated panel in out/demo/panel (the HMI runtime 1.0 of examples/panel with an
-#     access password, the fake runtime running, the HAL stand-in) and an emulated stick in its
-#     /media/usb0, made by "hixpack build" from examples/package;
+#     access password, the fake runtime running, the HAL stand-in, a signing key installed) and
+#     an emulated stick in its /media/usb0, made and signed by "hixpack build --sign" from
+#     examples/package;
 #  3. starts upgentry.bin from the stick on a virtual screen (xvfb-run) and answers every window
 #     with mouse clicks as the technician would: the first page, the confirmation, the password
 #     typed on the on-screen keyboard, the finish box and the restart button; with "--lang en"
@@ -99,8 +100,17 @@ printf 'HIX-IMG-3.2\n\nrk\n2026\n' >"$sysroot/run/vexo-hal/platform_info"
 export HIX_SYSROOT=$sysroot QT_QPA_PLATFORM=xcb
 unset VEXO_PROJECT_DIR VEXO_EXPORT_DIR
 
-echo "== emulated stick $stick (hixpack build)"
-"$bin/hixpack" build --panel-root "$sysroot" examples/package "$stick"
+# A throw-away key made for this run only: its public half is installed on the emulated panel,
+# which then runs only sticks signed with it (docs/package-guide.md, "Signed sticks").
+keys=$out/keys
+mkdir -p "$keys" "$sysroot/etc/iot_cfg/hixkeys"
+echo "== signing key (made for this demo, thrown away with out/demo)"
+"$bin/hixpack" keygen "$keys/demo"
+cp "$keys/demo.pub" "$sysroot/etc/iot_cfg/hixkeys/"
+
+echo "== emulated stick $stick (hixpack build --sign)"
+"$bin/hixpack" build --panel-root "$sysroot" --sign "$keys/demo.key" examples/package "$stick"
+"$bin/hixpack" verify "$stick"
 
 pids=()
 cleanup() {

@@ -81,8 +81,9 @@ protected:
         }
     }
 
-    // The example package in its unattended form, built onto the stick.
-    void buildStick()
+    // The example package in its unattended form, built onto the stick (signed with signingKey
+    // when one is named).
+    void buildStick(const QString &signingKey = QString())
     {
         QTemporaryDir source;
         ASSERT_TRUE(copyTree(SourceDir + "/examples/package", source.path()));
@@ -98,9 +99,11 @@ protected:
         file.write(text.toUtf8());
         file.close();
 
+        QStringList arguments = { "build", "--bin", binDir(), "--panel-root", sysroot.root() };
+        if (!signingKey.isEmpty())
+            arguments << "--sign" << signingKey;
         QProcess hixpack;
-        hixpack.start(binDir() + "/hixpack",
-            { "build", "--bin", binDir(), "--panel-root", sysroot.root(), source.path(), stick });
+        hixpack.start(binDir() + "/hixpack", arguments << source.path() << stick);
         ASSERT_TRUE(hixpack.waitForFinished(20000));
         ASSERT_EQ(hixpack.exitCode(), 0) << hixpack.readAllStandardError().constData();
     }
@@ -201,4 +204,46 @@ TEST_F(DemoChainTest, EnglishPanel_ExamplePackage_WholeRunLogInEnglish)
     static const QRegularExpression chinese(
         QStringLiteral("[\\x{3000}-\\x{9fff}\\x{ff00}-\\x{ffef}]"));
     EXPECT_FALSE(log.contains(chinese)) << qPrintable(log);
+}
+
+// The demo's signed chain: a panel that holds the key runs the stick signed with it as before, and
+// refuses the same stick once its program changed after the build, before anything changes.
+TEST_F(DemoChainTest, KeyOnThePanel_SignedStickRuns_ChangedProgramRefusedPanelUntouched)
+{
+    if (!QFileInfo(binDir() + "/upgentry.bin").isExecutable())
+        GTEST_SKIP() << "no launcher in this build";
+    QTemporaryDir keys;
+    ASSERT_EQ(runTool(binDir() + "/hixpack", { "keygen", keys.filePath("demo") }).exitCode, 0);
+    QDir().mkpath(sysroot.path("/etc/iot_cfg/hixkeys"));
+    ASSERT_TRUE(
+        QFile::copy(keys.filePath("demo.pub"), sysroot.path("/etc/iot_cfg/hixkeys/demo.pub")));
+    buildStick(keys.filePath("demo.key"));
+    startRuntime();
+
+    const QString program = stick + "/hixupdateu/install_config.sh";
+    const QByteArray original = readAll(program);
+    ASSERT_TRUE(writeAll(program, original + "\necho forged\n"));
+    const QMap<QString, QByteArray> before = treeOf(sysroot.path("/usr/vexo_app"));
+    startFromTheStick("0000");
+    const QByteArray refusal
+        = "升级包文件hixupdateu/"
+          "install_config.sh与签名清单不符，升级包已被改动。面板未做任何改动！\n";
+    QDeadlineTimer deadline(20000);
+    while (!readAll(stick + "/upgradeProcess.log").endsWith(refusal) && !deadline.hasExpired())
+        QThread::msleep(50);
+    EXPECT_EQ(
+        readAll(stick + "/upgradeProcess.log"), "[失败]\n------------------------\n" + refusal);
+    endProcess(starter.processId());
+    starter.waitForFinished(5000);
+    EXPECT_TRUE(processesOf(stick + "/hixupdateu/upgrunner.bin").isEmpty());
+    EXPECT_EQ(treeOf(sysroot.path("/usr/vexo_app")), before);
+    EXPECT_TRUE(readAll(sysroot.path("/run/vexo_app/state")).startsWith("running"));
+
+    ASSERT_TRUE(writeAll(program, original));
+    startFromTheStick("0000");
+    ASSERT_TRUE(waitForRestart(30000)) << readAll(stick + "/upgradeProcess.log").constData();
+    const QByteArray log = readAll(stick + "/upgradeProcess.log");
+    EXPECT_TRUE(log.startsWith("[成功]\n")) << log.constData();
+    EXPECT_EQ(treeOf(sysroot.path("/usr/vexo_app")),
+        treeOf(SourceDir + "/examples/panel-expected/usr/vexo_app"));
 }

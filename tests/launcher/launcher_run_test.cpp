@@ -3,7 +3,9 @@
 #include "dlg_up_note.h"
 #include "launcher_fixture.h"
 #include "launcher_startup.h"
+#include "package_verifier.h"
 #include "pwd_entry_dialog.h"
+#include "stick_signer.h"
 #include "tip_main_dlg.h"
 
 #include <QLabel>
@@ -354,4 +356,101 @@ TEST_F(LauncherRun, StateOfAnotherPackage_ThisPackageStartsAsNew)
     EXPECT_EQ(script.seen, QStringList({ "TipMainDlg" }));
     EXPECT_FALSE(updaterStarted());
     EXPECT_TRUE(QFileInfo::exists(state));
+}
+
+TEST_F(LauncherRun, KeyInstalled_SignedStickShowsItsPage_AnyChangeOrUnsignedRefusedInRedBuiltIn)
+{
+    ASSERT_TRUE(installStandIn());
+    writeDescription(Package
+        + "\n[COPYFILE]\nCOPYFILENUM=1\nSRCPATH1=files\nDESTPATH1=/usr/vexo_app/files/\nMODE1=2\n");
+    const QString copied = sysroot.writeFile("/media/usb0/hixupdateu/files/a/b.txt", "payload");
+    sysroot.writeFile("/media/usb0/hixupdateu/tool.bin", "#!/bin/sh\n");
+    // The project speaks English; a refused stick's own table could say anything.
+    sysroot.writeFile("/usr/vexo_app/project/lan_setup.ini", "[current_language]\ntype=1\n");
+    sysroot.writeFile("/media/usb0/language/0001.lan",
+        "[2159]\nstring=\"Base package\"\n[2240]\nstring=\"forged\"\n");
+    const QString keyFolder = sysroot.path(TrustedKeys::PanelFolder);
+    const auto appendTo = [&](const QString &file) {
+        ASSERT_TRUE(
+            StickSigner::save(stickFile(file), testsupport::readAll(stickFile(file)) + "x"));
+    };
+    StickSigner signer;
+    ASSERT_TRUE(signer.install(keyFolder));
+
+    struct Case
+    {
+        const char *name;
+        std::function<void()> change;
+        int textId; // 0: the page shows
+        QString named;
+    };
+    const Case cases[] = {
+        { "signed", [] {}, 0, QString() },
+        { "unsigned", [&] { QFile::remove(stickFile("hixupdateu/update.sig")); }, 2240, {} },
+        { "another key", [&] { ASSERT_TRUE(StickSigner().sign(stick())); }, 2241, {} },
+        { "a copied file changed",
+            [&] { sysroot.writeFile(copied.mid(sysroot.root().size()), "x"); }, 2243,
+            "hixupdateu/files/a/b.txt" },
+        { "a file added to a copied folder",
+            [&] { sysroot.writeFile("/media/usb0/hixupdateu/files/c.txt", "x"); }, 2245,
+            "hixupdateu/files/c.txt" },
+        { "the program changed", [&] { appendTo("hixupdateu/tool.bin"); }, 2243,
+            "hixupdateu/tool.bin" },
+        { "the updater changed", [&] { appendTo("hixupdateu/upgrunner.bin"); }, 2243,
+            "hixupdateu/upgrunner.bin" },
+        { "the description changed", [&] { writeDescription(Package); }, 2242, {} },
+        { "the manifest changed", [&] { appendTo("hixupdateu/update.manifest"); }, 2242, {} },
+        { "the signature changed",
+            [&] {
+                QByteArray signature = testsupport::readAll(stickFile("hixupdateu/update.sig"));
+                signature[signature.size() - 2] = signature.endsWith("0\n") ? '1' : '0';
+                ASSERT_TRUE(StickSigner::save(stickFile("hixupdateu/update.sig"), signature));
+            },
+            2242, {} },
+        { "garbage in the key folder",
+            [&] {
+                QDir(keyFolder).removeRecursively();
+                sysroot.writeFile(QString(TrustedKeys::PanelFolder) + "/panel.pub", "garbage");
+            },
+            2244, keyFolder },
+        // An empty folder is no key: the panel runs every stick, as it did before keys.
+        { "an empty key folder, the stick unsigned",
+            [&] {
+                QDir(keyFolder).removeRecursively();
+                QDir().mkpath(keyFolder);
+                QFile::remove(stickFile("hixupdateu/update.sig"));
+            },
+            0, {} },
+    };
+    for (const Case &c : cases) {
+        ASSERT_TRUE(signer.sign(stick()));
+        c.change();
+        QString tips;
+        QColor colour;
+        bool okEnabled = true;
+        ModalScript script({ [&](QWidget *window) {
+            if (auto *label = window->findChild<QLabel *>("upNoteLbl")) {
+                tips = label->text();
+                colour = label->palette().color(QPalette::WindowText);
+                okEnabled = window->findChild<QPushButton *>("upBtnOk")->isEnabled();
+                clickButton(window, "upBtnCancel");
+            } else {
+                tips = window->windowTitle();
+                clickButton(window, "cancelBtn");
+            }
+        } });
+        EXPECT_EQ(run(), 0) << c.name;
+        EXPECT_EQ(script.acted(), 1) << c.name;
+        EXPECT_FALSE(updaterStarted()) << c.name;
+        if (c.textId == 0) {
+            EXPECT_EQ(tips, "Base package") << c.name;
+            continue;
+        }
+        MultilingualManager::GetInstance()->loadMultilingualFile(QString(), Builtin);
+        const QString expected = c.named.isEmpty() ? text(c.textId) : text(c.textId).arg(c.named);
+        EXPECT_EQ(tips, expected) << c.name;
+        EXPECT_EQ(colour, QColor(Qt::red)) << c.name;
+        EXPECT_FALSE(okEnabled) << c.name;
+        EXPECT_EQ(QString::fromUtf8(runLog()), logHead + expected + "\n") << c.name;
+    }
 }

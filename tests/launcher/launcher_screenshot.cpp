@@ -63,5 +63,14 @@ int main(int argc, char **argv)
     unreadable.setTips(MultilingualManager::GetInstance()->getMultilingualValue(2002));
     unreadable.setOkButtonDisabled(true);
     ok = save(unreadable, out + "/launcher_package_unreadable.png") && ok;
+    unreadable.hide();
+
+    // A panel with a key, and a stick whose program changed after it was signed.
+    dlgUpNote refused("0000", MultilingualManager::GetInstance()->getMultilingualValue(1000));
+    refused.setTips(MultilingualManager::GetInstance()->getMultilingualValue(2243).arg(
+        "hixupdateu/install_config.sh"));
+    refused.setTipsColor(Qt::red);
+    refused.setOkButtonDisabled(true);
+    ok = save(refused, out + "/launcher_package_refused.png") && ok;
     return ok ? 0 : 1;
 }

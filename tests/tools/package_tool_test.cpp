@@ -483,12 +483,18 @@ TEST(HixpackBuild, Example_ManifestListsEveryFileTheRunReads_LintChecksTheStickA
         if (!line.isEmpty())
             paths << QString::fromUtf8(line).section(QLatin1Char(' '), 2);
     }
-    // The copy lists in all three modes and the program; not the updater, not what no list reads.
-    EXPECT_EQ(paths,
-        (QStringList { "hixupdateu/fonts/mono.ttf", "hixupdateu/fonts/sans.ttf",
-            "hixupdateu/install_config.sh", "hixupdateu/runtime/bin/vexo_app",
-            "hixupdateu/runtime/lib/libvexo_core.so.2",
-            "hixupdateu/runtime/plugins/imageformats/libqjpeg.so", "hixupdateu/version.txt" }));
+    // The copy lists in all three modes and the program, and everything else the build put on
+    // the stick, so that one signature covers it all; not the description and the manifest.
+    for (const char *read :
+        { "hixupdateu/fonts/mono.ttf", "hixupdateu/fonts/sans.ttf", "hixupdateu/install_config.sh",
+            "hixupdateu/runtime/bin/vexo_app", "hixupdateu/runtime/lib/libvexo_core.so.2",
+            "hixupdateu/runtime/plugins/imageformats/libqjpeg.so", "hixupdateu/version.txt",
+            "hixupdateu/fonts/unused/readme.txt", "hixupdateu/upgrunner.bin", "upgentry.bin",
+            "language/0001.lan", "config/baseUpdate.ini", "config/baseUpdateSet.ini" })
+        EXPECT_TRUE(paths.contains(QLatin1String(read))) << read;
+    EXPECT_TRUE(paths.filter(QRegularExpression("^hixlib/plugins/platforms/")).size() > 0);
+    EXPECT_FALSE(paths.contains("hixupdateu/update.ini"));
+    EXPECT_FALSE(paths.contains("hixupdateu/update.manifest"));
     const QByteArray version = readFile(exampleDir() + "/version.txt");
     EXPECT_TRUE(manifest.startsWith("hix-manifest 1\n"));
     EXPECT_TRUE(
@@ -568,4 +574,73 @@ TEST(HixpackLint, NamesTooLongToStage_Reported)
         ":5: error: \"fonts/" + QString(248, QLatin1Char('f')) + "\" is too long to be staged"))
         << qPrintable(run.out);
     EXPECT_FALSE(run.out.contains("ok.ttf"));
+}
+
+TEST(HixpackSign, SignedStick_VerifiedByItsKeyUntilAnyFileChanges)
+{
+    QTemporaryDir work;
+    const QString key = work.filePath("author");
+    const ToolRun keygen = hixpack({ "keygen", key });
+    ASSERT_EQ(keygen.exitCode, 0) << qPrintable(keygen.err);
+    EXPECT_EQ(QFileInfo(key + ".key").permissions()
+            & ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser),
+        QFileDevice::Permissions());
+    EXPECT_EQ(hixpack({ "keygen", key }).exitCode, 1);
+    const QString stick = work.filePath("stick");
+    const ToolRun build
+        = hixpack({ "build", "--bin", binDir(), "--sign", key + ".key", exampleDir(), stick });
+    ASSERT_EQ(build.exitCode, 0) << qPrintable(build.err);
+    const auto verify = [&](const QString &publicKey) {
+        return hixpack({ "verify", stick, "--key", publicKey });
+    };
+    ToolRun verified = verify(key + ".pub");
+    EXPECT_EQ(verified.exitCode, 0) << qPrintable(verified.err);
+    EXPECT_TRUE(
+        hixpack({ "lint", stick + "/hixupdateu/update.ini" }).out.contains("signed by key"));
+
+    struct Tamper
+    {
+        const char *file;
+        const char *reason;
+    };
+    const Tamper tampering[] = {
+        { "hixupdateu/update.ini", "does not match" },
+        { "hixupdateu/update.manifest", "does not match" },
+        { "hixupdateu/update.sig", "does not match" },
+        { "hixupdateu/version.txt", "\"hixupdateu/version.txt\" is not the file" },
+        { "hixupdateu/install_config.sh", "\"hixupdateu/install_config.sh\" is not the file" },
+        { "hixupdateu/upgrunner.bin", "\"hixupdateu/upgrunner.bin\" is not the file" },
+        { "upgentry.bin", "\"upgentry.bin\" is not the file" },
+        { "language/0001.lan", "\"language/0001.lan\" is not the file" },
+        { "hixupdateu/runtime/bin/added", "\"hixupdateu/runtime/bin/added\" is not in the signed" },
+        { "language/0002.lan", "\"language/0002.lan\" is not in the signed" },
+    };
+    for (const Tamper &t : tampering) {
+        const QString path = stick + '/' + t.file;
+        const bool existed = QFileInfo::exists(path);
+        const QByteArray original = readFile(path);
+        QByteArray changed = original.isEmpty() ? QByteArray("new\n") : original;
+        // The last hex digit of the signature, else the last byte: one byte changed.
+        changed[changed.size() - 2] = changed.at(changed.size() - 2) == '0' ? '1' : '0';
+        writeFile(path, changed);
+        const ToolRun refused = verify(key + ".pub");
+        EXPECT_EQ(refused.exitCode, 1) << t.file;
+        EXPECT_TRUE(refused.err.contains(t.reason)) << t.file << ": " << qPrintable(refused.err);
+        if (existed)
+            writeFile(path, original);
+        else
+            QFile::remove(path);
+    }
+    EXPECT_EQ(verify(key + ".pub").exitCode, 0);
+
+    ASSERT_EQ(hixpack({ "keygen", work.filePath("other") }).exitCode, 0);
+    const ToolRun otherKey = verify(work.filePath("other.pub"));
+    EXPECT_EQ(otherKey.exitCode, 1);
+    EXPECT_TRUE(otherKey.err.contains("which is not trusted")) << qPrintable(otherKey.err);
+
+    ASSERT_EQ(hixpack({ "build", "--bin", binDir(), exampleDir(), stick }).exitCode, 0);
+    const ToolRun unsigned_ = verify(key + ".pub");
+    EXPECT_EQ(unsigned_.exitCode, 1);
+    EXPECT_TRUE(unsigned_.err.contains("not signed")) << qPrintable(unsigned_.err);
+    EXPECT_TRUE(hixpack({ "lint", stick + "/hixupdateu/update.ini" }).out.contains("not signed"));
 }

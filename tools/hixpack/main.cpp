@@ -7,8 +7,10 @@
 //   hixpack crc FILE                   the CRC-32 of FILE as eight upper-case hexadecimal digits,
 //                                      the form of a description's CRCVALUE keys
 //   hixpack build [--bin DIR | --target armhf] [--font FILE] [--panel-root DIR] [--no-english]
-//                 SRC_DIR STICK_DIR
+//                 [--sign KEY] SRC_DIR STICK_DIR
 //                                      an update stick from a package source folder
+//   hixpack keygen NAME                a signing key pair, NAME.key and NAME.pub
+//   hixpack verify [--key PUB] STICK   check a signed stick as a panel with a key does
 //   hixpack lint [--no-english] FILE   what the updater would ignore or get wrong in a description
 //   hixpack show FILE                  the description's records as the updater reads them, JSON
 //
@@ -19,6 +21,7 @@
 #include "package_build.h"
 #include "package_lint.h"
 #include "package_show.h"
+#include "package_signing.h"
 #include "qsettings_factory.h"
 
 #include <QCoreApplication>
@@ -41,7 +44,9 @@ constexpr qint64 BlockSize = 64 * 1024;
 
 const char *const Usage
     = "usage: hixpack build [--bin DIR | --target armhf] [--font FILE] [--panel-root DIR]\n"
-      "                     [--no-english] SRC_DIR STICK_DIR\n"
+      "                     [--no-english] [--sign KEY] SRC_DIR STICK_DIR\n"
+      "       hixpack keygen NAME\n"
+      "       hixpack verify [--key PUB] STICK_DIR\n"
       "       hixpack lint [--no-english] FILE\n"
       "       hixpack show FILE\n"
       "       hixpack scramble IN OUT\n"
@@ -64,7 +69,9 @@ const char *const Usage
       "                 nothing on the panel but the kernel and the C library\n"
       "               STICK_DIR/hixupdateu/update.ini     the description, scrambled\n"
       "               STICK_DIR/hixupdateu/update.manifest  size and SHA-256 of every\n"
-      "                 file the update reads from the stick\n"
+      "                 file the update reads from the stick and of every file above\n"
+      "               STICK_DIR/hixupdateu/update.sig     with --sign: the signature over\n"
+      "                 the description and the manifest\n"
       "               STICK_DIR/hixupdateu/upgrunner.bin  the updater\n"
       "               STICK_DIR/hixupdateu/hixresult      result reporter for programs\n"
       "               STICK_DIR/hixupdateu/...            the package's files\n"
@@ -88,6 +95,17 @@ const char *const Usage
       "             --panel-root DIR: for an emulated panel (HIX_SYSROOT=DIR), put DIR\n"
       "             before every panel path of the description that starts with\n"
       "             \"/usr/vexo_app\" or \"/media/usb0\", commands included.\n"
+      "             --sign KEY: sign the stick with the private key KEY (hixpack keygen);\n"
+      "             a panel whose key folder holds the public key runs it, and refuses\n"
+      "             it once any of its files changes.\n"
+      "keygen       make an Ed25519 key pair: NAME.key, the private key that signs (keep\n"
+      "             it off the sticks and the panels), and NAME.pub, the public key for\n"
+      "             the panels' folder /etc/iot_cfg/hixkeys. Never overwrites a file.\n"
+      "verify       check STICK_DIR as the launcher of a panel with keys does before its\n"
+      "             first page: the signature by the key in PUB (a .pub file, or a folder\n"
+      "             of them; default: the panel's folder, through HIX_SYSROOT), every\n"
+      "             listed file unchanged, and no file the panel reads left unlisted.\n"
+      "             Exit status 1 when the panel would refuse the stick.\n"
       "lint         check a plain or scrambled description and report, with file and line,\n"
       "             what the updater would silently ignore or get wrong: unknown sections\n"
       "             and keys (\"COMMAND\" where the format says \"COMMOND\"), numbered\n"
@@ -104,6 +122,8 @@ const char *const Usage
       "             panel, and a built package's files against its manifest.\n"
       "             Warnings: conditions that are read but never checked (CPU_TPYE, ...),\n"
       "             a built package without a manifest.\n"
+      "             For a built package: whether it is signed, and by which key; a\n"
+      "             signature file that cannot be read is an error.\n"
       "             Relative paths start at the folder of FILE; language files are looked\n"
       "             for in its \"language/\" and \"../language/\", and the English table of\n"
       "             build counts as one unless --no-english is given. Exit status 1 when\n"
@@ -217,8 +237,13 @@ int lint(const QString &path, bool english)
     const QVector<package_lint_c::Finding> findings = checker.run();
     for (const package_lint_c::Finding &f : findings)
         std::printf("%s\n", qPrintable(package_lint_c::format(path, f)));
-    const int errors = package_lint_c::errorCount(findings);
+    int errors = package_lint_c::errorCount(findings);
     const int warnings = static_cast<int>(findings.size()) - errors;
+    bool brokenSignature = false;
+    const QString signature = package_signing::signatureStatus(packageDir, &brokenSignature);
+    if (!signature.isEmpty())
+        std::printf("%s: %s\n", qPrintable(path), qPrintable(signature));
+    errors += brokenSignature ? 1 : 0;
     const QString summary
         = errors == 0 ? QStringLiteral("no errors") : QStringLiteral("%1 error(s)").arg(errors);
     std::printf("%s: %s%s\n", qPrintable(path), qPrintable(summary),
@@ -303,6 +328,22 @@ int main(int argc, char **argv)
             return usageError(QStringLiteral("lint takes [--no-english] and one FILE"));
         return lint(args[0], english);
     }
+    if (command == QLatin1String("keygen")) {
+        if (args.size() != 1)
+            return usageError(QStringLiteral("keygen takes one NAME"));
+        return package_signing::keygen(args[0]);
+    }
+    if (command == QLatin1String("verify")) {
+        QString key;
+        const int keyOption = args.indexOf(QStringLiteral("--key"));
+        if (keyOption >= 0 && keyOption + 1 < args.size()) {
+            key = args.takeAt(keyOption + 1);
+            args.removeAt(keyOption);
+        }
+        if (args.size() != 1 || args.first().startsWith(QLatin1String("--")))
+            return usageError(QStringLiteral("verify takes [--key PUB] and one STICK_DIR"));
+        return package_signing::verify(args[0], key);
+    }
     if (command == QLatin1String("show")) {
         if (args.size() != 1)
             return usageError(QStringLiteral("show takes one FILE"));
@@ -312,6 +353,7 @@ int main(int argc, char **argv)
         QString binDir = QCoreApplication::applicationDirPath();
         QString panelRoot;
         QString font;
+        QString signingKey;
         bool english = true;
         while (args.size() >= 2 && args.first().startsWith(QLatin1String("--"))) {
             const QString option = args.takeFirst();
@@ -332,17 +374,20 @@ int main(int argc, char **argv)
                 font = args.takeFirst();
             else if (option == QLatin1String("--panel-root"))
                 panelRoot = args.takeFirst();
+            else if (option == QLatin1String("--sign"))
+                signingKey = args.takeFirst();
             else
                 return usageError(QStringLiteral("unknown option \"%1\"").arg(option));
         }
         if (args.size() != 2)
             return usageError(QStringLiteral("build takes [--bin DIR | --target armhf] [--font "
-                                             "FILE] [--panel-root DIR] [--no-english] SRC_DIR "
-                                             "and STICK_DIR"));
+                                             "FILE] [--panel-root DIR] [--no-english] [--sign "
+                                             "KEY] SRC_DIR and STICK_DIR"));
         package_build_c build(args[0], args[1], binDir);
         build.setPanelRoot(panelRoot);
         build.setFont(font);
         build.setEnglish(english);
+        build.setSigningKey(signingKey);
         return build.run();
     }
     return usageError(QStringLiteral("unknown command \"%1\"").arg(command));

@@ -7,6 +7,7 @@
 #include "package_files.h"
 #include "package_lint.h"
 #include "package_manifest.h"
+#include "package_signature.h"
 #include "stick_libraries.h"
 
 #include <QDir>
@@ -89,6 +90,16 @@ int package_build_c::run()
     if (!checkFatNames())
         return 1;
 
+    if (!signingKeyFile.isEmpty()) {
+        QFile keyFile(signingKeyFile);
+        QString error = QStringLiteral("cannot be read");
+        if (keyFile.open(QIODevice::ReadOnly))
+            signingKey = PackageKey::fromPrivatePem(keyFile.readAll(), &error);
+        if (signingKey.isNull())
+            return fail(QStringLiteral("the signing key \"%1\": %2 (hixpack keygen makes one)")
+                            .arg(signingKeyFile, error));
+    }
+
     QByteArray plain = text.wasScrambled() ? description_text_c::unscramble(bytes) : bytes;
     int filled = 0;
     if (!fillCrcValues(&plain, &filled))
@@ -140,9 +151,14 @@ int package_build_c::run()
         return 1;
     if (!writeManifest(text, packageOut))
         return 1;
+    if (!signingKey.isNull() && !writeSignature(packageOut))
+        return 1;
     hix::io::flush::builtPackage();
-    std::printf("built \"%s\": %d files, %d CRC value(s) filled in\n", qPrintable(stickDir),
-        filesCopied + 1, filled);
+    std::printf("built \"%s\": %d files, %d CRC value(s) filled in, %s\n", qPrintable(stickDir),
+        filesCopied + 1, filled,
+        signingKey.isNull()
+            ? "not signed"
+            : qPrintable(QStringLiteral("signed by key ") + QString::fromLatin1(signingKey.id())));
     return 0;
 }
 
@@ -290,7 +306,8 @@ bool package_build_c::copyTree(
 bool package_build_c::writeManifest(const description_text_c &text, const QString &packageOut)
 {
     PackageManifest manifest;
-    const QMap<QString, QString> files = package_files_c::filesTheRunReads(text, stickDir);
+    QMap<QString, QString> files = package_files_c::filesTheRunReads(text, stickDir);
+    files.insert(filesOnTheStick());
     for (auto it = files.cbegin(); it != files.cend(); ++it) {
         PackageManifest::Entry entry;
         if (!fileDigest(it.value(), &entry)) {
@@ -307,8 +324,59 @@ bool package_build_c::writeManifest(const description_text_c &text, const QStrin
     if (!saveFile(QDir(packageOut).filePath(QLatin1String(PackageManifest::FileName)),
             manifest.toBytes()))
         return false;
-    std::printf("manifest: %d file(s) the update reads\n", manifest.size());
+    std::printf("manifest: %d file(s) on the stick\n", manifest.size());
     return true;
+}
+
+QMap<QString, QString> package_build_c::filesOnTheStick() const
+{
+    // The folder of the package was emptied first; the others may hold files of an earlier
+    // build, which the panel would read all the same. The launcher's own copy of its language
+    // list is rewritten on every start.
+    const QStringList skipped = { PackageFolder + QLatin1Char('/') + DescriptionName,
+        PackageFolder + QLatin1Char('/') + QLatin1String(PackageManifest::FileName),
+        PackageFolder + QLatin1Char('/') + QLatin1String(PackageSignature::FileName),
+        QStringLiteral("config/baseUpdateTmp.ini") };
+    QMap<QString, QString> files;
+    const QDir stick(stickDir);
+    for (const QString &folder : { PackageFolder, QStringLiteral("hixlib"),
+             QStringLiteral("language"), QStringLiteral("config") }) {
+        QDirIterator it(stick.filePath(folder), QDir::Files | QDir::Hidden | QDir::System,
+            QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            const QString relative = stick.relativeFilePath(path);
+            if (!skipped.contains(relative))
+                files.insert(relative, path);
+        }
+    }
+    for (const QString &program :
+        { QStringLiteral("upgentry.bin"), QStringLiteral("vncsetup.bin") }) {
+        if (QFileInfo(stick.filePath(program)).isFile())
+            files.insert(program, stick.filePath(program));
+    }
+    return files;
+}
+
+bool package_build_c::writeSignature(const QString &packageOut)
+{
+    // The exact bytes on the stick are signed, read back as the panel will read them.
+    QFile description(QDir(packageOut).filePath(DescriptionName));
+    QFile manifest(QDir(packageOut).filePath(QLatin1String(PackageManifest::FileName)));
+    if (!description.open(QIODevice::ReadOnly) || !manifest.open(QIODevice::ReadOnly)) {
+        fail(QStringLiteral("cannot read the description and the manifest back"));
+        return false;
+    }
+    PackageSignature signature;
+    signature.keyId = signingKey.id();
+    signature.signature
+        = signingKey.sign(PackageSignature::statement(description.readAll(), manifest.readAll()));
+    if (signature.signature.isEmpty()) {
+        fail(QStringLiteral("signing failed"));
+        return false;
+    }
+    return saveFile(
+        QDir(packageOut).filePath(QLatin1String(PackageSignature::FileName)), signature.toBytes());
 }
 
 bool package_build_c::copyFolderFiles(

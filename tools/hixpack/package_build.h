@@ -1,5 +1,8 @@
 #pragma once
 
+#include "package_key.h"
+
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -14,6 +17,9 @@ class description_text_c;
 //                                (stick_libraries.h)
 //   hixupdateu/update.ini        the description with every CRC value filled in, scrambled
 //   hixupdateu/update.manifest   size and SHA-256 of every file the update reads from the stick
+//                                and of every other file the build put there
+//   hixupdateu/update.sig        with a signing key: its signature over the description and
+//                                the manifest (package_signature.h)
 //   hixupdateu/upgrunner.bin     the updater
 //   hixupdateu/hixresult         the result reporter for package programs (when built)
 //   hixupdateu/...               the package's files
@@ -42,6 +48,9 @@ public:
     // The font the stick carries for the Chinese texts (default: stick_libraries_c's).
     void setFont(const QString &file) { fontFile = file; }
 
+    // Signs the stick with the private key in this PEM file.
+    void setSigningKey(const QString &file) { signingKeyFile = file; }
+
     // 0 built, 1 failed; what was done and every error go to standard output / error.
     int run();
 
@@ -52,8 +61,12 @@ private:
     bool writeScrambledSettings(const QString &from, const QString &to);
     bool copyFolderFiles(const QString &from, const QString &to, const QString &pattern);
     // "hixupdateu/update.manifest": size and SHA-256 of every file the update reads from the
-    // stick.
+    // stick and of every file the build put on it.
     bool writeManifest(const description_text_c &text, const QString &packageOut);
+    // The files below the stick root that the build wrote, the description, manifest and
+    // signature left out.
+    QMap<QString, QString> filesOnTheStick() const;
+    bool writeSignature(const QString &packageOut);
     int fail(const QString &message);
     bool checkFatNames();
     bool layOutRuntime();
@@ -68,6 +81,8 @@ private:
     QString binDir;
     QString panelRoot;
     QString fontFile;
+    QString signingKeyFile;
+    PackageKey signingKey;
     bool english = true;
     int filesCopied = 0;
 };

@@ -92,16 +92,18 @@ void package_lint_c::checkManifest()
         return;
     }
     const QString stickRoot = QDir::cleanPath(packageDir + QStringLiteral("/.."));
+    const QMap<QString, QString> read = package_files_c::filesTheRunReads(text, stickRoot);
     for (const auto &item : manifest.all()) {
         const QString relative = QString::fromUtf8(item.first);
         PackageManifest::Entry actual;
         if (!fileDigest(QDir(stickRoot).filePath(relative), &actual) || actual != item.second)
             add(0,
-                QStringLiteral("\"%1\" is not the file the manifest lists: the updater stops "
-                               "the run")
-                    .arg(relative));
+                QStringLiteral("\"%1\" is not the file the manifest lists: %2")
+                    .arg(relative,
+                        read.contains(relative)
+                            ? QStringLiteral("the updater stops the run")
+                            : QStringLiteral("a panel with a key installed refuses the stick")));
     }
-    const QMap<QString, QString> read = package_files_c::filesTheRunReads(text, stickRoot);
     for (auto it = read.cbegin(); it != read.cend(); ++it) {
         if (manifest.all().count(it.key().toUtf8()) == 0)
             add(0,

@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 namespace {
@@ -149,25 +150,27 @@ QJsonObject program(const programConfig_s &p)
 
 } // namespace
 
-QByteArray package_show_c::recordsJson(const QString &descriptionFile, QString *error)
+bool package_show_c::readDescription(const QString &descriptionFile, ParseConfigInfo &parser,
+    const QTemporaryDir &work, QString *error)
 {
     QFile file(descriptionFile);
     if (!QFileInfo(descriptionFile).isFile() || !file.open(QIODevice::ReadOnly)) {
         *error = QStringLiteral("cannot read \"%1\": no such file").arg(descriptionFile);
-        return QByteArray();
+        return false;
     }
     const QByteArray bytes = file.readAll();
-
-    // The parser reads only the scrambled form and leaves its plain copy in the panel's /tmp;
-    // without an emulated panel both go to a folder of this run.
-    QTemporaryDir work;
     if (!work.isValid()) {
         *error = QStringLiteral("cannot create a temporary folder");
-        return QByteArray();
+        return false;
     }
+    // The stand-in panel serves this read only: paths looked up later are the real ones.
     const bool ownSysroot = hix::sysroot().isEmpty();
     if (ownSysroot)
         qputenv(hix::SysrootVariable, QFile::encodeName(work.path()));
+    const auto restore = qScopeGuard([ownSysroot] {
+        if (ownSysroot)
+            qunsetenv(hix::SysrootVariable);
+    });
     QDir().mkpath(hix::panelPath(QStringLiteral("/tmp")));
 
     QString scrambledPath = descriptionFile;
@@ -182,19 +185,28 @@ QByteArray package_show_c::recordsJson(const QString &descriptionFile, QString *
         if (!out.open(QIODevice::WriteOnly)
             || out.write(description_text_c::scramble(plain)) != plain.size()) {
             *error = QStringLiteral("cannot write \"%1\"").arg(scrambledPath);
-            return QByteArray();
+            return false;
         }
     }
 
-    ParseConfigInfo parser;
     QString messages;
-    QObject::connect(&parser, &ParseConfigInfo::emitMessage,
+    const QMetaObject::Connection collect = QObject::connect(&parser, &ParseConfigInfo::emitMessage,
         [&messages](const QString &text, const QColor &) { messages += text; });
-    if (!parser.readIni(scrambledPath)) {
+    const bool read = parser.readIni(scrambledPath);
+    QObject::disconnect(collect);
+    if (!read)
         *error = messages.isEmpty() ? QStringLiteral("cannot parse \"%1\"").arg(descriptionFile)
                                     : messages;
+    return read;
+}
+
+QByteArray package_show_c::recordsJson(const QString &descriptionFile, QString *error)
+{
+    QTemporaryDir work;
+    ParseConfigInfo parser;
+    if (!readDescription(descriptionFile, parser, work, error))
         return QByteArray();
-    }
+    const bool ownSysroot = hix::sysroot().isEmpty();
 
     const updateConfig_s u = parser.getUpdateConfig();
     QJsonArray programs;

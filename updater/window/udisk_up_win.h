@@ -20,6 +20,7 @@ class QTimer;
 class Ui_UDiskUpWin;
 class CheckResultService;
 class PackageManifest;
+class PackageVerifier;
 class PhaseRunner;
 class check_up_info_c;
 class file_operation_c;
@@ -117,8 +118,13 @@ private:
     // A write of the progress state failed: says why (the pulled stick, or a full or read-only
     // one).
     void sayStateNotWritten();
-    // Reads the package's manifest, deals with a progress state left by another package and
-    // makes sure the state file and the log can be written, all before the panel changes.
+    void endRun(const QString &redLine);
+    // On a panel with keys: the stick as its key signed it, every file the run reads included;
+    // a refused stick ends the run with the reason in red. True when the run may go on.
+    bool checkPackage(PackageVerifier &verifier);
+    // Checks the stick, reads the package's manifest, deals with a progress state left by another
+    // package and makes sure the state file and the log can be written, all before the panel
+    // changes.
     bool preparePackage();
     // A state of another package is discarded; a backup it left pending is kept under another
     // name when the technician agrees, and otherwise stops the run.

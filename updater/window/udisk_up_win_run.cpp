@@ -8,9 +8,11 @@
 #include "directory_library.h"
 #include "file_io.h"
 #include "file_operation.h"
+#include "language_choice.h"
 #include "mount_watch.h"
 #include "multilingual_manager.h"
 #include "package_manifest.h"
+#include "package_verifier.h"
 #include "parse_config_info.h"
 #include "path_deal.h"
 #include "phase_runner.h"
@@ -35,6 +37,8 @@ using hix::text;
 namespace {
 
 constexpr int FinishBoxAutoCloseMs = 3000;
+// How far the bar moves while the stick is checked, from where the parsed description left it.
+constexpr int CheckProgressSpan = 5;
 
 } // namespace
 
@@ -79,13 +83,47 @@ void UDiskUpWin::sayStateNotWritten()
 void UDiskUpWin::failRun(int messageId, const QString &name)
 {
     // A stick that was pulled takes every write to it: that is said instead of the write.
-    if (!stickPulled() || (messageId != MsgStateNotWritten && messageId != MsgLogNotWritten))
-        emit emitMessage(name.isNull() ? text(messageId) : text(messageId).arg(name), Qt::red);
+    if (stickPulled() && (messageId == MsgStateNotWritten || messageId == MsgLogNotWritten))
+        endRun(QString());
+    else
+        endRun(name.isNull() ? text(messageId) : text(messageId).arg(name));
+}
+
+void UDiskUpWin::endRun(const QString &redLine)
+{
+    if (!redLine.isEmpty())
+        emit emitMessage(redLine, Qt::red);
     if (stickPulled())
         sayStickPulled();
     ui->btnRestart->setEnabled(true);
     progressValue = 100;
     updatefinished();
+}
+
+bool UDiskUpWin::checkPackage(PackageVerifier &verifier)
+{
+    if (verifier.checkSignature() == PackageVerifier::NoKeyInstalled)
+        return true;
+    emit emitMessage(text(PackageVerifier::MsgChecking), Qt::black);
+    // Reading a large stick takes a while on a panel: the bar moves and the window stays drawn.
+    const int from = progressValue;
+    verifier.setProgress([this, from](qint64 done, qint64 total) {
+        progressValue = from + int(total > 0 ? done * CheckProgressSpan / total : 0);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    });
+    verifier.checkStick(*configParser);
+    verifier.setProgress(nullptr);
+    if (!verifier.refused()) {
+        qDebug().noquote() << "package" << packageFolder << verifier.reason();
+        emit emitMessage(text(PackageVerifier::MsgVerified), Qt::black);
+        return true;
+    }
+    // The stick's own language table could say anything, a success included: the refusal and
+    // the log's head line speak the built-in one.
+    MultilingualManager::GetInstance()->loadMultilingualFile(
+        QString(), QString::fromLatin1(hix::BuiltinLanguageTable));
+    endRun(verifier.operatorText());
+    return false;
 }
 
 bool UDiskUpWin::preparePackage()
@@ -94,9 +132,19 @@ bool UDiskUpWin::preparePackage()
     // The description was read from the working directory; the rest of the package lies beside
     // it, and the stick root is the folder above.
     const QString folder = QDir::currentPath();
+    packageFolder = folder;
     manifest.reset();
+    // On a panel with keys the whole stick is checked again before the first change: the
+    // launcher's check says nothing about a stick changed since, or an updater started by hand.
+    PackageVerifier verifier(folder, TrustedKeys::ofPanel());
+    if (!checkPackage(verifier))
+        return false;
     const QString manifestPath = folder + QLatin1Char('/') + PackageManifest::FileName;
-    if (QFileInfo::exists(manifestPath)) {
+    if (verifier.outcome() == PackageVerifier::Verified) {
+        // Each staged file and each program is compared with what the key signed, not with
+        // whatever manifest the stick holds by then.
+        manifest = std::make_unique<PackageManifest>(verifier.manifest());
+    } else if (QFileInfo::exists(manifestPath)) {
         QFile file(manifestPath);
         auto loaded = std::make_unique<PackageManifest>();
         QString error;
@@ -108,7 +156,6 @@ bool UDiskUpWin::preparePackage()
         loaded->setStickRoot(folder + QStringLiteral("/.."));
         manifest = std::move(loaded);
     }
-    packageFolder = folder;
     fileOperation->setManifest(manifest.get());
     fileOperation->setPackageFolder(folder);
 
