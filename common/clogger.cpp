@@ -81,8 +81,9 @@ bool CLogger::write(const QString &text)
     const QByteArray bytes = text.toUtf8();
     const bool written = logFile->seek(logFile->size()) && logFile->write(bytes) == bytes.size()
         && logFile->flush();
-    // The stick may be pulled or the panel may lose power soon after this line.
-    hix::io::flush::runLogLine(logFile->handle());
+    // The stick may be pulled or the panel may lose power right after this line.
+    if (written && !hix::io::flush::runLogLine(logFile->handle()))
+        qWarning() << "the run log line did not reach the medium" << logPath;
     if (!written)
         qWarning() << "cannot write the run log" << logPath << logFile->errorString();
     return written;

@@ -1,13 +1,10 @@
 #include "file_io.h"
 
-#include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
 #include <QStringList>
-#include <QTimer>
 
 #include <openssl/evp.h>
 #include <zlib.h>
@@ -297,49 +294,19 @@ constexpr bool FlushStagedFiles = true;
 // Write-back of a staged file starts every time this much more of it is written.
 constexpr qint64 WritebackChunk = 1 << 20;
 
-// The longest a line of the run log waits for the medium while the run goes on.
-constexpr qint64 LogLineDelayMs = 1000;
-
 // What the steps since the last flush point wrote without flushing it. The programs do all
 // their file work on one thread.
 struct Noted
 {
-    QStringList fileSystems; // one path on each file system written to
+    QStringList fileSystems; // a folder on each file system written to
     QSet<dev_t> fileSystemIds;
     QSet<QString> folders;
-    int logFd = -1; // the run log, while it holds lines not yet flushed
-    QElapsedTimer sinceLogFlush;
-    bool logTimerArmed = false;
 };
 
 Noted &notes()
 {
     static Noted noted;
     return noted;
-}
-
-bool flushLog()
-{
-    Noted &n = notes();
-    if (n.logFd < 0)
-        return true;
-    const bool flushed = flushFile(n.logFd);
-    n.logFd = -1;
-    n.sinceLogFlush.start();
-    return flushed;
-}
-
-// Lines written while the run goes on without a flush point reach the medium a moment later.
-void armLogTimer()
-{
-    Noted &n = notes();
-    if (n.logTimerArmed || !QCoreApplication::instance())
-        return;
-    n.logTimerArmed = true;
-    QTimer::singleShot(int(LogLineDelayMs), QCoreApplication::instance(), [] {
-        notes().logTimerArmed = false;
-        flushLog();
-    });
 }
 
 } // namespace
@@ -369,15 +336,18 @@ void noteFiles(const QString &path)
 {
     Noted &n = notes();
     struct stat status;
-    // A path that is not there yet is noted by its folder.
-    const QByteArray name = native(path);
-    if (::stat(name.constData(), &status) != 0
-        && ::stat(native(QFileInfo(path).absolutePath()).constData(), &status) != 0)
-        return;
+    // The file system is noted by a folder on it: the path itself when it is one, else the
+    // folder that holds it (also when the path is not there yet).
+    QString folder = path;
+    if (::stat(native(path).constData(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+        folder = QFileInfo(path).absolutePath();
+        if (::stat(native(folder).constData(), &status) != 0)
+            return;
+    }
     if (n.fileSystemIds.contains(status.st_dev))
         return;
     n.fileSystemIds.insert(status.st_dev);
-    n.fileSystems.append(path);
+    n.fileSystems.append(folder);
 }
 
 void noteFolder(const QString &folder)
@@ -401,38 +371,34 @@ bool noted()
     Noted &n = notes();
     bool ok = true;
     int error = 0;
-    for (const QString &path : qAsConst(n.fileSystems)) {
-        if (!syncFileSystem(path) && errno != ENOENT) {
-            ok = false;
-            error = errno;
-        }
+    const auto failed = [&ok, &error] {
+        if (errno == ENOENT)
+            return; // a noted folder removed since: its removal is its parent's entry
+        ok = false;
+        error = errno;
+    };
+    for (const QString &folder : qAsConst(n.fileSystems)) {
+        // A FAT stick takes what syncfs writes back into its own cache and empties that cache
+        // only for the flush of a file or a folder: a folder on it is flushed right after, so
+        // that the write-back is on the medium, not only on its way.
+        if (!syncFileSystem(folder) || !syncFolder(folder))
+            failed();
     }
     for (const QString &folder : qAsConst(n.folders)) {
-        if (!syncFolder(folder) && errno != ENOENT) {
-            ok = false;
-            error = errno;
-        }
+        if (!syncFolder(folder))
+            failed();
     }
     n.fileSystems.clear();
     n.fileSystemIds.clear();
     n.folders.clear();
-    if (!flushLog()) {
-        ok = false;
-        error = errno;
-    }
     if (!ok)
         errno = error;
     return ok;
 }
 
-void runLogLine(int fd)
+bool runLogLine(int fd)
 {
-    Noted &n = notes();
-    n.logFd = fd;
-    if (!n.sinceLogFlush.isValid() || n.sinceLogFlush.elapsed() >= LogLineDelayMs)
-        flushLog();
-    else
-        armLogTimer();
+    return flushFile(fd);
 }
 
 bool beforeRecord()
@@ -447,11 +413,7 @@ bool runLogHead(int fd)
 
 void runLogClosed(int fd)
 {
-    Noted &n = notes();
-    if (n.logFd == fd)
-        flushLog();
-    else
-        flushFile(fd);
+    flushFile(fd);
 }
 
 bool stateFile(const QString &file)
@@ -462,10 +424,24 @@ bool stateFile(const QString &file)
     return syncFolder(QFileInfo(file).absolutePath()) && written && created;
 }
 
+// A removal on a stick: the removed folder's own entries cannot be flushed any more, so the
+// whole file system goes to the medium, then the folder that held it.
+bool removedFrom(const QString &parent)
+{
+    noteFiles(parent);
+    noteFolder(parent);
+    return noted();
+}
+
 bool stateRemoved(const QString &parent)
 {
-    const bool before = noted();
-    return syncFolder(parent) && before;
+    return removedFrom(parent);
+}
+
+bool backupFolder(const QString &folder)
+{
+    // A complete backup (its files were noted as they were written) and a removed one alike.
+    return removedFrom(folder);
 }
 
 void unscrambledFile(int fd)

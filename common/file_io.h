@@ -134,9 +134,10 @@ bool syncFileSystem(const QString &path);
 // A step that writes many files does not flush them one by one: it notes the file systems it
 // wrote to and the folders whose entries it changed, and the rule of the step that relies on
 // them (a state-file status, the head line of the run log, the deletion of a backup, the start
-// of a program) flushes everything noted first: one syncfs per file system, then each folder.
-// On a FAT stick, which empties its device cache only for the flush of a file or a folder, the
-// folder flush after the syncfs also carries what the syncfs wrote back.
+// of a program) flushes everything noted first: one syncfs per file system, each followed by the
+// flush of a folder on it, then each noted folder. On a FAT stick, which empties its device cache
+// only for the flush of a file or a folder, that folder flush carries what the syncfs wrote back.
+// The run log is the exception: each of its lines is flushed on its own (runLogLine).
 namespace flush {
 
 // A staged file of a copy list while it is written: what is written so far starts on its way
@@ -158,15 +159,16 @@ void noteFolder(const QString &folder);
 // Before a folder is created with its missing parents: notes the folder that will hold each
 // new name.
 void noteNewFolders(const QString &folder);
-// The flush point: everything noted, then the run log's lines, on the medium. False when some
+// The flush point: everything noted on the medium. False when some
 // of it could not be flushed (errno of the last failure; a noted folder removed since is no
 // failure).
 bool noted();
 
-// A line appended to the run log at fd. It is on the medium at the next flush point or at most
-// a second after it was written, whichever comes first: a flush per line would cost as much as
-// the copy of a small file, and a package of many files shows a line for each.
-void runLogLine(int fd);
+// A line appended to the run log at fd: on the medium before the run goes on, by a flush of the
+// log alone. The log lies on the stick: an append left in a FAT stick's cache is written back in
+// part by a cut or a pull, and a FAT torn that way stops the next run's writes to the stick.
+// False when it did not reach the medium (errno).
+bool runLogLine(int fd);
 // A record of progress is about to be written (a state-file status, the run log's head line): it
 // vouches for everything before it, so all that is noted goes to the medium first. Flushing after
 // the record was written would let the medium take the record first.
@@ -181,6 +183,12 @@ void runLogClosed(int fd);
 bool stateFile(const QString &file);
 // The progress state file and its folder removed from parent (after beforeRecord()).
 bool stateRemoved(const QString &parent);
+// A program's backup folder on the stick once its backup is complete (folder: the backup's):
+// from the program's start it is the only copy of the files it protects; or once the folder is
+// removed (folder: the one that held it): a FAT whose removal stays in the device's cache while
+// the run goes on may be torn by a cut, and the next run then cannot write there. Everything
+// written to the folder's file system goes to the medium, then the folder's entries.
+bool backupFolder(const QString &folder);
 // An unscrambled copy of a package file (a description, a program) at fd.
 void unscrambledFile(int fd);
 // A file the VNC tool put on the panel at fd.

@@ -1,11 +1,13 @@
 #include "tool_process_ctrl.h"
 
 #include "file_io.h"
+#include "mount_watch.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSettings>
 
 #include <unistd.h>
@@ -53,6 +55,17 @@ void ToolProcessCtrl::initIniPath(const QString &dir)
 {
     ctrlDir = dir;
     ctrlIniPath = dir + QLatin1Char('/') + QLatin1String(IniFileName);
+    ctrlMount = hix::mountIdOf(dir);
+}
+
+bool ToolProcessCtrl::onItsStick() const
+{
+    // A pulled stick's path leads into the panel's own disk: a state written there would be
+    // hidden under the stick once it is back, and no run would ever read it.
+    if (ctrlMount < 0 || hix::mountIdOf(ctrlDir) == ctrlMount)
+        return true;
+    qWarning() << "the stick of the progress state has gone:" << ctrlIniPath;
+    return false;
 }
 
 bool ToolProcessCtrl::isProcessCtrlIniExit() const
@@ -71,10 +84,20 @@ bool ToolProcessCtrl::removeCtrlIni()
     }
     bool dirGone = true;
     if (!ctrlDir.isEmpty() && QFileInfo(ctrlDir).isDir()) {
+        // A write of the state cut off by a power cut leaves the settings writer's own files
+        // beside it on a stick (its lock and its temporary copy): they are the state's and go
+        // with it.
+        const QRegularExpression writerFile(QStringLiteral("^%1\\.([A-Za-z0-9]{6}|lock|rmlock)$")
+                                                .arg(QRegularExpression::escape(IniFileName)));
+        for (const QString &name : QDir(ctrlDir).entryList(QDir::Files | QDir::Hidden)) {
+            if (writerFile.match(name).hasMatch() && !QFile::remove(ctrlDir + '/' + name))
+                qWarning() << "cannot remove" << name << "in" << ctrlDir;
+        }
         dirGone = QDir().rmdir(ctrlDir);
         if (!dirGone)
             qWarning() << "cannot remove folder" << ctrlDir;
     }
+    // The state's folder has gone: the folder that held it takes the removal to the stick.
     if (!ctrlDir.isEmpty()) {
         if (QFileInfo(ctrlDir).isDir())
             hix::io::flush::noteFolder(ctrlDir);
@@ -114,6 +137,8 @@ bool ToolProcessCtrl::setProcessValue(const QString &key, const QString &value)
         qWarning() << "progress state written before its place is known:" << key;
         return true;
     }
+    if (!onItsStick())
+        return false;
     QSettings settings(ctrlIniPath, QSettings::IniFormat);
     settings.setValue(key, value);
     return commit(settings);
@@ -126,6 +151,9 @@ bool ToolProcessCtrl::commit(QSettings &settings) const
     // names must reach the stick together with the state.
     hix::io::flush::noteNewFolders(ctrlDir);
     settings.sync();
+    // The settings writer flushes its new copy before that copy takes the file's name: on a
+    // stick that keeps writes in its cache the name must be flushed as well, or a cut finds the
+    // state of a step before.
     flushed = hix::io::flush::stateFile(ctrlIniPath) && flushed;
     if (settings.status() == QSettings::NoError && flushed)
         return true;
@@ -195,6 +223,8 @@ bool ToolProcessCtrl::setSetAsideFiles(const QStringList &paths)
 {
     if (ctrlIniPath.isEmpty() || (paths.isEmpty() && !isProcessCtrlIniExit()))
         return true;
+    if (!onItsStick())
+        return false;
     QSettings settings(ctrlIniPath, QSettings::IniFormat);
     settings.remove(SetAsideGroup);
     if (!paths.isEmpty()) {

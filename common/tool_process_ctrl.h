@@ -70,7 +70,10 @@ private:
     ToolProcessCtrl() = default;
     // Writes the settings out and forces them to the stick; false when they did not reach it.
     bool commit(QSettings &settings) const;
+    // Whether the state's path still leads to the stick it led to when the path was set.
+    bool onItsStick() const;
 
     QString ctrlDir;
     QString ctrlIniPath;
+    int ctrlMount = -1; // the mount that held the state's folder when its path was set
 };

@@ -6,9 +6,12 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <linux/input.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace hix {
@@ -138,6 +141,42 @@ QString useStickRuntime()
         }
     }
     return folder;
+}
+
+qint64 lockStickRuntime()
+{
+    const QString exe = QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
+    const QString folder = stickLibraryFolder(QFileInfo(exe).absolutePath());
+    if (folder.isEmpty())
+        return 0;
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    if (!maps.open(QIODevice::ReadOnly))
+        return 0;
+    qint64 locked = 0;
+    for (const QByteArray &line : maps.readAll().split('\n')) {
+        // "start-end perms offset device inode path"; only the path holds a "/".
+        const int slash = line.indexOf('/');
+        const QList<QByteArray> fields = line.left(slash).simplified().split(' ');
+        if (slash < 0 || fields.size() < 5 || fields.at(1).startsWith("---"))
+            continue;
+        const QString path = QFile::decodeName(line.mid(slash));
+        if ((path != exe && !path.startsWith(folder + QLatin1Char('/')))
+            || QFileInfo(path).fileName().startsWith(QLatin1String("libicudata")))
+            continue;
+        const QList<QByteArray> range = fields.at(0).split('-');
+        const quintptr start = range.value(0).toULongLong(nullptr, 16);
+        const quintptr end = range.value(1).toULongLong(nullptr, 16);
+        if (end <= start)
+            continue;
+        if (::mlock(reinterpret_cast<void *>(start), end - start) != 0) {
+            qWarning() << "stick runtime: cannot lock" << path
+                       << "in memory:" << std::strerror(errno);
+            continue;
+        }
+        locked += qint64(end - start);
+    }
+    qDebug() << "stick runtime:" << locked / 1024 << "KiB locked in memory";
+    return locked;
 }
 
 } // namespace hix

@@ -110,6 +110,13 @@ mkdir -p /run/vexo-hal /var/log
 cp /etc/vexo-hal/* /run/vexo-hal/
 # The emulator's own tools, when it brings a disk of them (no part of a panel).
 tools=$(findfs LABEL=emutools 2>/dev/null) && mkdir -p /run/emu-tools && mount -o ro "$tools" /run/emu-tools
+# The emulator host's trace port (no part of a panel): what is written into /run/trace reaches
+# DIR/trace.log on the host at once, so it outlives a power cut.
+for p in /sys/class/virtio-ports/*; do
+    [ "$(cat "$p/name" 2>/dev/null)" = hix.trace ] || continue
+    mkfifo /run/trace
+    (while :; do cat /run/trace; done >"/dev/${p##*/}" 2>/dev/null &)
+done
 . /etc/profile
 /emu/vexo_app_standin.sh >/run/vexo_app_standin.log 2>&1 &
 read -r up _ </proc/uptime
@@ -265,9 +272,10 @@ def make_initramfs(cache):
 
 
 def make_panel_disk(image, cache, size_mib=256, platform_info='HIX-IMG-3.2\n\nrk\n2026\n',
-                    trusted_keys=()):
-    """The panel's disk: its root with only what a panel has, as an ext4 image; trusted_keys are
-    public key files put into the panel's key folder, so it runs only sticks they signed."""
+                    runtime=None, trusted_keys=()):
+    """The panel's disk: its root with only what a panel has, as an ext4 image. runtime: the
+    folder that becomes /usr/vexo_app (default: that of examples/panel); trusted_keys are public
+    key files put into the panel's key folder, so it runs only sticks they signed."""
     _, _, busybox = kernel_and_busybox(cache)
     with tempfile.TemporaryDirectory(dir=os.path.dirname(os.path.abspath(image))) as root:
         armhf_vm.copy_file(busybox, root, dest='/bin/busybox')
@@ -279,8 +287,11 @@ def make_panel_disk(image, cache, size_mib=256, platform_info='HIX-IMG-3.2\n\nrk
             if not os.path.exists(src):
                 sys.exit(f'armhf_panel.py: {src} missing (scripts/cross-armhf.sh installs it)')
             armhf_vm.copy_file(src, root, dest=f'/lib/{name}')
-        shutil.copytree(os.path.join(ROOT, 'examples/panel'), root, symlinks=True,
-                        dirs_exist_ok=True)
+        if runtime:
+            shutil.copytree(runtime, os.path.join(root, 'usr/vexo_app'), symlinks=True)
+        else:
+            shutil.copytree(os.path.join(ROOT, 'examples/panel'), root, symlinks=True,
+                            dirs_exist_ok=True)
         for d in ('proc', 'sys', 'dev', 'tmp', 'run', 'root', 'media/usb0', 'var/log', 'mnt'):
             os.makedirs(os.path.join(root, d), exist_ok=True)
         write(os.path.join(root, 'etc/passwd'), 'root:x:0:0:root:/root:/bin/sh\n')
@@ -338,6 +349,19 @@ def make_stick_image(image, folder, size_mib=256, label='HIXSTICK'):
     return image
 
 
+# A disk served over NBD on a unix socket (scripts/volatile_disk.py) instead of an image file.
+NBD = 'nbd:'
+# The NBD disk offers writes and flushes only: the guest must send every change as data.
+NBD_DEVICE_OPTIONS = ',write-cache=on,discard=off,write-zeroes=off'
+
+
+def disk_source(source):
+    """An image file's absolute path, or "nbd:" and the absolute path of its socket."""
+    if source.startswith(NBD):
+        return NBD + os.path.abspath(source[len(NBD):])
+    return os.path.abspath(source)
+
+
 class Panel:
     """One emulated panel in its own folder (sockets, console log, pid file)."""
 
@@ -345,8 +369,8 @@ class Panel:
                  memory_mib=1024, tools_image=None):
         self.dir = os.path.abspath(folder)
         os.makedirs(self.dir, exist_ok=True)
-        self.panel_image = os.path.abspath(panel_image)
-        self.stick_image = os.path.abspath(stick_image) if stick_image else None
+        self.panel_image = disk_source(panel_image)
+        self.stick_image = disk_source(stick_image) if stick_image else None
         self.tools_image = os.path.abspath(tools_image) if tools_image else None
         self.cache = cache or os.path.join(ROOT, 'build-armhf/vm')
         self.cache_mode = cache_mode
@@ -355,6 +379,7 @@ class Panel:
         self.agent_path = os.path.join(self.dir, 'agent.sock')
         self.console = os.path.join(self.dir, 'console.log')
         self.pid_file = os.path.join(self.dir, 'qemu.pid')
+        self.trace = os.path.join(self.dir, 'trace.log')
         self._qmp = None
         self._agent = None
         self._agent_buffer = b''
@@ -364,14 +389,15 @@ class Panel:
     # -- the emulator -------------------------------------------------------------------
     def command_line(self):
         vmlinuz, initrd = make_initramfs(self.cache)
-        cmd = ['nice', '-n', '10', 'qemu-system-arm', '-M', 'virt,highmem=off',
+        # The emulator runs at niceness 10, also when started by a harness that is niced
+        # already (nice adds up).
+        cmd = ['nice', '-n', str(max(0, 10 - os.nice(0))), 'qemu-system-arm', '-M', 'virt,highmem=off',
                '-cpu', 'cortex-a15', '-smp', '2', '-m', str(self.memory_mib),
                '-kernel', vmlinuz, '-initrd', initrd,
                '-append', 'console=ttyAMA0 rdinit=/init panic=1 quiet',
-               '-blockdev', f'driver=file,filename={self.panel_image},node-name=panelfile,'
-                            f'cache.direct={"on" if self.cache_mode == "none" else "off"}',
-               '-blockdev', 'driver=raw,file=panelfile,node-name=panel',
-               '-device', 'virtio-blk-device,drive=panel',
+               *self._disk_options('panel', self.panel_image),
+               '-device', 'virtio-blk-device,drive=panel'
+                          + (NBD_DEVICE_OPTIONS if self.panel_image.startswith(NBD) else ''),
                # The screen and the touch screen are modern virtio devices only.
                '-global', 'virtio-mmio.force-legacy=false',
                '-device', f'virtio-gpu-device,xres={SCREEN[0]},yres={SCREEN[1]}',
@@ -384,7 +410,9 @@ class Panel:
                '-serial', 'chardev:console',
                '-qmp', f'unix:{self.qmp_path},server=on,wait=off',
                '-display', 'none', '-nic', 'none', '-no-reboot',
-               '-pidfile', self.pid_file]
+               '-pidfile', self.pid_file,
+               '-chardev', f'file,id=trace,path={self.trace}',
+               '-device', 'virtserialport,chardev=trace,name=hix.trace']
         if self.stick_image:
             cmd += self._stick_options(self.stick_image)
         if self.tools_image:
@@ -392,10 +420,19 @@ class Panel:
                     '-device', 'virtio-blk-device,drive=tools']
         return cmd
 
+    def _disk_options(self, node, source):
+        """A raw image file, or a disk served over NBD on a unix socket ("nbd:SOCKET")."""
+        if source.startswith(NBD):
+            return ['-blockdev', f'driver=nbd,node-name={node},server.type=unix,'
+                                 f'server.path={source[len(NBD):]},export={node}']
+        direct = 'on' if self.cache_mode == 'none' else 'off'
+        return ['-blockdev', f'driver=file,filename={source},node-name={node}file,'
+                             f'cache.direct={direct}',
+                '-blockdev', f'driver=raw,file={node}file,node-name={node}']
+
     def _stick_options(self, image):
-        return ['-blockdev', f'driver=file,filename={image},node-name=stickfile',
-                '-blockdev', 'driver=raw,file=stickfile,node-name=stick',
-                '-device', 'usb-storage,bus=xhci.0,drive=stick,id=usbstick,removable=on']
+        return self._disk_options('stick', image) + [
+            '-device', 'usb-storage,bus=xhci.0,drive=stick,id=usbstick,removable=on']
 
     def start(self, timeout=300):
         """Boots the panel and returns once its command channel answers; the boot time (from
@@ -506,17 +543,26 @@ class Panel:
     def unplug_stick(self):
         self.qmp('device_del', id='usbstick')
 
+    def release_stick(self):
+        """Lets the emulator close the pulled stick's disk (it flushes and closes its image)."""
+        for node in ('stick', 'stickfile'):
+            try:
+                self.qmp('blockdev-del', **{'node-name': node})
+            except RuntimeError:
+                pass
+
     def plug_stick(self, image=None):
         if image:
-            self.stick_image = os.path.abspath(image)
-        try:
-            self.qmp('blockdev-del', **{'node-name': 'stick'})
-            self.qmp('blockdev-del', **{'node-name': 'stickfile'})
-        except RuntimeError:
-            pass
-        self.qmp('blockdev-add', driver='file', filename=self.stick_image,
-                 **{'node-name': 'stickfile'})
-        self.qmp('blockdev-add', driver='raw', file='stickfile', **{'node-name': 'stick'})
+            self.stick_image = disk_source(image)
+        self.release_stick()
+        if self.stick_image.startswith(NBD):
+            self.qmp('blockdev-add', driver='nbd', export='stick',
+                     server={'type': 'unix', 'path': self.stick_image[len(NBD):]},
+                     **{'node-name': 'stick'})
+        else:
+            self.qmp('blockdev-add', driver='file', filename=self.stick_image,
+                     **{'node-name': 'stickfile'})
+            self.qmp('blockdev-add', driver='raw', file='stickfile', **{'node-name': 'stick'})
         self.qmp('device_add', driver='usb-storage', bus='xhci.0', drive='stick',
                  id='usbstick', removable=True)
 

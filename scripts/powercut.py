@@ -67,107 +67,77 @@ def crc_hex(path):
         return '%X' % (zlib.crc32(f.read()) & 0xFFFFFFFF)
 
 
-class Panel:
-    """One emulated panel with its stick under a fixed folder (paths in the description are
-    absolute, so every trial uses the same folder)."""
+def write_reliability_package(runtime, pkg, app, package, password=True, show_page=False):
+    """Writes the installed runtime into the folder runtime and the package (its files and
+    programs) into pkg, and returns the plain description. app and package are the absolute
+    paths under which the panel sees the runtime and the package: the description and the
+    programs name them. password: the panel has an access password set. show_page: the package
+    shows the updater's window (SHOW_UPDATE_PAGE=1); it never shows the launcher's page nor a
+    dialog after its check, so the launcher starts the updater at once."""
+    rnd = random.Random(7)
 
-    def __init__(self, work, build):
-        self.work = work
-        self.build = build
-        self.root = os.path.join(work, 'panel')
-        self.app = os.path.join(self.root, 'usr/vexo_app')
-        self.stick = os.path.join(self.root, 'media/usb0')
-        self.package = os.path.join(self.stick, 'hixupdateu')
-        self.template = os.path.join(work, 'template')
+    def blob(n):
+        return bytes(rnd.getrandbits(8) for _ in range(n))
 
-    def make_template(self):
-        """Builds the panel and the package once; every trial starts from a copy."""
-        shutil.rmtree(self.template, ignore_errors=True)
-        t = self.template
-        app = os.path.join(t, 'usr/vexo_app')
-        pkg = os.path.join(t, 'media/usb0/hixupdateu')
-        rnd = random.Random(7)
-
-        def blob(n):
-            return bytes(rnd.getrandbits(8) for _ in range(n))
-
-        # The installed runtime.
-        write(f'{app}/bin/app.bin', b'old app ' + blob(300000), 0o755)
-        for i in range(6):
-            write(f'{app}/lib/libpart{i}.so', b'old lib %d ' % i + blob(40000))
-        write(f'{app}/lib/keep.so', b'not in the package')
-        for d in ('', 'icons/', 'icons/small/'):
-            for i in range(4):
-                write(f'{app}/res/{d}r{i}.dat', b'old res ' + blob(20000))
-        write(f'{app}/old.cfg', 'obsolete=1\n')
-        for i in range(3):
-            write(f'{app}/obsolete/sub/o{i}.txt', 'old\n')
-        write(f'{app}/tools/helper', '#!/bin/sh\necho helper\n', 0o644)
-        # Data that the programs change and their backups protect.
-        write(f'{app}/config/user.db', b'user data ' + blob(200000))
-        for i in range(5):
-            write(f'{app}/recipes/r{i}.rcp', b'recipe %d ' % i + blob(30000))
-            write(f'{app}/recipes/line/l{i}.rcp', b'line recipe %d ' % i + blob(10000))
-        write(f'{app}/config/net.cfg', 'ip=10.0.0.5\n')
+    # The installed runtime.
+    write(f'{runtime}/bin/app.bin', b'old app ' + blob(300000), 0o755)
+    for i in range(6):
+        write(f'{runtime}/lib/libpart{i}.so', b'old lib %d ' % i + blob(40000))
+    write(f'{runtime}/lib/keep.so', b'not in the package')
+    for d in ('', 'icons/', 'icons/small/'):
         for i in range(4):
-            write(f'{app}/history/h{i}.log', b'history %d ' % i + blob(25000))
-        write(os.path.join(t, 'run/vexo-hal/.keep'), '')
-        # An access password is set on the panel.
-        write(f'{app}/config/vexo_app_conf.ini',
-              f'[GENERAL]\nname=powercut\n[SECURITY]\nlicense={PASSWORD_MD5}\n')
+            write(f'{runtime}/res/{d}r{i}.dat', b'old res ' + blob(20000))
+    write(f'{runtime}/old.cfg', 'obsolete=1\n')
+    for i in range(3):
+        write(f'{runtime}/obsolete/sub/o{i}.txt', 'old\n')
+    write(f'{runtime}/tools/helper', '#!/bin/sh\necho helper\n', 0o644)
+    # Data that the programs change and their backups protect.
+    write(f'{runtime}/config/user.db', b'user data ' + blob(200000))
+    for i in range(5):
+        write(f'{runtime}/recipes/r{i}.rcp', b'recipe %d ' % i + blob(30000))
+        write(f'{runtime}/recipes/line/l{i}.rcp', b'line recipe %d ' % i + blob(10000))
+    write(f'{runtime}/config/net.cfg', 'ip=10.0.0.5\n')
+    for i in range(4):
+        write(f'{runtime}/history/h{i}.log', b'history %d ' % i + blob(25000))
+    write(f'{runtime}/config/vexo_app_conf.ini', '[GENERAL]\nname=powercut\n'
+          + (f'[SECURITY]\nlicense={PASSWORD_MD5}\n' if password else ''))
 
-        # The package.
-        write(f'{pkg}/files/app.bin', b'new app ' + blob(400000))
-        for i in range(6):
-            write(f'{pkg}/files/lib/libpart{i}.so', b'new lib %d ' % i + blob(50000))
-        write(f'{pkg}/files/lib/libnew.so', b'new library ' + blob(30000))
-        for d in ('', 'icons/', 'icons/small/'):
-            for i in range(5):
-                write(f'{pkg}/files/res/{d}r{i}.dat', b'new res ' + blob(25000))
-        write(f'{pkg}/files/extra1.txt', 'after program 1\n')
-        write(f'{pkg}/files/extra2.txt', 'after program 2\n')
+    # The package.
+    write(f'{pkg}/files/app.bin', b'new app ' + blob(400000))
+    for i in range(6):
+        write(f'{pkg}/files/lib/libpart{i}.so', b'new lib %d ' % i + blob(50000))
+    write(f'{pkg}/files/lib/libnew.so', b'new library ' + blob(30000))
+    for d in ('', 'icons/', 'icons/small/'):
+        for i in range(5):
+            write(f'{pkg}/files/res/{d}r{i}.dat', b'new res ' + blob(25000))
+    write(f'{pkg}/files/extra1.txt', 'after program 1\n')
+    write(f'{pkg}/files/extra2.txt', 'after program 2\n')
 
-        # Each program scribbles over the files its backup protects, slowly, then leaves a mark
-        # of its own; the restore after it must bring the protected files back.
-        prog1 = ('#!/bin/sh\n'
-                 f'A={self.app}\n'
-                 'for f in "$A"/config/user.db "$A"/recipes/r*.rcp "$A"/recipes/line/l*.rcp; do\n'
-                 '  head -c 5000 /dev/urandom > "$f"; sleep 0.02\n'
-                 'done\n'
-                 'echo scratch > "$A/recipes/scratch.tmpfile"\n'
-                 'echo done1 > "$A/bin/prog1.out"\n')
-        prog2 = ('#!/bin/sh\n'
-                 f'A={self.app}\n'
-                 'echo ip=0.0.0.0 > "$A/config/net.cfg"; sleep 0.05\n'
-                 'for f in "$A"/history/h*.log; do\n'
-                 '  head -c 3000 /dev/urandom > "$f"; sleep 0.03\n'
-                 'done\n'
-                 'echo done2 > "$A/bin/prog2.out"\n')
-        write(f'{pkg}/prog1.sh', prog1, 0o755)
-        write(f'{pkg}/prog2.sh', prog2, 0o755)
+    # Each program scribbles over the files its backup protects, slowly, then leaves a mark
+    # of its own; the restore after it must bring the protected files back.
+    prog1 = ('#!/bin/sh\n'
+             f'A={app}\n'
+             'for f in "$A"/config/user.db "$A"/recipes/r*.rcp "$A"/recipes/line/l*.rcp; do\n'
+             '  head -c 5000 /dev/urandom > "$f"; sleep 0.02\n'
+             'done\n'
+             'echo scratch > "$A/recipes/scratch.tmpfile"\n'
+             'echo done1 > "$A/bin/prog1.out"\n')
+    prog2 = ('#!/bin/sh\n'
+             f'A={app}\n'
+             'echo ip=0.0.0.0 > "$A/config/net.cfg"; sleep 0.05\n'
+             'for f in "$A"/history/h*.log; do\n'
+             '  head -c 3000 /dev/urandom > "$f"; sleep 0.03\n'
+             'done\n'
+             'echo done2 > "$A/bin/prog2.out"\n')
+    write(f'{pkg}/prog1.sh', prog1, 0o755)
+    write(f'{pkg}/prog2.sh', prog2, 0o755)
 
-        # The package's manifest, as hixpack build writes it: size and SHA-256 of every file the
-        # run reads from the stick, so every staged copy and every program start is checked.
-        entries = []
-        for dirpath, _, files in os.walk(f'{pkg}/files'):
-            entries += [os.path.join(dirpath, name) for name in files]
-        entries += [f'{pkg}/prog1.sh', f'{pkg}/prog2.sh']
-        lines = []
-        for path in entries:
-            with open(path, 'rb') as f:
-                data = f.read()
-            rel = os.path.relpath(path, os.path.dirname(pkg)).encode()
-            lines.append((rel, b'%s %d %s\n' % (hashlib.sha256(data).hexdigest().encode(),
-                                                 len(data), rel)))
-        write(f'{pkg}/update.manifest',
-              b'hix-manifest 1\n' + b''.join(line for _, line in sorted(lines)))
-
-        a = self.app  # absolute panel paths as the description names them
-        p = self.package
-        ini = f"""[UPDATE_CONFIG]
+    a = app  # absolute panel paths as the description names them
+    p = package
+    ini = f"""[UPDATE_CONFIG]
 PROGRAM_NUM=2
 EXEC_CONDITION=2
-SHOW_UPDATE_PAGE=0
+SHOW_UPDATE_PAGE={int(show_page)}
 [UPDATE_CHECK]
 CHECK_SUCCESS_ISSHOWDLG=0
 [COPYFILE]
@@ -231,6 +201,49 @@ MODE1=0
 BEEPNUM=0
 REBOOT=1
 """
+    return ini
+
+
+def write_manifest(pkg):
+    """The package's manifest, as hixpack build writes it: size and SHA-256 of every file the
+    run reads from the stick, so every staged copy and every program start is checked."""
+    entries = []
+    for dirpath, _, files in os.walk(f'{pkg}/files'):
+        entries += [os.path.join(dirpath, name) for name in files]
+    entries += [f'{pkg}/prog1.sh', f'{pkg}/prog2.sh']
+    lines = []
+    for path in entries:
+        with open(path, 'rb') as f:
+            data = f.read()
+        rel = os.path.relpath(path, os.path.dirname(pkg)).encode()
+        lines.append((rel, b'%s %d %s\n' % (hashlib.sha256(data).hexdigest().encode(),
+                                             len(data), rel)))
+    write(f'{pkg}/update.manifest',
+          b'hix-manifest 1\n' + b''.join(line for _, line in sorted(lines)))
+
+
+class Panel:
+    """One emulated panel with its stick under a fixed folder (paths in the description are
+    absolute, so every trial uses the same folder)."""
+
+    def __init__(self, work, build):
+        self.work = work
+        self.build = build
+        self.root = os.path.join(work, 'panel')
+        self.app = os.path.join(self.root, 'usr/vexo_app')
+        self.stick = os.path.join(self.root, 'media/usb0')
+        self.package = os.path.join(self.stick, 'hixupdateu')
+        self.template = os.path.join(work, 'template')
+
+    def make_template(self):
+        """Builds the panel and the package once; every trial starts from a copy."""
+        shutil.rmtree(self.template, ignore_errors=True)
+        t = self.template
+        pkg = os.path.join(t, 'media/usb0/hixupdateu')
+        ini = write_reliability_package(os.path.join(t, 'usr/vexo_app'), pkg, self.app,
+                                        self.package, password=True, show_page=False)
+        write(os.path.join(t, 'run/vexo-hal/.keep'), '')
+        write_manifest(pkg)
         plain = os.path.join(self.work, 'update.plain.ini')
         write(plain, b'\xef\xbb\xbf# power-cut package\n' + ini.encode())
         subprocess.run([os.path.join(self.build, 'bin/hixpack'), 'scramble', plain,

@@ -86,6 +86,9 @@ int main(int argc, char *argv[])
         QwsProcess::startQwsServer(base + QStringLiteral("/qws/qwsserver"));
 
     QApplication app(argc, argv);
+    // From here on a pulled stick must not end the updater before its window can say so; the
+    // run locks the font as well once the window is painted.
+    hix::lockStickRuntime();
     hixInitResources();
     MainCfg().initCfg(app);
     // The window's own close ends the program, also when it was never shown.

@@ -113,4 +113,5 @@ enum UpdaterMessage {
     MsgForeignBackupAsk = 2192,
     MsgForeignBackupRefused = 2193,
     MsgForeignBackupKept = 2194,
+    MsgStickPulled = 2260,
 };

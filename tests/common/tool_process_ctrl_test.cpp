@@ -103,6 +103,28 @@ TEST_F(ToolProcessCtrlTest, RemoveCtrlIni_FolderHoldsAnotherFile_DeletesStateBut
     EXPECT_TRUE(QFileInfo::exists(dir + "/keep.txt"));
 }
 
+// A power cut while the state was written to a FAT stick leaves the settings writer's lock and
+// its temporary copy beside the state (the stick had flushed them, but not the copy's new name):
+// they go with the state. A name that only resembles theirs stays.
+TEST_F(ToolProcessCtrlTest, RemoveCtrlIni_WriterFilesOfACutWrite_GoWithTheFolder)
+{
+    ctrl->setProcessStatus(PROCESS_UPDATE_PRO, STATUS_SUCCESS);
+    for (const char *name : { "/toolProcessCtrl.ini.CgkQwT", "/toolProcessCtrl.ini.lock" }) {
+        QFile leftover(dir + name);
+        ASSERT_TRUE(leftover.open(QIODevice::WriteOnly));
+        leftover.write("[copyFile]\nstatus=success\n");
+    }
+    EXPECT_TRUE(ctrl->removeCtrlIni());
+    EXPECT_FALSE(QFileInfo::exists(dir));
+
+    ctrl->setProcessStatus(PROCESS_UPDATE_PRO, STATUS_SUCCESS);
+    QFile notTheWriters(dir + "/toolProcessCtrl.ini.orig");
+    ASSERT_TRUE(notTheWriters.open(QIODevice::WriteOnly));
+    notTheWriters.close();
+    EXPECT_FALSE(ctrl->removeCtrlIni());
+    EXPECT_TRUE(notTheWriters.exists());
+}
+
 TEST_F(ToolProcessCtrlTest, RunFailedInDeletePhase_NextRunSeesCopyDoneAndDeleteToRepeat)
 {
     ctrl->setProcessStatus(PROCESS_COPY_FILE, STATUS_SUCCESS);

@@ -175,10 +175,11 @@ bool PhaseRunner::runCommands(const std::vector<commondInfo_s> &commands)
             return false;
         }
         // A command may write anywhere: the panel's own file systems and the stick's are synced
-        // when the phase ends.
-        hix::io::flush::noteFiles(hix::panelPath(QStringLiteral("/")));
+        // when the phase ends. The runtime comes first: its folder is flushed after the sync of
+        // its file system, the one most commands write to.
         if (const char *runtime = Vexo_GetDirectory(VEXO_DIR_APP))
             hix::io::flush::noteFiles(QString::fromUtf8(runtime));
+        hix::io::flush::noteFiles(hix::panelPath(QStringLiteral("/")));
         hix::io::flush::noteFiles(QDir::currentPath());
         if (!command.execResult.isEmpty() && command.execResult.toInt() != process.exitCode()) {
             qDebug() << "command" << command.commond << "exit code" << process.exitCode();

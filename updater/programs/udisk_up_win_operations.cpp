@@ -31,7 +31,7 @@ bool UDiskUpWin::DeleteAllBackupData(const QString &path)
     folder.mode = 2;
     const bool removed = quiet.removeFile(folder, QString());
     if (removed)
-        hix::io::flush::runStep();
+        hix::io::flush::backupFolder(QFileInfo(path).absolutePath());
     else
         emit emitMessage(text(MsgBackupNotDeleted), Qt::black);
     return removed;
@@ -103,8 +103,15 @@ bool UDiskUpWin::beforeUpdateOperate(const programConfig_s &program)
             failure = MsgBackupCheckFileFailed;
         else if (!backup.backupFile(program.beforeBackup))
             failure = MsgBackupFailed;
+        // After a pull the backup's folder leads into the panel's own disk: what was written
+        // there is no backup on the stick, and it goes with the failed backup.
+        else if (stickPulled())
+            failure = MsgBackupFailed;
+        // The program changes the files once it runs: from then on the backup is their only
+        // copy, and it must be on the stick, not in its cache.
+        else if (!hix::io::flush::backupFolder(backupRoot))
+            failure = MsgBackupFailed;
         if (failure == 0) {
-            hix::io::flush::runStep();
             emit emitMessage(text(MsgBackupDone).arg(name), Qt::black);
             if (!backup.checkBackupFile(DIRECT_BACKUP))
                 failure = MsgBackupVerifyFailed;

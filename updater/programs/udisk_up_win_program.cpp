@@ -173,7 +173,7 @@ bool UDiskUpWin::updateProgram(std::vector<programConfig_s> &programs)
             || !state->setProcessValue(
                 ToolProcessCtrl::keyOf(PROCESS_CUR_PRO_INDEX), QString::number(i))
             || !state->setProcessStatus(PROCESS_EXEC_RESULT, STATUS_UNKNOWN)) {
-            emit emitMessage(text(MsgStateNotWritten), Qt::red);
+            sayStateNotWritten();
             return false;
         }
 
@@ -231,7 +231,7 @@ bool UDiskUpWin::updateProgram(std::vector<programConfig_s> &programs)
             return false;
         }
         if (!state->setProcessStatus(PROCESS_EXEC_RESULT, STATUS_SUCCESS)) {
-            emit emitMessage(text(MsgStateNotWritten), Qt::red);
+            sayStateNotWritten();
             return false;
         }
         progressValue += 60 / count;
@@ -318,7 +318,7 @@ bool UDiskUpWin::updatePro(const programConfig_s &program, bool &stopAll)
     if (program.isExitQwsServer
         && !ToolProcessCtrl::GetInstance()->setProcessValue(
             QLatin1String(ToolProcessCtrl::HandedOverKey), QString::number(currentProgram))) {
-        emit emitMessage(text(MsgStateNotWritten), Qt::red);
+        sayStateNotWritten();
         if (program.isEncrypt)
             QFile::remove(exe);
         return false;

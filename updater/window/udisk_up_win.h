@@ -111,6 +111,13 @@ private:
     void failPhase(int phase);
     // Ends the run with one red line, before or between phases, writing no phase status.
     void failRun(int messageId, const QString &name = QString());
+    // Whether the stick the updater runs from has been pulled since the run began.
+    bool stickPulled() const;
+    // Says once, in red, that the stick was pulled and the update did not finish.
+    void sayStickPulled();
+    // A write of the progress state failed: says why (the pulled stick, or a full or read-only
+    // one).
+    void sayStateNotWritten();
     void endRun(const QString &redLine);
     // On a panel with keys: the stick as its key signed it, every file the run reads included;
     // a refused stick ends the run with the reason in red. True when the run may go on.
@@ -166,4 +173,6 @@ private:
     int currentProgram = -1; // index of the program being worked on
     // This panel's backup folder on the stick, read once when the run starts.
     QString backupRoot;
+    int stickMount = -1; // the mount of the updater's own folder when the run began
+    bool stickPulledSaid = false;
 };

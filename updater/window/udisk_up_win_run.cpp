@@ -9,12 +9,14 @@
 #include "file_io.h"
 #include "file_operation.h"
 #include "language_choice.h"
+#include "mount_watch.h"
 #include "multilingual_manager.h"
 #include "package_manifest.h"
 #include "package_verifier.h"
 #include "parse_config_info.h"
 #include "path_deal.h"
 #include "phase_runner.h"
+#include "stick_runtime.h"
 #include "tool_process_ctrl.h"
 #include "ui_udisk_up_win.h"
 #include "updater_messages.h"
@@ -50,20 +52,49 @@ void UDiskUpWin::failPhase(int phase)
 {
     ui->btnRestart->setEnabled(true);
     progressValue = 100;
-    if (!ToolProcessCtrl::GetInstance()->setProcessStatus(
-            static_cast<prcessNameEnum>(phase), STATUS_FAILED))
-        emit emitMessage(text(MsgStateNotWritten), Qt::red);
+    if (stickPulled())
+        sayStickPulled();
+    else if (!ToolProcessCtrl::GetInstance()->setProcessStatus(
+                 static_cast<prcessNameEnum>(phase), STATUS_FAILED))
+        sayStateNotWritten();
     updatefinished();
+}
+
+bool UDiskUpWin::stickPulled() const
+{
+    return stickMount >= 0 && !hix::isMounted(stickMount);
+}
+
+void UDiskUpWin::sayStickPulled()
+{
+    if (!stickPulledSaid)
+        emit emitMessage(text(MsgStickPulled), Qt::red);
+    stickPulledSaid = true;
+}
+
+void UDiskUpWin::sayStateNotWritten()
+{
+    if (stickPulled())
+        sayStickPulled();
+    else
+        emit emitMessage(text(MsgStateNotWritten), Qt::red);
 }
 
 void UDiskUpWin::failRun(int messageId, const QString &name)
 {
-    endRun(name.isNull() ? text(messageId) : text(messageId).arg(name));
+    // A stick that was pulled takes every write to it: that is said instead of the write.
+    if (stickPulled() && (messageId == MsgStateNotWritten || messageId == MsgLogNotWritten))
+        endRun(QString());
+    else
+        endRun(name.isNull() ? text(messageId) : text(messageId).arg(name));
 }
 
 void UDiskUpWin::endRun(const QString &redLine)
 {
-    emit emitMessage(redLine, Qt::red);
+    if (!redLine.isEmpty())
+        emit emitMessage(redLine, Qt::red);
+    if (stickPulled())
+        sayStickPulled();
     ui->btnRestart->setEnabled(true);
     progressValue = 100;
     updatefinished();
@@ -211,6 +242,11 @@ void UDiskUpWin::runUpdate()
     // The identifier is read once: every backup, restore and deletion of this run and the state
     // file stay in the one folder named after this panel.
     backupRoot = ParseConfigInfo::panelBackupPath();
+    // A stick may be pulled while the run goes on: the run tells it by the stick's mount, and
+    // keeps in memory what it runs from the stick, so that it can still say so.
+    stickMount = hix::mountIdOf(QCoreApplication::applicationDirPath());
+    stickPulledSaid = false;
+    hix::lockStickRuntime();
     ToolProcessCtrl *const state = ToolProcessCtrl::GetInstance();
     if (!backupRoot.isEmpty()) {
         state->initIniPath(backupRoot + QStringLiteral("_proctrl"));
@@ -227,6 +263,8 @@ void UDiskUpWin::runUpdate()
 
     if (!parseIniFile()) {
         emit emitMessage(text(MsgParseFailed), Qt::red);
+        if (stickPulled())
+            sayStickPulled();
         ui->btnRestart->setEnabled(true);
         progressValue = 100;
         return;
@@ -277,8 +315,10 @@ void UDiskUpWin::runUpdate()
             emit emitMessage(text(MsgProgramsFailed), Qt::red);
             ui->btnRestart->setEnabled(true);
             progressValue = 100;
-            if (!state->setProcessStatus(PROCESS_UPDATE_PRO, STATUS_FAILED))
-                emit emitMessage(text(MsgStateNotWritten), Qt::red);
+            if (stickPulled())
+                sayStickPulled();
+            else if (!state->setProcessStatus(PROCESS_UPDATE_PRO, STATUS_FAILED))
+                sayStateNotWritten();
             return;
         }
         if (programTookOver) {
