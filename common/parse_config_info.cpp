@@ -158,6 +158,7 @@ bool ParseConfigInfo::readIni(const QString &path)
 
     readingFile = true;
     copyChecksRead = false;
+    copyLists.read(reader->fileName());
     parseUpdateConfig(reader.get());
     parseUpdateCheck(reader.get());
     parseCopyFileInfo(reader.get());
@@ -168,6 +169,7 @@ bool ParseConfigInfo::readIni(const QString &path)
     parseUpdateFinishConfig(reader.get());
     readingFile = false;
     copyChecksRead = false;
+    copyLists = CopyListReader();
     return true;
 }
 
@@ -292,6 +294,11 @@ void ParseConfigInfo::parseCopyInfo(copyFileInfo_s &info, QSettings *reader, con
     info.beforeCheck = copyBeforeCheck;
     info.afterCheck = copyAfterCheck;
 
+    if (readingFile && copyLists.isRead()) {
+        // The settings reader never parses the section: it would hold the list a second time.
+        copyLists.take(groupOf(prefix), info);
+        return;
+    }
     info.copyFileData.clear();
     const int count
         = gatedCount(reader, prefix, QStringLiteral("/COPYFILENUM"), QLatin1String("SRCPATH"));
@@ -435,7 +442,10 @@ void ParseConfigInfo::parseProgramConfigInfo(QSettings *reader)
 
     // Numbers past the last program section written cannot yield a program.
     int lastSection = 0;
-    const QStringList groups = reader->childGroups();
+    // The settings reader lists its groups only once it has parsed every section, the copy
+    // lists with them.
+    const QStringList groups
+        = readingFile && copyLists.isRead() ? copyLists.sectionNames() : reader->childGroups();
     for (const QString &group : groups) {
         if (!group.startsWith(QLatin1String("PROGRAM"))
             || !group.endsWith(QLatin1String("_CONFIG")))

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "copy_list_reader.h"
 #include "update_records.h"
 
 #include <QColor>
@@ -98,6 +99,9 @@ private:
     // list of the file.
     bool readingFile = false;
     bool copyChecksRead = false;
+    // The copy lists of the file readIni reads, when they can be read without the settings
+    // reader.
+    CopyListReader copyLists;
     updateCheck_s copyBeforeCheck;
     updateCheck_s copyAfterCheck;
 };

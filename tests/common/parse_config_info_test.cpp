@@ -1,3 +1,4 @@
+#include "copy_list_reader.h"
 #include "description_writer.h"
 #include "multilingual_manager.h"
 #include "parse_config_info.h"
@@ -5,7 +6,9 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QSettings>
 #include <QSignalSpy>
+#include <QTextCodec>
 
 #include <cstring>
 #include <gtest/gtest.h>
@@ -543,4 +546,99 @@ TEST_F(ParseConfigInfoTest, UniqueId_DriverMissingOrRefusing_EmptyIdentifier)
     sysroot.writeFile("/run/vexo-hal/id_status", "5\n");
     EXPECT_EQ(ParseConfigInfo::getUniqueID(id), -1);
     EXPECT_STREQ(id, "");
+}
+
+namespace {
+
+// The copy lists as the settings reader reads them from a plain description.
+std::vector<copyFileInfo_s> bySettingsReader(const QString &plain, const QStringList &sections)
+{
+    QSettings reader(plain, QSettings::IniFormat);
+    reader.setIniCodec(QTextCodec::codecForName("utf-8"));
+    ParseConfigInfo parser;
+    std::vector<copyFileInfo_s> lists(size_t(sections.size()));
+    for (int i = 0; i < sections.size(); ++i)
+        parser.parseCopyInfo(lists[size_t(i)], &reader, sections[i]);
+    return lists;
+}
+
+std::string describe(const copyFileInfo_s &list)
+{
+    std::string text = list.delBeforeCopy ? "delete first;" : "";
+    for (const copyFileData_s &entry : list.copyFileData) {
+        const QString fields = QStringList { entry.srcPath, entry.destPath, entry.crcValue,
+            QString::number(entry.mode) }
+                                   .join('|');
+        text += fields.toStdString() + ";";
+    }
+    return text;
+}
+
+} // namespace
+
+// The copy lists of a package of many files are read without the settings reader, and must come
+// out exactly as the settings reader reads them; a description whose lines it might read
+// otherwise is left to it. Both are checked against the settings reader itself.
+TEST_F(ParseConfigInfoTest, CopyLists_ReadLineByLine_AsTheSettingsReaderReadsThem)
+{
+    const QStringList sections { "COPYFILE", "PROGRAM1_BEFORE_COPYFILE",
+        "PROGRAM2_AFTER_COPYFILE" };
+    const QByteArray plainLists
+        = "[UPDATE_CONFIG]\r\nPROGRAM_NUM=3\r\n"
+          "[COPYFILE]\r\nCOPYFILENUM = 6 \r\nDELBEFORECOPY= 1\r\n"
+          ";SRCPATH1=commented\r\n"
+          "SRCPATH1=  a  b\tc  \r\nDESTPATH1\t=\t/d/é ü\r\nCRCVALUE1=ab12\r\n"
+          "SRCPATH1=again\r\nMODE1= 2\r\n"
+          "SRCPATH01=not the first\r\nDESTPATH01=/x\r\nSRCPATH0=zero\r\n"
+          "SRCPATH2=\xC2\xA0s2\xC2\xA0\r\nDESTPATH2=\r\n"
+          "DESTPATH3=/no/source\r\nSRCPATH4=s4\r\nsrcpath5=lower\r\n"
+          "[PROGRAM1_CONFIG]\r\nPATH=p1\r\nCMD=\"quoted, a=b\"\r\n"
+          "[COPYFILE]\r\nDESTPATH4=/late\r\n"
+          "[PROGRAM1_BEFORE_COPYFILE]\r\nCOPYFILENUM=2\r\n"
+          "SRCPATH2=b2\r\nDESTPATH2=/b2\r\n"
+          "[PROGRAM3_CONFIG]\r\nPATH=p3\r\n"
+          "[PROGRAM2_AFTER_COPYFILE]\r\nCOPYFILENUM=-1\r\nSRCPATH1=x\r\n";
+    const QByteArray leftToTheSettingsReader[] = {
+        "[COPYFILE]\nCOPYFILENUM=1\nSRCPATH1=\"a,b\"\nDESTPATH1=/d\n",
+        "[COPYFILE]\nCOPYFILENUM=1\nSRCPATH1=a,b\nDESTPATH1=/d\n",
+        "[COPYFILE]\nCOPYFILENUM=1\nSRCPATH1=a\\tb\nDESTPATH1=/d\n",
+        "[COPYFILE]\nCOPYFILENUM=1\nSRCPATH1=a ;b\nDESTPATH1=/d\n",
+        "[COPYFILE]\nCOPYFILENUM=1\nSRCPATH1=@String(x)\nDESTPATH1=/d\n",
+        "[A]\nk=v\\\n[COPYFILE]\nCOPYFILENUM=1\nSRCPATH1=a\nDESTPATH1=/d\n",
+        "[A]\nCOPYFILE/COPYFILENUM=1\n[COPYFILE]\nSRCPATH1=a\nDESTPATH1=/d\n",
+        "[COPY%46ILE]\nCOPYFILENUM=1\nSRCPATH1=a\nDESTPATH1=/d\n",
+        "[COPYFILE]\nCOPYFILENUM=1\n# x=1\nSRCPATH1=a\nDESTPATH1=/d\n",
+        "[COPYFILE]\nCOPYFILENUM=1\nSRCPATH1=\xFF\nDESTPATH1=/d\n",
+    };
+
+    const QString plain = sysroot.writeFile("/plain.ini", plainLists);
+    CopyListReader lines;
+    ASSERT_TRUE(lines.read(plain));
+    const std::vector<copyFileInfo_s> expected = bySettingsReader(plain, sections);
+    ASSERT_EQ(expected[0].copyFileData.size(), 2u) << describe(expected[0]);
+    for (int i = 0; i < sections.size(); ++i) {
+        copyFileInfo_s taken;
+        lines.take(sections[i], taken);
+        EXPECT_EQ(describe(taken), describe(expected[size_t(i)])) << sections[i].toStdString();
+    }
+    // The whole run, scrambled as on the stick: the programs' lists by their section numbers.
+    ASSERT_TRUE(parse(plainLists));
+    EXPECT_EQ(describe(parser.getCopyFileInfo()), describe(expected[0]));
+    const auto programs = parser.getProgramConfigInfo();
+    ASSERT_EQ(programs.size(), 2u);
+    EXPECT_EQ(describe(programs[0].beforeCopy), describe(expected[1]));
+    EXPECT_EQ(programs[1].path, QString("p3"));
+
+    // Each of another length: the settings reader takes a file of the same length and time for
+    // the one it read a moment before.
+    QByteArray padding;
+    for (QByteArray ini : leftToTheSettingsReader) {
+        ini += padding += '\n';
+        const QString other = sysroot.writeFile("/other.ini", ini);
+        EXPECT_FALSE(CopyListReader().read(other)) << ini.toStdString();
+        ASSERT_TRUE(parse(ini));
+        EXPECT_EQ(
+            describe(parser.getCopyFileInfo()), describe(bySettingsReader(other, sections)[0]))
+            << ini.toStdString();
+    }
 }
