@@ -17,6 +17,9 @@
 #   REPEAT      runs per figure (default 3)
 #   PACKAGES    "files:MiB ..." (default "500:256 5000:50 20000:80")
 #   BACKUP      1 to measure the backup and restore too (default 1)
+#   VARIANTS    e.g. "plain manifest signed": afterwards, the 500-file update as those packages
+#               side by side, with the launcher's check of the signed stick
+#               (bench/run_update_bench.sh, which this runs; default none)
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -133,4 +136,9 @@ if [ "$with_backup" = 1 ]; then
     printf '|---|---|---|\n'
     printf '| median of %s | %s s (%s) | %s s (%s) |\n' "$repeat" "$(median "${backups[@]}")" \
         "${backups[*]}" "$(median "${restores[@]}")" "${restores[*]}"
+fi
+
+if [ -n "${VARIANTS:-}" ]; then
+    echo
+    BUILD_DIR=$build REPEAT=$repeat VARIANTS=$VARIANTS "$repo/bench/run_update_bench.sh"
 fi

@@ -3,7 +3,8 @@
 # copy of a tree of about 500 files (256 MiB) with CRC values, then the finish (no beeps, restart
 # recorded in the sysroot). Compared with "cp -r" of the same tree in the same run; wall time,
 # CPU time (user + system) and peak resident memory of both come from /usr/bin/time. Temporary
-# data lives under the build folder and is removed afterwards.
+# data lives under the build folder and is removed afterwards. Run by bench/run_bench.sh when
+# VARIANTS is set (the one benchmark command); on its own:
 #   bench/run_update_bench.sh           (BUILD_DIR defaults to <repo>/build, REPEAT to 3)
 #   VARIANTS="plain manifest signed" bench/run_update_bench.sh
 #                                       the same package three ways, one after the other in each
@@ -66,7 +67,7 @@ for run in $(seq "$repeat"); do
         rm -rf "$sysroot/usr" "$sysroot/media/usb0/hixbackup" "$sysroot/var" "$keys"
         if [ "$variant" = signed ]; then mkdir -p "$keys" && cp "$work/bench.pub" "$keys/"; fi
         printf '[head]\n' > "$stick/upgradeProcess.log"
-        sync
+        sync -f "$work"
         read -r up_wall up_kib _ up_cpu < <(HIX_SYSROOT=$sysroot QT_QPA_PLATFORM=offscreen \
             measure "$stick/hixupdateu/upgrunner.bin" "-showUpdatePage 0")
         head=$(head -n 1 "$stick/upgradeProcess.log")
@@ -78,7 +79,7 @@ for run in $(seq "$repeat"); do
         fi
     done
     rm -rf "$work/cp"
-    sync
+    sync -f "$work"
     read -r cp_wall cp_kib _ < <(measure cp -r "$work/src/files" "$work/cp")
     echo "$line cp -r ${cp_wall}s ${cp_kib}KiB"
 done
