@@ -44,7 +44,7 @@ bool isPlainValue(const QByteArray &value)
 
 } // namespace
 
-bool CopyListReader::read(const QString &path)
+bool CopyListReader::read(const QString &path, const QString &rest)
 {
     sections.clear();
     names.clear();
@@ -52,6 +52,9 @@ bool CopyListReader::read(const QString &path)
     taken = false;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QFile others(rest);
+    if (!rest.isEmpty() && !others.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
     bool first = true;
     while (!file.atEnd()) {
@@ -68,9 +71,12 @@ bool CopyListReader::read(const QString &path)
             current = nullptr;
             return false;
         }
+        if (!current && others.isOpen())
+            others.write(line + '\n');
     }
     current = nullptr;
-    taken = file.error() == QFileDevice::NoError;
+    taken = file.error() == QFileDevice::NoError
+        && (!others.isOpen() || (others.flush() && others.error() == QFileDevice::NoError));
     if (!taken) {
         sections.clear();
         names.clear();

@@ -19,8 +19,10 @@
 class CopyListReader
 {
 public:
-    // Reads every section whose name ends in "COPYFILE" from the plain description at path.
-    bool read(const QString &path);
+    // Reads every section whose name ends in "COPYFILE" from the plain description at path, and
+    // writes every other section to the file rest (when named) for the settings reader: it then
+    // never holds the copy lists' text either.
+    bool read(const QString &path, const QString &rest = QString());
 
     // Whether read() took the file.
     bool isRead() const { return taken; }

@@ -424,6 +424,8 @@ bool stateFile(const QString &file)
     return syncFolder(QFileInfo(file).absolutePath()) && written && created;
 }
 
+namespace {
+
 // A removal on a stick: the removed folder's own entries cannot be flushed any more, so the
 // whole file system goes to the medium, then the folder that held it.
 bool removedFrom(const QString &parent)
@@ -432,6 +434,8 @@ bool removedFrom(const QString &parent)
     noteFolder(parent);
     return noted();
 }
+
+} // namespace
 
 bool stateRemoved(const QString &parent)
 {

@@ -7,6 +7,7 @@
 #include "qsettings_factory.h"
 
 #include <QDebug>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QTextCodec>
@@ -148,17 +149,19 @@ bool ParseConfigInfo::readIni(const QString &path)
         emit emitMessage(message(MsgIniMissing, path), Qt::black);
         return false;
     }
-    std::unique_ptr<QSettings> reader(
-        QSettingsFactory::createQSettings(path, QSettings::IniFormat));
-    if (!reader) {
+    const QString plain = QSettingsFactory::plainCopyOf(path);
+    if (plain.isEmpty()) {
         emit emitMessage(message(MsgIniUnreadable, path), Qt::black);
         return false;
     }
+    // The copy lists are read here; the settings reader reads the rest of the file.
+    const QString others = plain + QStringLiteral(".others");
+    const bool listsRead = copyLists.read(plain, others);
+    auto reader = std::make_unique<QSettings>(listsRead ? others : plain, QSettings::IniFormat);
     reader->setIniCodec(QTextCodec::codecForName("utf-8"));
 
     readingFile = true;
     copyChecksRead = false;
-    copyLists.read(reader->fileName());
     parseUpdateConfig(reader.get());
     parseUpdateCheck(reader.get());
     parseCopyFileInfo(reader.get());
@@ -170,6 +173,8 @@ bool ParseConfigInfo::readIni(const QString &path)
     readingFile = false;
     copyChecksRead = false;
     copyLists = CopyListReader();
+    reader.reset();
+    QFile::remove(others);
     return true;
 }
 

@@ -76,14 +76,18 @@ bool QSettingsFactory::decryptFile(const QString &src, const QString &dst, CRYPT
     return ok;
 }
 
-QSettings *QSettingsFactory::createQSettings(const QString &path, QSettings::Format format)
+QString QSettingsFactory::plainCopyOf(const QString &path)
 {
     qDebug() << "decryptFile: " << path;
     const QString plainCopy = hix::panelPath(tmpIniPath);
     QDir().mkpath(QFileInfo(plainCopy).path());
-    if (!decryptFile(path, plainCopy, CRYPT_TYPE_INI))
-        return nullptr;
-    return new QSettings(plainCopy, format);
+    return decryptFile(path, plainCopy, CRYPT_TYPE_INI) ? plainCopy : QString();
+}
+
+QSettings *QSettingsFactory::createQSettings(const QString &path, QSettings::Format format)
+{
+    const QString plainCopy = plainCopyOf(path);
+    return plainCopy.isEmpty() ? nullptr : new QSettings(plainCopy, format);
 }
 
 QString Gbk2Utf8(const QString &text)

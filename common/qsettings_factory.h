@@ -4,7 +4,7 @@
 #include <QString>
 
 enum CRYPT_TYPE {
-    CRYPT_TYPE_INI = 0,  // an INI file: its fourth plain byte must be "#"
+    CRYPT_TYPE_INI = 0, // an INI file: its fourth plain byte must be "#"
     CRYPT_TYPE_FILE = 1, // any file, no check
 };
 
@@ -21,6 +21,9 @@ public:
     // A reader on the plain copy of the scrambled INI file at path, or null when the file cannot
     // be unscrambled. The caller owns the reader.
     static QSettings *createQSettings(const QString &path, QSettings::Format format);
+    // The plain copy of the scrambled INI file at path (at tmpIniPath), or an empty text when
+    // the file cannot be unscrambled.
+    static QString plainCopyOf(const QString &path);
 
     // The scrambling rule, one byte at a time (used by the package tool as well).
     static unsigned char scrambleByte(unsigned char plain);
