@@ -12,6 +12,9 @@ cross_dir=${CROSS_BUILD_DIR:-build-armhf}
 # The host's hixpack builds the stick; the panel runs the cross-built programs.
 [ -x "$build_dir/bin/hixpack" ] || scripts/build.sh
 CROSS_BUILD_DIR=$cross_dir scripts/cross-armhf.sh --programs
+# The emulated panel's kernel and busybox are fetched here: the campaign's namespace has no network.
+python3 -c 'import sys; sys.path.insert(0, "scripts"); import armhf_panel; armhf_panel.kernel_and_busybox(sys.argv[1])' \
+    "$cross_dir/vm"
 # The updater and the launcher close older instances of their own names machine-wide; inside
 # the namespaces they, the emulators and the disk servers see only this campaign.
 exec unshare --pid --fork --mount-proc --net sh -c \
