@@ -3,6 +3,7 @@
 
     armhf_powercut.py [--cuts N] [--pulls N] [--jobs J] [--max-minutes M] [--seed S]
                       [--lose MODEL] [--report FILE] [--work DIR] [--build DIR] [--cross DIR]
+                      [--resume]
 
 Start it through scripts/armhf_powercut.sh, which builds what it needs and gives it namespaces
 of its own.
@@ -33,7 +34,9 @@ the panel disk must hold nothing under the stick's mount point; both file system
 (e2fsck, fsck.fat).
 
 The JSON report (--report, default WORK/report.json) is written after every trial, with a
-Markdown table by phase (WORK/table.md). Exit status 0 when every trial completed with nothing
+Markdown table by phase (WORK/table.md). --resume goes on with a campaign that a time bound
+ended: with the same counts, seed and jobs in the same WORK it runs the trials not yet recorded,
+against the package, images and uncut run of the first start, and reports them all. Exit status 0 when every trial completed with nothing
 lost, corrupted or left over, and every pull was said in plain words.
 """
 import argparse
@@ -747,12 +750,25 @@ class Campaign:
                                                     'error')}, ensure_ascii=False)))
             self.write_report()
 
+    def pending(self, trials):
+        """With --resume: takes over the trials an earlier start recorded in this report and
+        returns those of `trials` it did not run."""
+        if not self.args.resume:
+            return trials
+        try:
+            with open(self.report_path) as f:
+                self.trials = [t for t in json.load(f)['trials'] if 'seconds' in t]
+        except (OSError, ValueError, KeyError):
+            self.trials = []
+        done = {(t['kind'], t['n']) for t in self.trials}
+        return [item for item in trials if item not in done]
+
     def run_worker(self):
         """One of --jobs panels side by side: every --jobs-th trial, against the uncut run and
         the images the campaign made."""
         os.makedirs(self.work, exist_ok=True)
         self.load_shared(self.args.shared)
-        mine = self.order()[self.args.worker::self.args.jobs]
+        mine = self.pending(self.order()[self.args.worker::self.args.jobs])
         self.run_trials(mine, self.args.deadline, random.Random(f'{self.args.seed}-{self.args.worker}'))
         self.write_report()
         return 0
@@ -774,17 +790,21 @@ class Campaign:
             return self.run_worker()
         os.makedirs(self.work, exist_ok=True)
         deadline = time.time() + self.args.max_minutes * 60
-        self.say('preparing the package, the stick and the panel disk')
-        self.prepare()
-        self.say('two uncut runs')
-        self.timeline, self.reference = self.run_reference()
-        _, second = self.run_reference()
-        if second != self.reference:
-            raise RuntimeError('two uncut runs disagree; the comparison would mean nothing')
+        if self.args.resume:
+            self.load_shared(self.work)
+            self.say('going on with the campaign in ' + self.work)
+        else:
+            self.say('preparing the package, the stick and the panel disk')
+            self.prepare()
+            self.say('two uncut runs')
+            self.timeline, self.reference = self.run_reference()
+            _, second = self.run_reference()
+            if second != self.reference:
+                raise RuntimeError('two uncut runs disagree; the comparison would mean nothing')
+            self.save_shared()
         self.say('uncut run: ' + ', '.join(f'{p} {t:.1f} s' for t, p in self.timeline))
-        self.save_shared()
         if self.args.jobs <= 1:
-            self.run_trials(self.order(), deadline, random.Random(self.args.seed))
+            self.run_trials(self.pending(self.order()), deadline, random.Random(self.args.seed))
         else:
             folders = [os.path.join(self.work, f'worker-{i}') for i in range(self.args.jobs)]
             for i, folder in enumerate(folders):
@@ -795,7 +815,8 @@ class Campaign:
                      '--deadline', str(deadline), '--cuts', str(self.args.cuts),
                      '--pulls', str(self.args.pulls), '--seed', str(self.args.seed),
                      '--lose', self.args.lose, '--build', self.build, '--cross', self.cross]
-                    + (['--phases', self.args.phases] if self.args.phases else []),
+                    + (['--phases', self.args.phases] if self.args.phases else [])
+                    + (['--resume'] if self.args.resume else []),
                     stdin=subprocess.DEVNULL, stdout=open(os.path.join(folder, 'log.txt'), 'w'),
                     stderr=subprocess.STDOUT))
             while any(w.poll() is None for w in self.workers):
@@ -843,6 +864,8 @@ def main():
     ap.add_argument('--worker', type=int, default=None, help=argparse.SUPPRESS)
     ap.add_argument('--shared', default=None, help=argparse.SUPPRESS)
     ap.add_argument('--deadline', type=float, default=None, help=argparse.SUPPRESS)
+    ap.add_argument('--resume', action='store_true',
+                    help='run the trials an earlier start in the same --work did not record')
     args = ap.parse_args()
     campaign = Campaign(args)
     # A stop from outside ends the emulator and the disk servers this campaign started.

@@ -3,8 +3,9 @@
 # ctest): builds what it needs, then runs scripts/armhf_powercut.py niced, in process and network
 # namespaces of its own, and writes the table by phase to out/armhf-powercut/table.md.
 #   scripts/armhf_powercut.sh [--cuts N] [--pulls N] [--jobs J] [--max-minutes M] [--seed S]
-#                             [--lose drop|subset|mixed] [--work DIR]
-# --max-minutes bounds the start of trials; a trial that has begun runs to its end.
+#                             [--lose drop|subset|mixed] [--work DIR] [--resume]
+# --max-minutes bounds the start of trials; a trial that has begun runs to its end. --resume, with
+# the same counts, seed and jobs, runs the trials a time bound left out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${BUILD_DIR:-build}
