@@ -12,6 +12,11 @@
 CLogger::CLogger(const QString &path, MODE mode)
     : logPath(path)
 {
+    flushTimer.setSingleShot(true);
+    QObject::connect(&flushTimer, &QTimer::timeout, [this] {
+        if (!hix::io::flush::runLogPending())
+            qWarning() << "the run log's lines did not reach the medium" << logPath;
+    });
     if (logPath.isEmpty())
         return;
     if (QFileInfo(logPath).isDir()) {
@@ -84,9 +89,17 @@ bool CLogger::write(const QString &text)
     // The stick may be pulled or the panel may lose power right after this line.
     if (written && !hix::io::flush::runLogLine(logFile->handle()))
         qWarning() << "the run log line did not reach the medium" << logPath;
+    flushLater();
     if (!written)
         qWarning() << "cannot write the run log" << logPath << logFile->errorString();
     return written;
+}
+
+void CLogger::flushLater()
+{
+    const int left = hix::io::flush::runLogDelayLeft();
+    if (left >= 0 && !flushTimer.isActive())
+        flushTimer.start(left);
 }
 
 void CLogger::writeReport(const QString &text)
@@ -131,6 +144,7 @@ void CLogger::writeReport(const QString &text)
 
 void CLogger::close()
 {
+    flushTimer.stop();
     if (logFile) {
         logFile->flush();
         hix::io::flush::runLogClosed(logFile->handle());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 
@@ -43,8 +44,12 @@ public:
 
 private:
     bool writable() const;
+    // Flushes the lines that wait for the log's next flush once their delay has passed, also
+    // when no line and no flush point follows (a program that runs for long).
+    void flushLater();
 
     QString logPath;
     std::unique_ptr<QFile> logFile;
+    QTimer flushTimer;
     bool enabled = true;
 };

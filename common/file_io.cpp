@@ -1,6 +1,7 @@
 #include "file_io.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
@@ -309,16 +310,38 @@ Noted &notes()
     return noted;
 }
 
+// The run log's lines not yet flushed, and when the log was flushed last.
+struct PendingLog
+{
+    int fd = -1;
+    QElapsedTimer sinceFlush;
+};
+
+PendingLog &pendingLog()
+{
+    static PendingLog log;
+    return log;
+}
+
+// A pending run log whose delay has passed goes to the medium now.
+void runLogIfDue()
+{
+    if (runLogDelayLeft() == 0)
+        runLogPending();
+}
+
 } // namespace
 
 void stagedProgress(int fd, qint64 copied)
 {
     if (FlushStagedFiles && copied % WritebackChunk == 0)
         ::sync_file_range(fd, copied - WritebackChunk, WritebackChunk, SYNC_FILE_RANGE_WRITE);
+    runLogIfDue();
 }
 
 bool stagedFile(int fd)
 {
+    runLogIfDue();
     if (!FlushStagedFiles)
         return true;
     if (!flushFile(fd))
@@ -377,6 +400,9 @@ bool noted()
         ok = false;
         error = errno;
     };
+    // The lines that told of the steps go first: a flush point vouches for them too.
+    if (!runLogPending())
+        failed();
     for (const QString &folder : qAsConst(n.fileSystems)) {
         // A FAT stick takes what syncfs writes back into its own cache and empties that cache
         // only for the flush of a file or a folder: a folder on it is flushed right after, so
@@ -398,6 +424,33 @@ bool noted()
 
 bool runLogLine(int fd)
 {
+    PendingLog &log = pendingLog();
+    if (log.fd != -1 && log.fd != fd && !runLogPending())
+        return false;
+    log.fd = fd;
+    if (runLogDelayLeft() > 0)
+        return true;
+    return runLogPending();
+}
+
+int runLogDelayLeft()
+{
+    const PendingLog &log = pendingLog();
+    if (log.fd == -1)
+        return -1;
+    if (!log.sinceFlush.isValid())
+        return 0;
+    return int(qBound<qint64>(0, RunLogLineDelayMs - log.sinceFlush.elapsed(), RunLogLineDelayMs));
+}
+
+bool runLogPending()
+{
+    PendingLog &log = pendingLog();
+    if (log.fd == -1)
+        return true;
+    const int fd = log.fd;
+    log.fd = -1;
+    log.sinceFlush.start();
     return flushFile(fd);
 }
 
@@ -408,11 +461,15 @@ bool beforeRecord()
 
 bool runLogHead(int fd)
 {
+    if (pendingLog().fd == fd)
+        pendingLog().fd = -1;
     return flushFile(fd);
 }
 
 void runLogClosed(int fd)
 {
+    if (pendingLog().fd == fd)
+        pendingLog().fd = -1;
     flushFile(fd);
 }
 

@@ -137,7 +137,7 @@ bool syncFileSystem(const QString &path);
 // of a program) flushes everything noted first: one syncfs per file system, each followed by the
 // flush of a folder on it, then each noted folder. On a FAT stick, which empties its device cache
 // only for the flush of a file or a folder, that folder flush carries what the syncfs wrote back.
-// The run log is the exception: each of its lines is flushed on its own (runLogLine).
+// The run log flushes its own lines (runLogLine), and every flush point flushes them first.
 namespace flush {
 
 // A staged file of a copy list while it is written: what is written so far starts on its way
@@ -164,11 +164,21 @@ void noteNewFolders(const QString &folder);
 // failure).
 bool noted();
 
-// A line appended to the run log at fd: on the medium before the run goes on, by a flush of the
-// log alone. The log lies on the stick: an append left in a FAT stick's cache is written back in
-// part by a cut or a pull, and a FAT torn that way stops the next run's writes to the stick.
-// False when it did not reach the medium (errno).
+// How long a line of the run log may wait for the flush of the log: the lines a step says in a
+// burst (one per copied file) go to the medium together, not one flush each.
+constexpr int RunLogLineDelayMs = 100;
+// A line appended to the run log at fd. The log lies on the stick: an append that stays in a FAT
+// stick's cache is written back in part by a cut or a pull, and a FAT torn that way stops the
+// next run's writes to the stick. So it is flushed by a flush of the log alone, at once when the
+// log was last flushed RunLogLineDelayMs or more ago, else at the latest when that time has
+// passed: by the next line, by a staged file's copy, by the writer's timer (runLogDelayLeft),
+// and always by the next flush point, before any record of progress. False when a flush did not
+// reach the medium (errno).
 bool runLogLine(int fd);
+// Milliseconds until the pending lines of the run log are due: -1 when none are pending.
+int runLogDelayLeft();
+// The pending lines of the run log, on the medium now. False when they did not reach it.
+bool runLogPending();
 // A record of progress is about to be written (a state-file status, the run log's head line): it
 // vouches for everything before it, so all that is noted goes to the medium first. Flushing after
 // the record was written would let the medium take the record first.

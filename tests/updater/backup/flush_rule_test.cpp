@@ -8,7 +8,9 @@
 #include "temp_sysroot.h"
 #include "tool_process_ctrl.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
@@ -178,34 +180,59 @@ TEST_F(FlushRuleTest, StateStatus_FlushesTheStepsChangesFirst_NeverTheWholeMachi
     EXPECT_EQ(count(Call::Sync), 0);
 }
 
-// Each line is on the medium before the next is written, by a flush of the log alone (a line
-// left in a FAT stick's cache tears the FAT when the stick is pulled): never the log's whole file
-// system, never the machine. The head line that tells the outcome comes after what the run noted.
-TEST_F(FlushRuleTest, RunLog_EachLineFlushedAlone_TheHeadLineAfterTheNotedChanges)
+// The lines a step says in a burst go to the medium together, by a flush of the log alone (a
+// line left in a FAT stick's cache tears the FAT when the stick is pulled): never the log's whole
+// file system, never the machine. A line waits at most the log's delay, also when nothing follows
+// it, and a flush point takes the waiting lines before anything it vouches for. The head line
+// that tells the outcome comes after what the run noted.
+TEST_F(FlushRuleTest, RunLog_LinesFlushedTogetherWithinTheDelay_TheHeadLineAfterTheNotedChanges)
 {
+    using hix::io::flush::RunLogLineDelayMs;
+    using hix::io::flush::runLogDelayLeft;
     const QString path = sysroot.writeFile("/media/usb0/upgradeProcess.log", "[失败]\n----\n");
     CLogger log(path, CLogger::READ_WRITE);
-    for (int i = 0; i < 50; ++i) {
+    QElapsedTimer burst;
+    burst.start();
+    for (int i = 0; i < 50; ++i)
         ASSERT_TRUE(log.write(QStringLiteral("line %1\n").arg(i)));
-        ASSERT_EQ(count(Call::FDataSync) + count(Call::FSync), i + 1) << trace();
-        EXPECT_EQ(calls.back().path, path) << trace();
-    }
-    EXPECT_EQ(count(Call::SyncFs), 0) << trace();
+    const int burstFlushes = count(Call::FDataSync) + count(Call::FSync);
+    EXPECT_GE(burstFlushes, 1) << "the first line waits for nothing";
+    EXPECT_LE(burstFlushes, 1 + int(burst.elapsed() / RunLogLineDelayMs)) << trace();
+    for (const Recorded &r : calls)
+        EXPECT_EQ(r.path, path) << trace();
 
+    // Nothing follows the burst: its last lines go once their delay has passed.
+    QElapsedTimer waited;
+    waited.start();
+    while (runLogDelayLeft() >= 0 && waited.elapsed() < 10 * RunLogLineDelayMs) {
+        QCoreApplication::processEvents();
+        usleep(1000);
+    }
+    EXPECT_EQ(runLogDelayLeft(), -1);
+    EXPECT_EQ(calls.back().path, path) << trace();
+
+    // A line written right after a flush waits; the flush point before the head line takes it
+    // first, then the noted folder, then the head line.
+    calls.clear();
+    ASSERT_TRUE(log.write(QStringLiteral("line 50\n")));
+    ASSERT_EQ(runLogDelayLeft() >= 0, calls.empty()) << trace();
     const QString changed = QFileInfo(sysroot.writeFile("/usr/vexo_app/b.txt", "b")).path();
     hix::io::flush::noteFolder(changed);
     log.writeReport(QStringLiteral("[成功]\n"));
+    const int lineFlushed = first(Call::FDataSync, path);
     const int changedFlushed = first(Call::FSync, changed);
-    const int logFlushed = last(Call::FDataSync, path);
+    const int headFlushed = last(Call::FDataSync, path);
     ASSERT_GE(changedFlushed, 0) << trace();
-    EXPECT_LT(changedFlushed, logFlushed) << trace();
+    EXPECT_LT(lineFlushed, changedFlushed) << trace();
+    EXPECT_LT(changedFlushed, headFlushed) << trace();
     EXPECT_EQ(count(Call::Sync), 0);
+    EXPECT_EQ(count(Call::SyncFs), 0) << trace();
 
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray content = file.readAll();
     EXPECT_TRUE(content.startsWith("[成功]\n----\nline 0\n"));
-    EXPECT_TRUE(content.endsWith("line 49\n"));
+    EXPECT_TRUE(content.endsWith("line 49\nline 50\n"));
 }
 
 // A backup of many small files flushes once at its end, not once a file, and it is on the stick
