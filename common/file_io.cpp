@@ -265,6 +265,11 @@ bool flushFile(int fd)
     return ::fdatasync(fd) == 0;
 }
 
+bool flushWithFileSystem(int fd)
+{
+    return ::syncfs(fd) == 0 && flushFile(fd);
+}
+
 bool syncFolder(const QString &folder)
 {
     const Fd dir(::open(native(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -403,6 +408,10 @@ bool noted()
     // The lines that told of the steps go first: a flush point vouches for them too.
     if (!runLogPending())
         failed();
+    // A noted folder's flush would carry the whole FAT of a stick but not the other folders'
+    // changes: its file system is written back first.
+    for (const QString &folder : qAsConst(n.folders))
+        noteFiles(folder);
     for (const QString &folder : qAsConst(n.fileSystems)) {
         // A FAT stick takes what syncfs writes back into its own cache and empties that cache
         // only for the flush of a file or a folder: a folder on it is flushed right after, so
@@ -451,7 +460,7 @@ bool runLogPending()
     const int fd = log.fd;
     log.fd = -1;
     log.sinceFlush.start();
-    return flushFile(fd);
+    return flushWithFileSystem(fd);
 }
 
 bool beforeRecord()
@@ -463,21 +472,21 @@ bool runLogHead(int fd)
 {
     if (pendingLog().fd == fd)
         pendingLog().fd = -1;
-    return flushFile(fd);
+    return flushWithFileSystem(fd);
 }
 
 void runLogClosed(int fd)
 {
     if (pendingLog().fd == fd)
         pendingLog().fd = -1;
-    flushFile(fd);
+    flushWithFileSystem(fd);
 }
 
 bool stateFile(const QString &file)
 {
     const bool created = noted();
     const Fd state(::open(native(file).constData(), O_RDONLY | O_CLOEXEC));
-    const bool written = state.isOpen() && flushFile(state.get());
+    const bool written = state.isOpen() && flushWithFileSystem(state.get());
     return syncFolder(QFileInfo(file).absolutePath()) && written && created;
 }
 

@@ -121,6 +121,12 @@ bool copyWholeFile(const QString &from, const QString &to);
 // the time a flush takes never grows with what other programs wrote.
 // The data of one open file on the medium (fdatasync).
 bool flushFile(int fd);
+// The data of one open file on the medium, with everything else its file system holds written
+// back first (syncfs, then fdatasync). On a FAT stick the flush of one file writes the whole FAT
+// but not the entries of other folders: a cut after it finds clusters freed by a removal still
+// named by a folder, or a folder grown into a cluster never written, and the kernel then sets the
+// stick read-only. Written back together, the medium holds one state of the file system.
+bool flushWithFileSystem(int fd);
 // The entries of one folder on the medium: new, renamed and removed names (fsync on the folder).
 bool syncFolder(const QString &folder);
 // Everything written to the file system that holds path (syncfs): one call in place of a flush
@@ -169,7 +175,7 @@ bool noted();
 constexpr int RunLogLineDelayMs = 100;
 // A line appended to the run log at fd. The log lies on the stick: an append that stays in a FAT
 // stick's cache is written back in part by a cut or a pull, and a FAT torn that way stops the
-// next run's writes to the stick. So it is flushed by a flush of the log alone, at once when the
+// next run's writes to the stick. So it is flushed with its file system (flushWithFileSystem), at once when the
 // log was last flushed RunLogLineDelayMs or more ago, else at the latest when that time has
 // passed: by the next line, by a staged file's copy, by the writer's timer (runLogDelayLeft),
 // and always by the next flush point, before any record of progress. False when a flush did not

@@ -226,7 +226,14 @@ TEST_F(FlushRuleTest, RunLog_LinesFlushedTogetherWithinTheDelay_TheHeadLineAfter
     EXPECT_LT(lineFlushed, changedFlushed) << trace();
     EXPECT_LT(changedFlushed, headFlushed) << trace();
     EXPECT_EQ(count(Call::Sync), 0);
-    EXPECT_EQ(count(Call::SyncFs), 0) << trace();
+    // Each flush of the log comes right after its file system was written back: on a FAT stick
+    // the log's flush carries the whole FAT, and the other folders' entries must go with it.
+    for (int i = 0; i < int(calls.size()); ++i) {
+        if (calls[i].call == Call::FDataSync && calls[i].path == path) {
+            ASSERT_GT(i, 0) << trace();
+            EXPECT_EQ(int(calls[i - 1].call), int(Call::SyncFs)) << trace();
+        }
+    }
 
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
