@@ -468,6 +468,20 @@ bool beforeRecord()
     return noted();
 }
 
+bool beforeSettingsWrite(const QString &file)
+{
+    // The file and its folders may not exist yet: the nearest folder that does is on the same
+    // file system.
+    QString folder = QFileInfo(file).absolutePath();
+    while (!QFileInfo(folder).isDir()) {
+        const QString parent = QFileInfo(folder).absolutePath();
+        if (parent == folder)
+            return false;
+        folder = parent;
+    }
+    return syncFileSystem(folder);
+}
+
 bool runLogHead(int fd)
 {
     if (pendingLog().fd == fd)

@@ -189,6 +189,10 @@ bool runLogPending();
 // vouches for everything before it, so all that is noted goes to the medium first. Flushing after
 // the record was written would let the medium take the record first.
 bool beforeRecord();
+// The settings writer is about to write file: it flushes its new copy on its own, and on a FAT
+// stick that flush writes the whole FAT, so everything else the file's file system holds (a
+// removed file, a folder grown by the backup) is written back first. False when it could not be.
+bool beforeSettingsWrite(const QString &file);
 // The head line of the run log at fd, written after beforeRecord(): the log on the medium.
 bool runLogHead(int fd);
 // The run log at fd is about to be closed: its lines go to the medium now.

@@ -150,6 +150,7 @@ bool ToolProcessCtrl::commit(QSettings &settings) const
     // The first write creates the state's folder, and the stick's backup folder with it: their
     // names must reach the stick together with the state.
     hix::io::flush::noteNewFolders(ctrlDir);
+    flushed = hix::io::flush::beforeSettingsWrite(ctrlIniPath) && flushed;
     settings.sync();
     // The settings writer flushes its new copy before that copy takes the file's name: on a
     // stick that keeps writes in its cache the name must be flushed as well, or a cut finds the

@@ -230,6 +230,10 @@ bool backup_file_c::generateCheckFile(const QString &path)
         return false;
     }
     hix::io::flush::noteNewFolders(QFileInfo(path).absolutePath());
+    if (!hix::io::flush::beforeSettingsWrite(path)) {
+        qWarning() << "cannot write back the stick before the check file" << path;
+        return false;
+    }
     QSettings settings(path, QSettings::IniFormat);
     settings.setIniCodec(QTextCodec::codecForName("UTF-8"));
     int n = 1;

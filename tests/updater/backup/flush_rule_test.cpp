@@ -170,6 +170,12 @@ TEST_F(FlushRuleTest, StateStatus_FlushesTheStepsChangesFirst_NeverTheWholeMachi
     ASSERT_GE(stateWritten, 0) << trace();
     EXPECT_LT(panelSynced, stateWritten) << trace();
     EXPECT_LT(stateWritten, stateFlushed) << trace();
+    // On a FAT stick that flush writes the whole FAT: the stick is written back right before it,
+    // and before the state file's own flush.
+    EXPECT_EQ(int(calls[stateWritten - 1].call), int(Call::SyncFs)) << trace();
+    const int stateOwnFlush = last(Call::FDataSync, stateDir + "/toolProcessCtrl.ini");
+    ASSERT_GT(stateOwnFlush, stateWritten) << trace();
+    EXPECT_EQ(int(calls[stateOwnFlush - 1].call), int(Call::SyncFs)) << trace();
     // The first write created the state's folder: its name in the backup folder goes too.
     EXPECT_GE(first(Call::FSync, sysroot.path("/media/usb0/hixbackup")), 0);
     EXPECT_EQ(count(Call::Sync), 0);
