@@ -175,11 +175,11 @@ bool noted();
 constexpr int RunLogLineDelayMs = 100;
 // A line appended to the run log at fd. The log lies on the stick: an append that stays in a FAT
 // stick's cache is written back in part by a cut or a pull, and a FAT torn that way stops the
-// next run's writes to the stick. So it is flushed with its file system (flushWithFileSystem), at once when the
-// log was last flushed RunLogLineDelayMs or more ago, else at the latest when that time has
-// passed: by the next line, by a staged file's copy, by the writer's timer (runLogDelayLeft),
-// and always by the next flush point, before any record of progress. False when a flush did not
-// reach the medium (errno).
+// next run's writes to the stick. So it is flushed with its file system (flushWithFileSystem):
+// at once when the log was last flushed RunLogLineDelayMs or more ago, else at the latest when
+// that time has passed: by the next line, by a staged file's copy, by the writer's timer
+// (runLogDelayLeft), and always by the next flush point, before any record of progress. False
+// when a flush did not reach the medium (errno).
 bool runLogLine(int fd);
 // Milliseconds until the pending lines of the run log are due: -1 when none are pending.
 int runLogDelayLeft();
