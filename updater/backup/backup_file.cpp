@@ -225,6 +225,7 @@ bool backup_file_c::getDirRecursiveList(const backupFileInfo_s &entry)
 
 bool backup_file_c::generateCheckFile(const QString &path)
 {
+    m_checkFolder = QFileInfo(path).absolutePath();
     if (QFileInfo::exists(path) && !QFile::remove(path)) {
         qWarning() << "cannot replace the check file" << path;
         return false;
@@ -304,8 +305,7 @@ bool backup_file_c::backupFile()
         if (record.backupCrc.isEmpty()) {
             if (QFileInfo(record.dstPath).isDir())
                 continue;
-            hix::io::flush::noteNewFolders(record.dstPath);
-            if (!QDir().mkpath(record.dstPath)) {
+            if (!makeFolder(record.dstPath)) {
                 message(MsgCreateFolderFailed, record.dstPath);
                 qDebug() << QString("create %1 failed").arg(record.dstPath);
                 ok = false;
@@ -325,12 +325,23 @@ bool backup_file_c::backupFile()
     return commitRestores() && ok;
 }
 
+// A backup's folders are made only inside the folder of its check file: once the stick is
+// pulled that folder is gone with it, and making it again would put the backup on the panel's own
+// disk, under the empty mount point.
+bool backup_file_c::makeFolder(const QString &path)
+{
+    if (!m_checkFolder.isEmpty() && !QFileInfo(m_checkFolder).isDir()) {
+        qWarning() << "the backup folder is gone, with its stick:" << m_checkFolder;
+        return false;
+    }
+    hix::io::flush::noteNewFolders(path);
+    return QDir().mkpath(path);
+}
+
 bool backup_file_c::backupBaseFile(const QString &src, const QString &dst)
 {
     const QString folder = QFileInfo(dst).absolutePath();
-    if (!QFileInfo(folder).isDir())
-        hix::io::flush::noteNewFolders(folder);
-    if (!QFileInfo(folder).isDir() && !QDir().mkpath(folder)) {
+    if (!QFileInfo(folder).isDir() && !makeFolder(folder)) {
         message(MsgCreateParentFailed, folder);
         qDebug() << QString("create %1 failed").arg(folder);
         return false;

@@ -118,6 +118,7 @@ private:
     void insertRecord(
         const QString &key, const QString &src, const QString &dst, const QString &crc);
     bool listFilesOf(const backupFileInfo_s &entry, bool *added);
+    bool makeFolder(const QString &path);
     bool restoresRuntimeFolder(const std::vector<backupFileInfo_s> &list) const;
     void removeFailedCopies();
     QString expectedCrcAfterRepair(const backupFileInfo_s &record, QString *path) const;
@@ -130,6 +131,7 @@ private:
     BACKUP_DIRECT m_direct;
     QStringList m_exeFileList;
     QString m_runtimeDir; // the runtime folder as the repair entered it
+    QString m_checkFolder; // a backup's folder on the stick, once its check file was written
     // Restored files staged and verified, waiting for their rename: staged copy, panel file.
     std::vector<std::pair<QString, QString>> m_stagedRestores;
     qint64 m_stagedRestoreBytes = 0;

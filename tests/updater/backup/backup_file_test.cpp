@@ -398,6 +398,26 @@ TEST_F(BackupTest, SavedCopyChangedBeforeItsCheck_FailsWith2112AndIsRemoved)
     EXPECT_EQ(sysroot.readFile("/data/cfg.bin"), QByteArray("config"));
 }
 
+TEST_F(BackupTest, StickPulledAfterTheCheckFile_MakesNoFolderUnderTheEmptyMountPoint)
+{
+    const QString db = sysroot.writeFile("/usr/vexo_app/config/user.db", "user data");
+    QDir().mkpath(sysroot.path("/usr/vexo_app/empty"));
+    for (const auto &list :
+        { std::vector<backupFileInfo_s> { entry(db, backupRoot + "/config/user.db", 0) },
+            std::vector<backupFileInfo_s> {
+                entry(sysroot.path("/usr/vexo_app/empty/"), backupRoot + "/empty/", 2) } }) {
+        backup_file_c worker(DIRECT_BACKUP);
+        watch(worker);
+        ASSERT_TRUE(worker.getBackupFileList(list));
+        ASSERT_TRUE(worker.generateCheckFile(checkFile));
+        // The stick goes, and its folders with it; the mount point stays, on the panel's disk.
+        ASSERT_TRUE(QDir(sysroot.path("/media/usb0/hixbackup")).removeRecursively());
+        EXPECT_FALSE(worker.backupFile(list));
+        EXPECT_TRUE(QDir(sysroot.path("/media/usb0"))
+                        .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    }
+}
+
 TEST_F(BackupTest, WorkList_SkipsOptionalMissingSources_RejectsRequiredOnesAndWrongModes)
 {
     const QString file = sysroot.writeFile("/data/f.txt", "f");
